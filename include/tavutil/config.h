@@ -1,0 +1,28 @@
+// tavutil/config.h: the export macro and the few types every family shares.
+// Licensed under the Apache License, Version 2.0.
+//
+// Every public class of the library is marked TAVUTIL_API; the library is built with hidden
+// visibility, so whatever is not marked stays internal.
+#ifndef TAVUTIL_CONFIG_H
+#define TAVUTIL_CONFIG_H
+
+#if defined(TAVUTIL_STATIC)
+#define TAVUTIL_API
+#elif defined(_WIN32)
+#if defined(TAVUTIL_BUILDING)
+#define TAVUTIL_API __declspec(dllexport)
+#else
+#define TAVUTIL_API __declspec(dllimport)
+#endif
+#else
+#define TAVUTIL_API __attribute__((visibility("default")))
+#endif
+
+/// One UTF-16 code unit: the library's wide character on every platform.
+#if defined(_WIN32)
+typedef wchar_t _Wchar_t;
+#else
+typedef char16_t _Wchar_t;
+#endif
+
+#endif // TAVUTIL_CONFIG_H

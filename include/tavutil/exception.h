@@ -1,0 +1,128 @@
+// tavutil/exception.h: TException, its nine subclasses and TExceptionLocation.
+// Licensed under the Apache License, Version 2.0.
+//
+// Every error the library reports to its caller is one of these classes, thrown by value.
+// An exception carries up to five texts and five source locations; the oldest gives way.
+#ifndef TAVUTIL_EXCEPTION_H
+#define TAVUTIL_EXCEPTION_H
+
+#include <cstdint>
+#include <tavutil/config.h>
+#include <tavutil/trace.h>
+#include <tavutil/tstring.h>
+
+/// A source location an exception passed: file, function and line. The two strings are
+/// borrowed and must outlive every exception holding the location (string literals do).
+class TAVUTIL_API TExceptionLocation {
+public:
+  TExceptionLocation(const char* file = nullptr, const char* function = nullptr,
+                     unsigned long line = 0) noexcept
+      : fFile(file), fFunction(function), fLine(static_cast<std::uint32_t>(line)) {}
+
+  const char* fileName() const noexcept { return fFile; }
+  const char* functionName() const noexcept { return fFunction; }
+  unsigned long lineNumber() const noexcept { return fLine; }
+
+private:
+  const char* fFile;
+  const char* fFunction;
+  std::uint32_t fLine;
+};
+
+/// The root of the library's exceptions: texts, a severity, an error id, an error-code group
+/// and the locations the exception passed.
+///
+///   try { s.subString(0); }
+///   catch (TException& e) {
+///     e.appendText("while parsing the header").addLocation(TExceptionLocation(__FILE__, "", 12));
+///     e.Throw();                      // rethrows with its full dynamic type
+///   }
+///
+/// No operation of the family throws or fails: out-of-range indexes give null.
+class TAVUTIL_API TException {
+public:
+  enum Severity { unrecoverable = 0, recoverable = 1 };
+  static constexpr unsigned kMaxTexts = 5;
+  static constexpr unsigned kMaxLocations = 5;
+
+  /// One text, no locations, no group.
+  TException(const char* text, unsigned long errorId, Severity severity);
+  TException(const TException& other);
+  TException& operator=(const TException& other);
+  virtual ~TException();
+
+  /// Throws a copy of this object as its own dynamic class; never returns.
+  [[noreturn]] virtual void Throw() const;
+  /// 1 when the severity is `recoverable` (1), else 0.
+  virtual int isRecoverable() const;
+  /// Records `location` as the newest; with five held, the oldest gives way.
+  virtual TException& addLocation(const TExceptionLocation& location);
+  /// The class's name, for example "TInvalidRequest".
+  virtual const char* name() const;
+  /// Does nothing in the library's classes; returns the object.
+  virtual TException& logExceptionData();
+  /// Does nothing in the library's classes.
+  virtual void terminate();
+
+  /// Stores the borrowed group name (null means "group unknown").
+  TException& setErrorCodeGroup(const char* group) noexcept;
+  const char* errorCodeGroup() const noexcept { return fGroup; }
+  /// Adds a text as the newest; with five held, the oldest gives way.
+  TException& appendText(const char* text);
+  /// Makes `text` the only text.
+  TException& setText(const char* text);
+  /// The i-th text counted from the newest (0 is the newest); null when i >= textCount().
+  const char* text(unsigned long i) const noexcept;
+  unsigned long textCount() const noexcept { return fTextCount; }
+  TException& setSeverity(Severity severity) noexcept;
+  TException& setErrorId(unsigned long errorId) noexcept;
+  unsigned long errorId() const noexcept { return fErrorId; }
+  unsigned long locationCount() const noexcept { return fLocationCount; }
+  /// The i-th location counted from the oldest (0 is the first recorded); null when
+  /// i >= locationCount().
+  const TExceptionLocation* locationAtIndex(unsigned long i) const noexcept;
+
+  /// Tests whether tracing would take this exception under `category`; writes no entry and
+  /// changes nothing.
+  void Trace(const TTrace::Category& category) const;
+  /// The same as Trace.
+  void TraceRethrow(const TTrace::Category& category) const { Trace(category); }
+  /// Does nothing.
+  static void assertParameter(const char* text, TExceptionLocation location);
+
+private:
+  Severity fSeverity;
+  std::uint32_t fErrorId;
+  TExceptionLocation fLocations[kMaxLocations];
+  std::uint32_t fLocationCount;
+  std::uint32_t fTextCount;
+  TString fTexts[kMaxTexts];
+  const char* fGroup;
+};
+
+// Declares an exception class that adds nothing but its name and its own Throw().
+#define TAVUTIL_DECLARE_EXCEPTION(Name, Base)                                                      \
+  class TAVUTIL_API Name : public Base {                                                           \
+  public:                                                                                          \
+    Name(const char* text, unsigned long errorId, TException::Severity severity)                   \
+        : Base(text, errorId, severity) {}                                                         \
+    Name(const Name& other) = default;                                                             \
+    Name& operator=(const Name& other) = default;                                                  \
+    ~Name() override;                                                                              \
+    const char* name() const override;                                                             \
+    [[noreturn]] void Throw() const override;                                                      \
+  }
+
+TAVUTIL_DECLARE_EXCEPTION(TAccessError, TException);
+TAVUTIL_DECLARE_EXCEPTION(TAssertionFailure, TException);
+TAVUTIL_DECLARE_EXCEPTION(TDeviceError, TException);
+TAVUTIL_DECLARE_EXCEPTION(TInvalidParameter, TException);
+TAVUTIL_DECLARE_EXCEPTION(TInvalidRequest, TException);
+TAVUTIL_DECLARE_EXCEPTION(TResourceExhausted, TException);
+TAVUTIL_DECLARE_EXCEPTION(TOutOfMemory, TResourceExhausted);
+TAVUTIL_DECLARE_EXCEPTION(TOutOfSystemResource, TResourceExhausted);
+TAVUTIL_DECLARE_EXCEPTION(TOutOfWindowResource, TResourceExhausted);
+
+#undef TAVUTIL_DECLARE_EXCEPTION
+
+#endif // TAVUTIL_EXCEPTION_H

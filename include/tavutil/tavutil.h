@@ -1,0 +1,12 @@
+// tavutil/tavutil.h: the umbrella header; includes every public family of the library.
+// Licensed under the Apache License, Version 2.0.
+#ifndef TAVUTIL_TAVUTIL_H
+#define TAVUTIL_TAVUTIL_H
+
+#include <tavutil/config.h>
+#include <tavutil/exception.h>
+#include <tavutil/sets.h>
+#include <tavutil/trace.h>
+#include <tavutil/tstring.h>
+
+#endif // TAVUTIL_TAVUTIL_H

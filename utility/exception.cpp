@@ -1,0 +1,109 @@
+// utility/exception.cpp: TException and its nine subclasses.
+// Licensed under the Apache License, Version 2.0.
+//
+// Operating-system independent. Texts and locations are kept in two rings of five slots,
+// oldest first; a full ring drops its oldest entry.
+#include <tavutil/exception.h>
+
+namespace {
+
+/// The trace level of exceptions.
+constexpr unsigned long kExceptionLevel = 0x400;
+
+/// Appends to a five-slot array kept oldest first; when full the oldest slot gives way.
+template <class T, unsigned N> void PushNewest(T (&slots)[N], std::uint32_t& count, const T& value) {
+  if (count < N) {
+    slots[count++] = value;
+    return;
+  }
+  for (unsigned i = 1; i < N; ++i) {
+    slots[i - 1] = slots[i];
+  }
+  slots[N - 1] = value;
+}
+
+} // namespace
+
+TException::TException(const char* text, unsigned long errorId, Severity severity)
+    : fSeverity(severity), fErrorId(static_cast<std::uint32_t>(errorId)), fLocationCount(0),
+      fTextCount(1), fGroup(nullptr) {
+  fTexts[0] = TString(text);
+}
+
+TException::TException(const TException& other) = default;
+TException& TException::operator=(const TException& other) = default;
+TException::~TException() = default;
+
+void TException::Throw() const { throw TException(*this); }
+
+int TException::isRecoverable() const { return fSeverity == recoverable ? 1 : 0; }
+
+TException& TException::addLocation(const TExceptionLocation& location) {
+  PushNewest(fLocations, fLocationCount, location);
+  return *this;
+}
+
+const char* TException::name() const { return "TException"; }
+
+TException& TException::logExceptionData() { return *this; }
+
+void TException::terminate() {}
+
+TException& TException::setErrorCodeGroup(const char* group) noexcept {
+  fGroup = group;
+  return *this;
+}
+
+TException& TException::appendText(const char* text) {
+  PushNewest(fTexts, fTextCount, TString(text));
+  return *this;
+}
+
+TException& TException::setText(const char* text) {
+  fTexts[0] = TString(text);
+  fTextCount = 1;
+  return *this;
+}
+
+const char* TException::text(unsigned long i) const noexcept {
+  return i < fTextCount ? static_cast<const char*>(fTexts[fTextCount - 1 - i]) : nullptr;
+}
+
+TException& TException::setSeverity(Severity severity) noexcept {
+  fSeverity = severity;
+  return *this;
+}
+
+TException& TException::setErrorId(unsigned long errorId) noexcept {
+  fErrorId = static_cast<std::uint32_t>(errorId);
+  return *this;
+}
+
+const TExceptionLocation* TException::locationAtIndex(unsigned long i) const noexcept {
+  return i < fLocationCount ? &fLocations[i] : nullptr;
+}
+
+void TException::Trace(const TTrace::Category& category) const {
+  // Only asks whether some live state would take the exception; no entry is written.
+  static_cast<void>(TTrace::IsGlobalTracing(kExceptionLevel, category.QueryComponent()));
+}
+
+void TException::assertParameter(const char* /*text*/, TExceptionLocation /*location*/) {}
+
+// Each subclass adds only its name and a Throw() that throws its own class.
+#define TAVUTIL_DEFINE_EXCEPTION(Name)                                                             \
+  Name::~Name() = default;                                                                         \
+  const char* Name::name() const { return #Name; }                                                 \
+  void Name::Throw() const { throw Name(*this); }
+
+TAVUTIL_DEFINE_EXCEPTION(TAccessError)
+TAVUTIL_DEFINE_EXCEPTION(TAssertionFailure)
+TAVUTIL_DEFINE_EXCEPTION(TDeviceError)
+TAVUTIL_DEFINE_EXCEPTION(TInvalidParameter)
+TAVUTIL_DEFINE_EXCEPTION(TInvalidRequest)
+TAVUTIL_DEFINE_EXCEPTION(TResourceExhausted)
+TAVUTIL_DEFINE_EXCEPTION(TOutOfMemory)
+TAVUTIL_DEFINE_EXCEPTION(TOutOfSystemResource)
+TAVUTIL_DEFINE_EXCEPTION(TOutOfWindowResource)
+
+#undef TAVUTIL_DEFINE_EXCEPTION
