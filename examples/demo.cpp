@@ -18,8 +18,8 @@ void PrintException(const TException& e) {
   }
   for (unsigned long i = 0; i < e.locationCount(); ++i) {
     const TExceptionLocation* where = e.locationAtIndex(i);
-    std::cout << "  location " << i << ":  " << where->fileName() << " line "
-              << where->lineNumber() << '\n';
+    std::cout << "  location " << i << ":  " << where->fileName() << " line " << where->lineNumber()
+              << '\n';
   }
 }
 

@@ -11,7 +11,8 @@ namespace {
 constexpr unsigned long kExceptionLevel = 0x400;
 
 /// Appends to a five-slot array kept oldest first; when full the oldest slot gives way.
-template <class T, unsigned N> void PushNewest(T (&slots)[N], std::uint32_t& count, const T& value) {
+template <class T, unsigned N>
+void PushNewest(T (&slots)[N], std::uint32_t& count, const T& value) {
   if (count < N) {
     slots[count++] = value;
     return;
@@ -34,18 +35,26 @@ TException::TException(const TException& other) = default;
 TException& TException::operator=(const TException& other) = default;
 TException::~TException() = default;
 
-void TException::Throw() const { throw TException(*this); }
+void TException::Throw() const {
+  throw TException(*this);
+}
 
-int TException::isRecoverable() const { return fSeverity == recoverable ? 1 : 0; }
+int TException::isRecoverable() const {
+  return fSeverity == recoverable ? 1 : 0;
+}
 
 TException& TException::addLocation(const TExceptionLocation& location) {
   PushNewest(fLocations, fLocationCount, location);
   return *this;
 }
 
-const char* TException::name() const { return "TException"; }
+const char* TException::name() const {
+  return "TException";
+}
 
-TException& TException::logExceptionData() { return *this; }
+TException& TException::logExceptionData() {
+  return *this;
+}
 
 void TException::terminate() {}
 
@@ -93,8 +102,12 @@ void TException::assertParameter(const char* /*text*/, TExceptionLocation /*loca
 // Each subclass adds only its name and a Throw() that throws its own class.
 #define TAVUTIL_DEFINE_EXCEPTION(Name)                                                             \
   Name::~Name() = default;                                                                         \
-  const char* Name::name() const { return #Name; }                                                 \
-  void Name::Throw() const { throw Name(*this); }
+  const char* Name::name() const {                                                                 \
+    return #Name;                                                                                  \
+  }                                                                                                \
+  void Name::Throw() const {                                                                       \
+    throw Name(*this);                                                                             \
+  }
 
 TAVUTIL_DEFINE_EXCEPTION(TAccessError)
 TAVUTIL_DEFINE_EXCEPTION(TAssertionFailure)

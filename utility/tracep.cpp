@@ -26,10 +26,10 @@ struct LevelLetter {
   char letter;
 };
 
-constexpr LevelLetter kLevelLetters[] = {
-    {0x1, 'O'},   {0x2, 'S'},   {0x4, 'E'},    {0x8, 'W'},    {0x10, 'I'},     {0x20, 'i'},
-    {0x80, 'N'},  {0x100, '1'}, {0x200, '2'},  {0x400, '*'},  {0x1000, '>'},   {0x2000, '<'},
-    {0x100000, '?'}};
+constexpr LevelLetter kLevelLetters[] = {{0x1, 'O'},     {0x2, 'S'},   {0x4, 'E'},    {0x8, 'W'},
+                                         {0x10, 'I'},    {0x20, 'i'},  {0x80, 'N'},   {0x100, '1'},
+                                         {0x200, '2'},   {0x400, '*'}, {0x1000, '>'}, {0x2000, '<'},
+                                         {0x100000, '?'}};
 
 } // namespace
 

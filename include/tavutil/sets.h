@@ -96,9 +96,7 @@ public:
 
   void Add(T* item) { TBaseSetOf::Add(item); }
   void Add(T* item, unsigned long position) { TBaseSetOf::Add(item, position); }
-  T* Find(unsigned long index) const noexcept {
-    return static_cast<T*>(TBaseSetOf::Find(index));
-  }
+  T* Find(unsigned long index) const noexcept { return static_cast<T*>(TBaseSetOf::Find(index)); }
   void Remove(T* item) noexcept { TBaseSetOf::Remove(item); }
 
 protected:

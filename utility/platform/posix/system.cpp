@@ -14,7 +14,9 @@ std::uint32_t ThreadId() noexcept {
   return static_cast<std::uint32_t>(::syscall(SYS_gettid));
 }
 
-std::uint32_t ProcessId() noexcept { return static_cast<std::uint32_t>(::getpid()); }
+std::uint32_t ProcessId() noexcept {
+  return static_cast<std::uint32_t>(::getpid());
+}
 
 LocalTimeValue LocalTime() noexcept {
   timespec now{};
@@ -22,8 +24,12 @@ LocalTimeValue LocalTime() noexcept {
   std::tm parts{};
   const std::time_t seconds = now.tv_sec;
   ::localtime_r(&seconds, &parts);
-  return LocalTimeValue{parts.tm_year + 1900,     parts.tm_mon + 1, parts.tm_mday,
-                        parts.tm_hour,            parts.tm_min,     parts.tm_sec,
+  return LocalTimeValue{parts.tm_year + 1900,
+                        parts.tm_mon + 1,
+                        parts.tm_mday,
+                        parts.tm_hour,
+                        parts.tm_min,
+                        parts.tm_sec,
                         static_cast<int>(now.tv_nsec / 1000000)};
 }
 
