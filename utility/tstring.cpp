@@ -95,7 +95,7 @@ struct ByteSet {
 TStringBuffer* TString::AllocateBuffer(unsigned long length, unsigned long referenceCount,
                                        unsigned long flags) {
   const unsigned int checked = CheckedLength(length);
-  void* memory = ::operator new(sizeof(TStringBuffer) + std::size_t{checked} + 2);
+  void* memory = ::operator new (sizeof(TStringBuffer) + std::size_t{checked} + 2);
   auto* buffer = static_cast<TStringBuffer*>(memory);
   buffer->referenceCount = static_cast<std::uint32_t>(referenceCount);
   buffer->flags = static_cast<std::uint32_t>(flags);
@@ -193,7 +193,9 @@ TString& TString::operator=(const TString& other) noexcept {
 
 // ------------------------------------------------------------------ access ----
 
-unsigned int TString::length() const noexcept { return fBuffer != nullptr ? fBuffer->length : 0; }
+unsigned int TString::length() const noexcept {
+  return fBuffer != nullptr ? fBuffer->length : 0;
+}
 
 unsigned int TString::lengthOf(const char* s) {
   return s != nullptr ? CheckedLength(std::strlen(s)) : 0;
@@ -209,7 +211,9 @@ unsigned int TString::lengthOf(const _Wchar_t* w) {
   return CheckedLength(n);
 }
 
-TString::operator char*() const noexcept { return fBuffer != nullptr ? fBuffer->Text() : nullptr; }
+TString::operator char*() const noexcept {
+  return fBuffer != nullptr ? fBuffer->Text() : nullptr;
+}
 
 const char& TString::operator[](unsigned int i) const {
   if (i == 0 || i > length()) {
@@ -260,7 +264,9 @@ std::ostream& TString::Print(std::ostream& os) const {
   return os.write(fBuffer->Text(), fBuffer->length);
 }
 
-std::ostream& operator<<(std::ostream& os, const TString& s) { return s.Print(os); }
+std::ostream& operator<<(std::ostream& os, const TString& s) {
+  return s.Print(os);
+}
 
 void TString::WipeBytes() noexcept {
   if (fBuffer != nullptr) {
@@ -559,8 +565,8 @@ TString& TString::ChangeImpl(const char* pattern, const char* replacement,
   const long long newLength = static_cast<long long>(fBuffer->length) +
                               (static_cast<long long>(replacementLength) - patternLength) * found;
   // The new text is built before the old buffer goes, so the replacement may be this string.
-  TStringBuffer* fresh = AllocateBuffer(CheckedLength(static_cast<unsigned long long>(newLength)),
-                                        1, 0);
+  TStringBuffer* fresh =
+      AllocateBuffer(CheckedLength(static_cast<unsigned long long>(newLength)), 1, 0);
   const char* text = fBuffer->Text();
   char* out = fresh->Text();
   unsigned int copiedUpTo = 0; // bytes of the old text consumed so far
@@ -586,7 +592,8 @@ int TString::isEqual(const TString& other) const noexcept {
     return other.fBuffer == nullptr;
   }
   const unsigned int n = fBuffer->length;
-  return n == other.length() && (n == 0 || std::memcmp(fBuffer->Text(), other.fBuffer->Text(), n) == 0);
+  return n == other.length() &&
+         (n == 0 || std::memcmp(fBuffer->Text(), other.fBuffer->Text(), n) == 0);
 }
 
 int TString::isLessThan(const TString& other) const noexcept {
@@ -606,8 +613,8 @@ int TString::isLessThan(const TString& other) const noexcept {
 namespace {
 
 /// The abbreviation rule over this string's bytes and a full text of known length.
-int IsAbbreviation(const char* text, unsigned int length, const char* full,
-                   unsigned int fullLength, unsigned int minimum) noexcept {
+int IsAbbreviation(const char* text, unsigned int length, const char* full, unsigned int fullLength,
+                   unsigned int minimum) noexcept {
   const unsigned int n = minimum != 0 ? minimum : length;
   if (n > fullLength || length > fullLength) {
     return 0;
@@ -629,10 +636,9 @@ int TString::isAbbreviationFor(const TString& full, unsigned int minimum) const 
 
 int TString::isAbbreviationFor(const char* full, unsigned int minimum) const noexcept {
   const std::size_t fullLength = full != nullptr ? std::strlen(full) : 0;
-  return IsAbbreviation(*this, length(), full,
-                        fullLength > UINT32_MAX ? UINT32_MAX
-                                                : static_cast<unsigned int>(fullLength),
-                        minimum);
+  return IsAbbreviation(
+      *this, length(), full,
+      fullLength > UINT32_MAX ? UINT32_MAX : static_cast<unsigned int>(fullLength), minimum);
 }
 
 int TString::isBinaryDigits() const noexcept {
@@ -687,6 +693,10 @@ unsigned long TString::asUnsigned() const noexcept {
     ++text;
   }
   const bool negative = *text == '-';
+  // After a minus sign only digits may follow; "-+5", "--5" and "- 5" are no number.
+  if (negative && !std::isdigit(static_cast<unsigned char>(text[1]))) {
+    return 0;
+  }
   errno = 0;
   const unsigned long long magnitude = std::strtoull(negative ? text + 1 : text, nullptr, 10);
   if (errno == ERANGE || magnitude > UINT32_MAX) {
@@ -732,6 +742,10 @@ int TStringIcmp::IsEqual(const TStringIcmp& other) const noexcept {
   return tavutil::detail::StrICmp(a, b) == 0;
 }
 
-TStringAndWipe::TStringAndWipe(const TString& s) : TString(s) { SetWipeOnDelete(1); }
+TStringAndWipe::TStringAndWipe(const TString& s) : TString(s) {
+  SetWipeOnDelete(1);
+}
 
-TStringAndWipe::TStringAndWipe(const char* s) : TString(s) { SetWipeOnDelete(1); }
+TStringAndWipe::TStringAndWipe(const char* s) : TString(s) {
+  SetWipeOnDelete(1);
+}
