@@ -693,6 +693,10 @@ unsigned long TString::asUnsigned() const noexcept {
     ++text;
   }
   const bool negative = *text == '-';
+  // After a minus sign only digits may follow; "-+5", "--5" and "- 5" are no number.
+  if (negative && !std::isdigit(static_cast<unsigned char>(text[1]))) {
+    return 0;
+  }
   errno = 0;
   const unsigned long long magnitude = std::strtoull(negative ? text + 1 : text, nullptr, 10);
   if (errno == ERANGE || magnitude > UINT32_MAX) {
