@@ -7,6 +7,7 @@
 #include <tavutil/exception.h>
 #include <tavutil/sets.h>
 #include <tavutil/trace.h>
+#include <tavutil/trefcnt.h>
 #include <tavutil/tstring.h>
 
 #endif // TAVUTIL_TAVUTIL_H
