@@ -4,6 +4,7 @@
 #define TAVUTIL_TAVUTIL_H
 
 #include <tavutil/config.h>
+#include <tavutil/datetime.h>
 #include <tavutil/exception.h>
 #include <tavutil/sets.h>
 #include <tavutil/trace.h>
