@@ -11,7 +11,7 @@
 
 namespace {
 
-/// Counts its own destructions so that a test can see when and how often it was deleted.
+/// Counts its own destructions.
 class TCounted : public TRefCounted {
 public:
   explicit TCounted(int* deletions) : fDeletions(deletions) {}
@@ -23,60 +23,31 @@ private:
   int* fDeletions;
 };
 
-/// Keeps itself alive at count 0 and records the call instead.
+/// Stays alive at count 0 and records the call instead.
 class TKeptAlive : public TRefCounted {
 public:
   void Unreachable() override { ++fUnreachableCalls; }
   int fUnreachableCalls = 0;
 };
 
-TEST(TRefCounted, UnreferencedObjectStaysAtZero) {
-  TKeptAlive object;
-  EXPECT_EQ(object.QueryReferenceCount(), 0);
-  {
-    const TReference<TKeptAlive> none;
-    EXPECT_TRUE(none.IsNull());
-  }
-  EXPECT_EQ(object.fUnreachableCalls, 0);
-}
+TEST(TRefCounted, CountZeroIsLeftAloneAndTheLastRemoveRefDecides) {
+  TKeptAlive kept;
+  { const TReference<TKeptAlive> none; }
+  EXPECT_EQ(kept.fUnreachableCalls, 0);
+  kept.AddRef();
+  kept.AddRef();
+  TKeptAlive copy(kept); // copies take the count value, not references
+  EXPECT_EQ(copy.QueryReferenceCount(), 2);
+  kept.RemoveRef();
+  EXPECT_EQ(kept.fUnreachableCalls, 0);
+  kept.RemoveRef();
+  EXPECT_EQ(kept.fUnreachableCalls, 1); // the override keeps the object alive
 
-TEST(TRefCounted, LastRemoveRefDeletesThroughUnreachable) {
   int deletions = 0;
   auto* object = new TCounted(&deletions);
   object->AddRef();
-  object->AddRef();
-  EXPECT_EQ(object->QueryReferenceCount(), 2);
-  object->RemoveRef();
-  EXPECT_EQ(deletions, 0);
   object->RemoveRef();
   EXPECT_EQ(deletions, 1);
-}
-
-TEST(TRefCounted, OverriddenUnreachableDecidesAtZero) {
-  TKeptAlive object;
-  object.AddRef();
-  object.RemoveRef();
-  EXPECT_EQ(object.fUnreachableCalls, 1);
-  EXPECT_EQ(object.QueryReferenceCount(), 0);
-  // The object lives on and can be taken again.
-  {
-    const TReference<TKeptAlive> held(&object);
-    EXPECT_EQ(object.QueryReferenceCount(), 1);
-  }
-  EXPECT_EQ(object.fUnreachableCalls, 2);
-}
-
-TEST(TRefCounted, CopyAndAssignmentCopyTheCountValue) {
-  TKeptAlive source;
-  source.AddRef();
-  source.AddRef();
-  TKeptAlive copy(source);
-  EXPECT_EQ(copy.QueryReferenceCount(), 2);
-  TKeptAlive assigned;
-  assigned = source;
-  EXPECT_EQ(assigned.QueryReferenceCount(), 2);
-  source.RemoveRef();
-  EXPECT_EQ(copy.QueryReferenceCount(), 2);
 }
 
 TEST(TReference, CopiesAndAssignmentsKeepTheCount) {
@@ -86,25 +57,15 @@ TEST(TReference, CopiesAndAssignmentsKeepTheCount) {
   {
     TReference<TCounted> a(first);
     TReference<TCounted> b(a);
-    EXPECT_EQ(first->QueryReferenceCount(), 2);
-    EXPECT_EQ(b.QueryPointer(), first);
-
-    a = a; // self-assignment must not drop the only other reference
-    b = b;
-    EXPECT_EQ(first->QueryReferenceCount(), 2);
-
-    // Assigning the object already held through a raw pointer keeps it alive.
+    TReference<TCounted>& alias = a;
+    a = alias; // must not drop the reference it takes again
     a = first;
     EXPECT_EQ(first->QueryReferenceCount(), 2);
-
-    TReference<TCounted> c(second);
+    const TReference<TCounted> c(second);
     a = c;
     b = c;
     EXPECT_EQ(deletions, 1); // first went with its last reference
-    EXPECT_EQ(second->QueryReferenceCount(), 3);
-
-    TReference<TCounted> moved(std::move(a));
-    EXPECT_TRUE(a.IsNull()); // NOLINT(bugprone-use-after-move): the moved-from state is null
+    const TReference<TCounted> moved(std::move(a));
     EXPECT_EQ(second->QueryReferenceCount(), 3);
     b = nullptr;
     EXPECT_EQ(second->QueryReferenceCount(), 2);
@@ -114,15 +75,12 @@ TEST(TReference, CopiesAndAssignmentsKeepTheCount) {
 
 TEST(TReference, NullDereferenceThrowsTheLibraryError) {
   const TReference<TKeptAlive> none;
-  EXPECT_FALSE(none);
-  EXPECT_EQ(none.QueryPointer(), nullptr);
+  EXPECT_TRUE(none.IsNull());
   try {
     none->AddRef();
     FAIL() << "no exception";
   } catch (const TInvalidRequest& e) {
-    EXPECT_STREQ(e.name(), "TInvalidRequest");
     EXPECT_STREQ(e.text(0), "TReference null");
-    EXPECT_EQ(e.textCount(), 1u);
     EXPECT_EQ(e.errorId(), 1u);
     EXPECT_EQ(e.isRecoverable(), 1);
     EXPECT_STREQ(e.errorCodeGroup(), "Tessel Library");
@@ -135,32 +93,27 @@ TEST(TReference, NullDereferenceThrowsTheLibraryError) {
 }
 
 TEST(TRefCountedThreaded, ManyThreadsDeleteExactlyOnce) {
-  constexpr int kThreads = 8;
-  constexpr int kRounds = 20000;
   for (int trial = 0; trial < 20; ++trial) {
     int deletions = 0;
     std::atomic<bool> go{false};
     std::vector<std::thread> threads;
     {
       const TReference<TCounted> shared(new TCounted(&deletions));
-      for (int t = 0; t < kThreads; ++t) {
-        // Each thread owns one copy and takes and drops more; the last holder deletes.
-        threads.emplace_back([held = shared, &go, trial]() mutable {
+      for (int t = 0; t < 8; ++t) {
+        // Each thread owns a copy and takes and drops more; whichever is last deletes.
+        threads.emplace_back([held = shared, &go]() mutable {
           while (!go.load()) {
             std::this_thread::yield();
           }
-          const int rounds = trial == 0 ? kRounds : kRounds / 50;
-          for (int i = 0; i < rounds; ++i) {
+          for (int i = 0; i < 2000; ++i) {
             TReference<TCounted> extra(held);
-            TReference<TCounted> another;
-            another = extra;
+            extra = held;
           }
           held = nullptr;
         });
       }
     }
-    // Only the threads hold the object now.
-    go.store(true);
+    go.store(true); // only the threads hold the object now
     for (auto& thread : threads) {
       thread.join();
     }

@@ -67,7 +67,12 @@ public:
   ~TReference() { Release(); }
 
   /// Holds the other's object. Safe when both hold the same object.
-  TReference& operator=(const TReference& other) { return *this = other.fObject; }
+  TReference& operator=(const TReference& other) {
+    if (this != &other) {
+      *this = other.fObject;
+    }
+    return *this;
+  }
   /// Takes over the other's reference and drops the one held before.
   TReference& operator=(TReference&& other) {
     if (this != &other) {
