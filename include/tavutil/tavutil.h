@@ -7,6 +7,7 @@
 #include <tavutil/datetime.h>
 #include <tavutil/exception.h>
 #include <tavutil/sets.h>
+#include <tavutil/tagvar.h>
 #include <tavutil/trace.h>
 #include <tavutil/trefcnt.h>
 #include <tavutil/tstring.h>
