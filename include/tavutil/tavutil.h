@@ -4,9 +4,12 @@
 #define TAVUTIL_TAVUTIL_H
 
 #include <tavutil/config.h>
+#include <tavutil/datetime.h>
 #include <tavutil/exception.h>
 #include <tavutil/sets.h>
+#include <tavutil/tagvar.h>
 #include <tavutil/trace.h>
+#include <tavutil/trefcnt.h>
 #include <tavutil/tstring.h>
 
 #endif // TAVUTIL_TAVUTIL_H

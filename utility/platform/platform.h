@@ -6,7 +6,7 @@
 // platform lacks answers with a "not supported" result instead of failing to build. Nothing
 // here throws: every failure is a return value, with the system's error code where one helps.
 //
-//   Identity and time:  ThreadId, ProcessId, LocalTime
+//   Identity and time:  ThreadId, ProcessId, LocalTime, StandardTimeZone, BreakDownUtc
 //   Files:              MakeDirectory
 //
 // Internal to the library; never installed.
@@ -14,6 +14,7 @@
 #define TAVUTIL_PLATFORM_PLATFORM_H
 
 #include <cstdint>
+#include <ctime>
 
 namespace tavutil::platform {
 
@@ -36,6 +37,13 @@ struct LocalTimeValue {
 };
 /// The current local time.
 LocalTimeValue LocalTime() noexcept;
+
+/// The machine's standard time zone in seconds west of UTC (daylight saving not applied),
+/// read afresh from the zone settings at each call; 0 (UTC) when none is configured.
+std::int32_t StandardTimeZone() noexcept;
+/// Breaks `time` (seconds since 1970-01-01 UTC) down into UTC calendar fields. Returns false,
+/// leaving `fields` unspecified, when the system cannot break that time down.
+bool BreakDownUtc(std::int64_t time, std::tm& fields) noexcept;
 
 // ---------------------------------------------------------------------- files ----
 

@@ -33,6 +33,20 @@ LocalTimeValue LocalTime() noexcept {
                         static_cast<int>(now.tv_nsec / 1000000)};
 }
 
+std::int32_t StandardTimeZone() noexcept {
+  ::tzset();
+  // POSIX `timezone` is the standard offset west of UTC, whatever the season.
+  return static_cast<std::int32_t>(::timezone);
+}
+
+bool BreakDownUtc(std::int64_t time, std::tm& fields) noexcept {
+  const auto seconds = static_cast<std::time_t>(time);
+  if (static_cast<std::int64_t>(seconds) != time) {
+    return false;
+  }
+  return ::gmtime_r(&seconds, &fields) != nullptr;
+}
+
 MakeDirectoryResult MakeDirectory(const char* path) noexcept {
   if (::mkdir(path, 0777) == 0) {
     return MakeDirectoryResult::made;

@@ -1,0 +1,82 @@
+// tavutil/datetime.h: TDateTime, a point in time with a zone beside it, and TDate and TTime.
+// Licensed under the Apache License, Version 2.0.
+//
+// A TagVar carries these as its date, time and datetime values. TDate and TTime hold no data:
+// they only give a value its tag.
+#ifndef TAVUTIL_DATETIME_H
+#define TAVUTIL_DATETIME_H
+
+#include <cstdint>
+#include <ctime>
+#include <tavutil/config.h>
+#include <tavutil/tstring.h>
+
+/// Seconds since 1970-01-01 00:00:00 UTC, with a time zone carried beside them.
+///
+/// Both values are 32-bit; the API takes and gives `long`, and a wider `long` keeps only its
+/// low 32 bits. The zone (seconds west of UTC) is stored and can be set, but nothing here
+/// applies it: comparisons and breakdowns read the time as UTC.
+///
+///   std::tm fields{};                                      // 2000-01-01 12:00:00
+///   fields.tm_year = 100; fields.tm_mday = 1; fields.tm_hour = 12;
+///   TDateTime when(fields, 0);                             // 946728000 in every zone
+///   when.QueryString("%Y-%m-%d");                          // "2000-01-01"
+class TAVUTIL_API TDateTime {
+public:
+  /// The current time, with the machine's standard time zone (daylight saving not applied).
+  TDateTime();
+  TDateTime(const TDateTime& other) noexcept = default;
+  TDateTime& operator=(const TDateTime& other) noexcept = default;
+  /// Stores both values.
+  TDateTime(long time, long zone) noexcept
+      : fTime(static_cast<std::int32_t>(time)), fZone(static_cast<std::int32_t>(zone)) {}
+  /// The calendar fields of `fields` read as UTC (see operator=(const std::tm&)), and `zone`.
+  TDateTime(const std::tm& fields, long zone);
+  ~TDateTime() = default;
+
+  /// Sets the time to the calendar fields of `fields` read as UTC; the zone stays. Fields out
+  /// of range are carried over (day 32 of January is February 1, second -1 the second before
+  /// the minute). When the result does not fit in 32 bits the time becomes -1 minus the
+  /// machine's standard time zone, the value a failed conversion has always given.
+  TDateTime& operator=(const std::tm& fields);
+  /// Sets the time; the zone stays.
+  TDateTime& operator=(long time) noexcept {
+    fTime = static_cast<std::int32_t>(time);
+    return *this;
+  }
+
+  long QueryTime() const noexcept { return fTime; }
+  long QueryTimeZone() const noexcept { return fZone; }
+  void SetTimeZone(long zone) noexcept { fZone = static_cast<std::int32_t>(zone); }
+
+  /// The UTC breakdown of the time. A time that cannot be broken down (any negative time)
+  /// gives a breakdown whose fields are all 0.
+  std::tm QueryTM() const;
+  /// Whether the times are equal; zones are not compared.
+  int IsEqual(const TDateTime& other) const noexcept { return fTime == other.fTime; }
+  /// Whether this time is earlier, as signed values; zones are not compared.
+  int IsLessThan(const TDateTime& other) const noexcept { return fTime < other.fTime; }
+  /// The time's UTC breakdown formatted by strftime with `format` ("%c" when null). A time
+  /// that cannot be broken down gives a string without buffer; a format whose expansion is
+  /// empty, or longer than 256 times the format plus 40 bytes, gives an empty string.
+  /// Throws std::bad_alloc when memory runs out, std::length_error for a text over 4 GiB.
+  TString QueryString(const char* format) const;
+
+private:
+  std::int32_t fTime;
+  std::int32_t fZone;
+};
+
+/// A date tag for TagVar; holds no data.
+class TAVUTIL_API TDate {
+public:
+  TDate() noexcept = default;
+  TDate(const TDate& other) noexcept = default;
+  TDate& operator=(const TDate& other) noexcept = default;
+  ~TDate() = default;
+};
+
+/// A time-of-day tag for TagVar; holds no data.
+class TAVUTIL_API TTime {};
+
+#endif // TAVUTIL_DATETIME_H

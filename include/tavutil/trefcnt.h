@@ -1,0 +1,127 @@
+// tavutil/trefcnt.h: TRefCounted, the intrusive reference count, and TReference<T>.
+// Licensed under the Apache License, Version 2.0.
+//
+// The library's shared objects (trace states, threads, semaphores, temporary-stream policies)
+// derive from TRefCounted and live while a TReference holds them.
+#ifndef TAVUTIL_TREFCNT_H
+#define TAVUTIL_TREFCNT_H
+
+#include <atomic>
+#include <cstdint>
+#include <tavutil/config.h>
+
+/// The base of objects that live as long as someone holds a reference to them.
+///
+/// A new object has count 0. AddRef and RemoveRef change the count atomically, so references
+/// may be taken and dropped on any thread; the one RemoveRef that brings the count to 0 calls
+/// Unreachable(), which deletes the object unless a subclass decides otherwise.
+///
+///   class TJob : public TRefCounted { ... };
+///   TReference<TJob> job(new TJob);    // count 1
+///   TReference<TJob> other = job;      // count 2; the job dies with the last reference
+class TAVUTIL_API TRefCounted {
+public:
+  /// Copies the other object's count value (not its references); no atomic exchange.
+  TRefCounted(const TRefCounted& other) noexcept;
+  /// Copies the other object's count value; returns this object.
+  TRefCounted& operator=(const TRefCounted& other) noexcept;
+
+  /// Adds one reference (atomic increment).
+  virtual void AddRef() noexcept;
+  /// Drops one reference (atomic decrement); the call that reaches 0 calls Unreachable().
+  /// Whatever Unreachable() throws passes through.
+  virtual void RemoveRef();
+  /// Called once when the count drops to 0: deletes the object. Subclasses may override it.
+  virtual void Unreachable();
+  /// The current count; another thread may change it at any moment.
+  virtual long QueryReferenceCount() const noexcept;
+
+  /// Throws TInvalidRequest "TReference null"; dereferencing a null reference calls it.
+  [[noreturn]] static void ThrowNullReference();
+
+protected:
+  /// A new object with count 0.
+  TRefCounted() noexcept : fReferenceCount(0) {}
+  /// Does nothing of its own; objects are deleted through Unreachable().
+  virtual ~TRefCounted();
+
+private:
+  std::atomic<std::int32_t> fReferenceCount;
+};
+
+/// A smart pointer that holds one reference to a TRefCounted object, or is null.
+///
+/// Copies add a reference, destruction drops one. Dereferencing a null reference throws
+/// TInvalidRequest "TReference null"; test IsNull() first where null is a normal state.
+template <class T> class TReference {
+public:
+  /// Holds `object` (adding a reference), or is null.
+  TReference(T* object = nullptr) noexcept : fObject(object) {
+    if (fObject != nullptr) {
+      fObject->AddRef();
+    }
+  }
+  TReference(const TReference& other) noexcept : TReference(other.fObject) {}
+  /// Takes over the other's reference; the other becomes null.
+  TReference(TReference&& other) noexcept : fObject(other.fObject) { other.fObject = nullptr; }
+  ~TReference() { Release(); }
+
+  /// Holds the other's object. Safe when both hold the same object.
+  TReference& operator=(const TReference& other) {
+    if (this != &other) {
+      *this = other.fObject;
+    }
+    return *this;
+  }
+  /// Takes over the other's reference and drops the one held before.
+  TReference& operator=(TReference&& other) {
+    if (this != &other) {
+      Release();
+      fObject = other.fObject;
+      other.fObject = nullptr;
+    }
+    return *this;
+  }
+  /// Holds `object` instead of the current one. The new reference is added before the old
+  /// one is dropped, so assigning the object already held never deletes it.
+  TReference& operator=(T* object) {
+    if (object != nullptr) {
+      object->AddRef();
+    }
+    T* old = fObject;
+    fObject = object;
+    if (old != nullptr) {
+      old->RemoveRef();
+    }
+    return *this;
+  }
+
+  /// The object; throws TInvalidRequest "TReference null" when null.
+  T* operator->() const {
+    if (fObject == nullptr) {
+      TRefCounted::ThrowNullReference();
+    }
+    return fObject;
+  }
+  /// The object; throws TInvalidRequest "TReference null" when null.
+  T& operator*() const { return *operator->(); }
+
+  /// Whether no object is held.
+  int IsNull() const noexcept { return fObject == nullptr; }
+  /// The object held, or null; the reference keeps its count.
+  T* QueryPointer() const noexcept { return fObject; }
+  explicit operator bool() const noexcept { return fObject != nullptr; }
+
+private:
+  void Release() {
+    T* old = fObject;
+    fObject = nullptr;
+    if (old != nullptr) {
+      old->RemoveRef();
+    }
+  }
+
+  T* fObject;
+};
+
+#endif // TAVUTIL_TREFCNT_H

@@ -1,0 +1,315 @@
+// utility/tagvar.cpp: TagVar construction, copying, release and the strict accessors.
+// Licensed under the Apache License, Version 2.0.
+//
+// Operating-system independent. Every error of the tagged values goes through RaiseTagVarError.
+#include <tavutil/exception.h>
+#include <tavutil/tagvar.h>
+#include <tavutil/trace.h>
+
+#include "internal/raise.h"
+
+#include <new>
+#include <utility>
+
+namespace {
+
+constexpr char kSource[] = "utility/TAGVAR";
+
+[[maybe_unused]] constexpr char kNotImplemented[] = "not implemented";
+[[maybe_unused]] constexpr unsigned long kNotImplementedId = 1;
+constexpr char kTypeMismatch[] = "type mismatch";
+constexpr unsigned long kTypeMismatchId = 2;
+constexpr char kUnknownType[] = "unknown type";
+constexpr unsigned long kUnknownTypeId = 3;
+
+constexpr unsigned long kLineCopyUnknown = 78;
+constexpr unsigned long kLineAssignUnknown = 130;
+constexpr unsigned long kLineQueryString = 2203;
+constexpr unsigned long kLineQueryDateTime = 2213;
+constexpr unsigned long kLineLong = 2223;
+constexpr unsigned long kLineUnsignedLong = 2233;
+constexpr unsigned long kLineDouble = 2243;
+constexpr unsigned long kLineVoidPtr = 2253;
+
+/// Raises a TInvalidRequest of the tagged values: group, location in utility/TAGVAR at `line`,
+/// traced under the TagVar category.
+[[noreturn]] void RaiseTagVarError(const char* text, unsigned long errorId,
+                                   TException::Severity severity, unsigned long line) {
+  tavutil::detail::Raise<TInvalidRequest>(text, tavutil::detail::SourceLine{kSource, line},
+                                          TUtilityTraceCategory::TagVar, errorId, severity);
+}
+
+/// Raises "type mismatch" quoting `line` unless the accessor accepts the tag.
+void RequireTag(bool accepted, unsigned long line) {
+  if (!accepted) {
+    RaiseTagVarError(kTypeMismatch, kTypeMismatchId, TException::recoverable, line);
+  }
+}
+
+/// A new payload object, or null when memory runs out: a value whose allocation failed keeps
+/// its tag with a null payload instead of throwing. The TagVar that stores it owns it.
+template <class T, class... Args> T* NewOrNull(Args&&... args) {
+  try {
+    return new T(std::forward<Args>(args)...);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+/// A copy of a possibly null payload object.
+template <class T> T* CopyOrNull(const void* object) {
+  return object != nullptr ? NewOrNull<T>(*static_cast<const T*>(object)) : nullptr;
+}
+
+} // namespace
+
+// ------------------------------------------------------------ construction ----
+
+TagVar::TagVar(int value) noexcept : TagVar() {
+  StoreSigned(value);
+}
+TagVar::TagVar(long value) noexcept : TagVar() {
+  StoreSigned(static_cast<std::int32_t>(value));
+}
+TagVar::TagVar(short value) noexcept : TagVar() {
+  StoreSigned(value);
+}
+TagVar::TagVar(unsigned int value) noexcept : TagVar() {
+  StoreUnsigned(value);
+}
+TagVar::TagVar(unsigned long value) noexcept : TagVar() {
+  StoreUnsigned(static_cast<std::uint32_t>(value));
+}
+TagVar::TagVar(unsigned short value) noexcept : TagVar() {
+  StoreUnsigned(value);
+}
+TagVar::TagVar(double value) noexcept : TagVar() {
+  StoreReal(value);
+}
+TagVar::TagVar(const TString& s) : TagVar() {
+  *this = s;
+}
+TagVar::TagVar(const char* s) : TagVar() {
+  *this = s;
+}
+TagVar::TagVar(const unsigned char* s) : TagVar() {
+  *this = s;
+}
+TagVar::TagVar(const _Wchar_t* s) : TagVar() {
+  *this = s;
+}
+TagVar::TagVar(TDate value) : TagVar() {
+  *this = value;
+}
+TagVar::TagVar(TTime value) : TagVar() {
+  *this = value;
+}
+TagVar::TagVar(const TDateTime& value) : TagVar() {
+  *this = value;
+}
+TagVar::TagVar(const TagVarVoidPtr& pointer) noexcept : TagVar() {
+  StorePointer(voidptr, pointer.QueryPointer());
+}
+
+TagVar::TagVar(const TagVar& other) : TagVar() {
+  CopyFrom(other, kLineCopyUnknown);
+}
+
+TagVar::~TagVar() {
+  CleanUp();
+}
+
+// -------------------------------------------------------------- assignment ----
+
+TagVar& TagVar::operator=(int value) noexcept {
+  StoreSigned(value);
+  return *this;
+}
+
+TagVar& TagVar::operator=(long value) noexcept {
+  StoreSigned(static_cast<std::int32_t>(value));
+  return *this;
+}
+
+TagVar& TagVar::operator=(short value) noexcept {
+  StoreSigned(value);
+  return *this;
+}
+
+TagVar& TagVar::operator=(unsigned int value) noexcept {
+  StoreUnsigned(value);
+  return *this;
+}
+
+TagVar& TagVar::operator=(unsigned long value) noexcept {
+  StoreUnsigned(static_cast<std::uint32_t>(value));
+  return *this;
+}
+
+TagVar& TagVar::operator=(unsigned short value) noexcept {
+  StoreUnsigned(value);
+  return *this;
+}
+
+TagVar& TagVar::operator=(double value) noexcept {
+  StoreReal(value);
+  return *this;
+}
+
+// The payload objects below are made before the old payload is released, so an argument that
+// refers into this value's own payload (v = *v.QueryString()) is still alive when it is read.
+
+TagVar& TagVar::operator=(const TString& s) {
+  StorePointer(s.IsUnicode() ? wideString : string, NewOrNull<TString>(s));
+  return *this;
+}
+
+TagVar& TagVar::operator=(const char* s) {
+  StorePointer(string, NewOrNull<TString>(s));
+  return *this;
+}
+
+TagVar& TagVar::operator=(const unsigned char* s) {
+  return *this = reinterpret_cast<const char*>(s);
+}
+
+TagVar& TagVar::operator=(const _Wchar_t* s) {
+  // The wide constructor always makes a unicode buffer (or none for null).
+  StorePointer(wideString, NewOrNull<TString>(s));
+  return *this;
+}
+
+TagVar& TagVar::operator=(TDate /*value*/) {
+  StorePointer(date, NewOrNull<TDate>());
+  return *this;
+}
+
+TagVar& TagVar::operator=(TTime /*value*/) {
+  StorePointer(time, NewOrNull<TTime>());
+  return *this;
+}
+
+TagVar& TagVar::operator=(const TDateTime& value) {
+  StorePointer(datetime, NewOrNull<TDateTime>(value));
+  return *this;
+}
+
+TagVar& TagVar::operator=(const TagVar& other) {
+  if (this != &other) {
+    CleanUp();
+    CopyFrom(other, kLineAssignUnknown);
+  }
+  return *this;
+}
+
+// ----------------------------------------------------------------- private ----
+
+void TagVar::CleanUp() noexcept {
+  switch (fType) {
+  case string:
+  case wideString:
+    delete static_cast<TString*>(fValue.fPointer);
+    break;
+  case date:
+    delete static_cast<TDate*>(fValue.fPointer);
+    break;
+  case time:
+    delete static_cast<TTime*>(fValue.fPointer);
+    break;
+  case datetime:
+    delete static_cast<TDateTime*>(fValue.fPointer);
+    break;
+  default: // nothing owned, including a voidptr's target and an unknown tag's payload
+    break;
+  }
+  fType = nil;
+  fValue.fBits = 0;
+}
+
+void TagVar::StoreSigned(std::int32_t value) noexcept {
+  CleanUp();
+  fType = integer;
+  fValue.fSigned = value;
+}
+
+void TagVar::StoreUnsigned(std::uint32_t value) noexcept {
+  CleanUp();
+  fType = unsignedInteger;
+  fValue.fUnsigned = value;
+}
+
+void TagVar::StoreReal(double value) noexcept {
+  CleanUp();
+  fType = real;
+  fValue.fReal = value;
+}
+
+void TagVar::StorePointer(Type type, void* pointer) noexcept {
+  CleanUp();
+  fType = type;
+  fValue.fPointer = pointer;
+}
+
+void TagVar::CopyFrom(const TagVar& other, unsigned long unknownTypeLine) {
+  fType = other.fType;
+  switch (other.fType) {
+  case nil:
+  case endOfArgs:
+  case integer:
+  case unsignedInteger:
+  case real:
+  case voidptr: // both point at the same target; neither owns it
+    fValue = other.fValue;
+    return;
+  case string:
+  case wideString:
+    fValue.fPointer = CopyOrNull<TString>(other.fValue.fPointer);
+    return;
+  case date:
+    fValue.fPointer = other.fValue.fPointer != nullptr ? NewOrNull<TDate>() : nullptr;
+    return;
+  case time:
+    fValue.fPointer = other.fValue.fPointer != nullptr ? NewOrNull<TTime>() : nullptr;
+    return;
+  case datetime:
+    fValue.fPointer = CopyOrNull<TDateTime>(other.fValue.fPointer);
+    return;
+  }
+  RaiseTagVarError(kUnknownType, kUnknownTypeId, TException::unrecoverable, unknownTypeLine);
+}
+
+// --------------------------------------------------------------- accessors ----
+
+const TString* TagVar::QueryString() const {
+  RequireTag(fType == string || fType == wideString, kLineQueryString);
+  return static_cast<const TString*>(fValue.fPointer);
+}
+
+TagVar::operator const TString*() const {
+  return QueryString();
+}
+
+const TDateTime* TagVar::QueryDateTime() const {
+  RequireTag(fType == datetime, kLineQueryDateTime);
+  return static_cast<const TDateTime*>(fValue.fPointer);
+}
+
+TagVar::operator long() const {
+  RequireTag(fType == integer, kLineLong);
+  return fValue.fSigned;
+}
+
+TagVar::operator unsigned long() const {
+  RequireTag(fType == unsignedInteger, kLineUnsignedLong);
+  return fValue.fUnsigned;
+}
+
+TagVar::operator double() const {
+  RequireTag(fType == real, kLineDouble);
+  return fValue.fReal;
+}
+
+void* TagVar::QueryVoidPtr() const {
+  RequireTag(fType == voidptr, kLineVoidPtr);
+  return fValue.fPointer;
+}
