@@ -5,7 +5,9 @@
 
 #include <tavutil/config.h>
 #include <tavutil/exception.h>
+#include <tavutil/mutexsem.h>
 #include <tavutil/sets.h>
+#include <tavutil/sharedmemory.h>
 #include <tavutil/trace.h>
 #include <tavutil/tstring.h>
 
