@@ -6,7 +6,10 @@
 #include <tavutil/config.h>
 #include <tavutil/datetime.h>
 #include <tavutil/exception.h>
+#include <tavutil/message.h>
+#include <tavutil/mutexsem.h>
 #include <tavutil/sets.h>
+#include <tavutil/sharedmemory.h>
 #include <tavutil/tagvar.h>
 #include <tavutil/trace.h>
 #include <tavutil/trefcnt.h>

@@ -8,11 +8,14 @@
 //
 //   Identity and time:  ThreadId, ProcessId, LocalTime, StandardTimeZone, BreakDownUtc
 //   Files:              MakeDirectory
+//   Mutexes:            OpenMutex, LockMutex, UnlockMutex, CloseMutex
+//   Shared memory:      CreateSection, OpenSection, SectionAddress, CloseSection
 //
 // Internal to the library; never installed.
 #ifndef TAVUTIL_PLATFORM_PLATFORM_H
 #define TAVUTIL_PLATFORM_PLATFORM_H
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -51,6 +54,52 @@ bool BreakDownUtc(std::int64_t time, std::tm& fields) noexcept;
 enum class MakeDirectoryResult { made, exists, failed };
 /// Makes one directory (its parent must exist) with the default permissions less the umask.
 MakeDirectoryResult MakeDirectory(const char* path) noexcept;
+
+// -------------------------------------------------------------------- mutexes ----
+
+/// A recursive mutex of the system: unnamed (private to the process) or named (one mutex for
+/// every process that opens the name). A holder that ends without releasing it, thread or
+/// whole process, leaves it to the next locker, who acquires it.
+struct MutexHandle;
+
+/// Result of LockMutex.
+enum class MutexLockResult { acquired, timedOut, failed };
+
+/// Makes an unnamed mutex when `name` is null or empty; otherwise opens the mutex of that
+/// name, or makes it when none exists. Null on failure, with the system's error code in
+/// `error`.
+MutexHandle* OpenMutex(const char* name, int& error) noexcept;
+/// Waits up to `timeoutMs` milliseconds for the mutex: 0 tries once, a negative value waits
+/// for ever. The calling thread may already hold it (each lock then needs its own unlock).
+MutexLockResult LockMutex(MutexHandle& mutex, long timeoutMs) noexcept;
+/// Releases one hold of the calling thread; does nothing when the thread holds none.
+void UnlockMutex(MutexHandle& mutex) noexcept;
+/// Releases whatever the calling thread still holds and closes the mutex; a named one goes
+/// when its last user closes it. Gives 0, or the system's error code of a failed step (the
+/// handle is gone either way). Null does nothing.
+int CloseMutex(MutexHandle* mutex) noexcept;
+
+// -------------------------------------------------------------- shared memory ----
+
+/// A named section of memory shared between processes, mapped for reading and writing.
+struct SectionHandle;
+
+/// Result of CreateSection and OpenSection.
+enum class SectionResult { ok, exists, notFound, failed };
+
+/// Makes a new section of `size` zero bytes under `name` (not empty) and maps it. Gives
+/// `exists` when a section of that name is in use (never joins it), `failed` with the
+/// system's error code otherwise.
+SectionResult CreateSection(const char* name, std::size_t size, SectionHandle*& section,
+                            int& error) noexcept;
+/// Opens and maps the section of that name; `notFound` when there is none, `failed` with the
+/// system's error code when it cannot be mapped.
+SectionResult OpenSection(const char* name, SectionHandle*& section, int& error) noexcept;
+/// Address of the section's first byte.
+void* SectionAddress(const SectionHandle& section) noexcept;
+/// Unmaps and closes the section; it goes when the last process that maps it closes it.
+/// Gives 0 or the system's error code of a failed step. Null does nothing.
+int CloseSection(SectionHandle* section) noexcept;
 
 } // namespace tavutil::platform
 

@@ -1,0 +1,89 @@
+// tavutil/mutexsem.h: TMutexSemaphore, a recursive mutex of the system, and its scope lock.
+// Licensed under the Apache License, Version 2.0.
+//
+// An unnamed mutex is private to the process; a named one is the same mutex in every process
+// that uses the name. The trace state is guarded by one, the shared trace file by a named one.
+#ifndef TAVUTIL_MUTEXSEM_H
+#define TAVUTIL_MUTEXSEM_H
+
+#include <memory>
+#include <tavutil/config.h>
+
+namespace tavutil::platform {
+struct MutexHandle;
+} // namespace tavutil::platform
+
+/// A recursive mutex of the operating system, unnamed or shared between processes by name.
+///
+/// It is locked and unlocked only through TMutexSemaphoreEntry. The thread that holds it may
+/// lock it again and must unlock it as often. When its holder ends without unlocking it, thread
+/// or whole process, the next lock acquires it and gives `locked`. Names are compared exactly
+/// (case matters) and may hold any bytes; a named mutex exists as long as some process has a
+/// TMutexSemaphore of that name. Nothing here throws.
+///
+///   TMutexSemaphore guard("shared.counter");
+///   {
+///     TMutexSemaphoreEntry entry(guard, 500);
+///     if (entry.State() == TMutexSemaphore::locked) { /* only one process here */ }
+///   }
+class TAVUTIL_API TMutexSemaphore {
+public:
+  /// The result of a lock.
+  enum EState {
+    locked = 0,   ///< held by the calling thread, also when its previous holder died with it
+    timedOut = 1, ///< the time-out passed first
+    failed = 2,   ///< the wait failed, for instance because the mutex could not be made
+  };
+  /// The time-out that waits without limit.
+  static constexpr long fsInfinite = -1;
+
+  /// Makes an unnamed mutex (null or empty name), or opens the mutex of that name and makes it
+  /// when no process has it. Never throws: on failure the object stays without a mutex, every
+  /// lock gives `failed`, and the failure is traced.
+  explicit TMutexSemaphore(const char* name = nullptr);
+  /// Releases what the calling thread still holds and closes the mutex; a failure to close is
+  /// traced. Another thread of the process must not hold it any more.
+  ~TMutexSemaphore();
+  TMutexSemaphore(const TMutexSemaphore&) = delete;
+  TMutexSemaphore& operator=(const TMutexSemaphore&) = delete;
+
+protected:
+  /// Waits up to `timeout` milliseconds: 0 tries once, fsInfinite (or any negative value)
+  /// waits for ever. Gives `failed` when there is no mutex.
+  EState Lock(long timeout) noexcept;
+  /// Releases one hold of the calling thread; does nothing when it holds none.
+  void Unlock() noexcept;
+
+private:
+  friend class TMutexSemaphoreEntry;
+
+  tavutil::platform::MutexHandle* fHandle; ///< null when the mutex could not be made
+  std::unique_ptr<char[]> fName;           ///< copy of the name; null for an unnamed mutex
+};
+
+/// Holds a TMutexSemaphore for its own lifetime when the lock succeeded.
+///
+/// The destructor unlocks only when the constructor's lock gave `locked`; after a time-out
+/// or a failure it does nothing.
+class TAVUTIL_API TMutexSemaphoreEntry {
+public:
+  /// Locks `mutex`, waiting up to `timeout` milliseconds (see TMutexSemaphore::Lock).
+  TMutexSemaphoreEntry(TMutexSemaphore& mutex, long timeout) noexcept
+      : fMutex(&mutex), fState(mutex.Lock(timeout)) {}
+  ~TMutexSemaphoreEntry() {
+    if (fState == TMutexSemaphore::locked) {
+      fMutex->Unlock();
+    }
+  }
+  TMutexSemaphoreEntry(const TMutexSemaphoreEntry&) = delete;
+  TMutexSemaphoreEntry& operator=(const TMutexSemaphoreEntry&) = delete;
+
+  /// What the lock gave.
+  TMutexSemaphore::EState State() const noexcept { return fState; }
+
+private:
+  TMutexSemaphore* fMutex;
+  TMutexSemaphore::EState fState;
+};
+
+#endif // TAVUTIL_MUTEXSEM_H

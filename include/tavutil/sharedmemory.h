@@ -1,0 +1,66 @@
+// tavutil/sharedmemory.h: ipcSharedMemory, a named section of memory shared between processes.
+// Licensed under the Apache License, Version 2.0.
+//
+// The library offers sections to its users and does not use them itself. A section gives no
+// synchronisation of the memory it maps: pair it with a named TMutexSemaphore.
+#ifndef TAVUTIL_SHAREDMEMORY_H
+#define TAVUTIL_SHAREDMEMORY_H
+
+#include <cstdint>
+#include <memory>
+#include <tavutil/config.h>
+
+/// The platform side of a section: its handle, mapping and name. Internal to the library.
+class osSharedMemory;
+
+/// A named section of memory shared between processes, created by this process or opened
+/// after another one created it.
+///
+/// The constructors never throw; check `!section` or rdstate():
+///   0  the section is mapped and usable
+///   1  creating failed: the name is in use, or it could not be made or mapped; also either
+///      constructor when memory runs out
+///   2  the name is null or empty
+///   3  opening failed: no section of that name exists, or it could not be mapped
+/// The section's bytes start zeroed and exist as long as some object maps them. To create a
+/// section or else join it, try the creating constructor and, on state 1, the opening one:
+///
+///   auto section = std::make_unique<ipcSharedMemory>("stats", 4096);
+///   if (section->rdstate() == 1) {
+///     section = std::make_unique<ipcSharedMemory>("stats"); // Owner() 0: joined
+///   }
+class TAVUTIL_API ipcSharedMemory {
+public:
+  /// Creates a new section of `size` bytes (1 to 2^31 - 1) under `name` and maps all of it
+  /// for reading and writing; never joins a section that exists. Owner() is 1.
+  ipcSharedMemory(const char* name, long size);
+  /// Opens the section of that name and maps all of it for reading and writing. Owner() is 0
+  /// and Size() 0.
+  explicit ipcSharedMemory(const char* name);
+  /// Unmaps the section; it goes when no object maps it any more.
+  virtual ~ipcSharedMemory();
+  ipcSharedMemory(const ipcSharedMemory&) = delete;
+  ipcSharedMemory& operator=(const ipcSharedMemory&) = delete;
+
+  /// 1 when the state is not 0.
+  int operator!() const noexcept { return fState != 0; }
+  /// The state (see the class comment).
+  int rdstate() const noexcept { return fState; }
+  /// The copy of the name; null when the name was null or empty, or memory ran out.
+  char* Name() const noexcept;
+  /// The first byte of the section; null when nothing is mapped.
+  void* Pointer() const noexcept;
+  /// 1 for the creating constructor, 0 for the opening one (and when memory ran out).
+  int Owner() const noexcept;
+  /// The size given to the creating constructor; 0 for the opening one.
+  long Size() const noexcept { return fSize; }
+
+private:
+  friend class osSharedMemory;
+
+  std::unique_ptr<osSharedMemory> fPlatform; ///< null when it could not be allocated
+  std::int32_t fState;
+  long fSize;
+};
+
+#endif // TAVUTIL_SHAREDMEMORY_H

@@ -1,0 +1,67 @@
+// utility/platform/posix/namedobject.h: create, open and remove the library's named objects in
+// POSIX shared memory.
+// Licensed under the Apache License, Version 2.0.
+//
+// Internal to the POSIX platform layer; named mutexes and shared-memory sections both live in
+// such objects. Never installed.
+#ifndef TAVUTIL_PLATFORM_POSIX_NAMEDOBJECT_H
+#define TAVUTIL_PLATFORM_POSIX_NAMEDOBJECT_H
+
+#include "platform/posix/ipclayout.h"
+
+#include <cstddef>
+#include <sys/types.h>
+
+namespace tavutil::platform::posix {
+
+/// What AcquireNamedObject may do.
+enum class NamedObjectMode {
+  create,       ///< make a new object; an object of that name in use is refused
+  open,         ///< join an object in use; never make one
+  createOrOpen, ///< join the object in use, or make it when there is none
+};
+
+/// The outcome of AcquireNamedObject.
+enum class NamedObjectResult { created, opened, exists, notFound, failed };
+
+/// Fills the payload of a new object; gives 0 or an error code. Called once, by the creator,
+/// before any other process can use the object.
+using PayloadInitialiser = int (*)(void* payload) noexcept;
+
+/// What to acquire.
+struct NamedObjectRequest {
+  IpcKind kind;
+  const char* name;
+  std::size_t nameLength;
+  NamedObjectMode mode;
+  std::size_t payloadSize;       ///< size of a new object's payload (create modes)
+  std::size_t payloadAlignment;  ///< alignment of a new object's payload, a power of two
+  PayloadInitialiser initialise; ///< may be null: the payload is then all zero bytes
+  std::size_t expectedPayload;   ///< an opened object's payload must have this size; 0: any
+};
+
+/// One process's hold on a named object: its descriptor (which carries a shared flock(2) lock
+/// for as long as the hold lasts) and its mapping.
+struct NamedObject {
+  int fd = -1;
+  void* base = nullptr;
+  std::size_t length = 0;
+  void* payload = nullptr;
+  std::size_t payloadSize = 0;
+  pid_t process = 0;
+  char osName[kIpcNameCapacity] = {};
+};
+
+/// Makes or joins the object named by `request` and maps all of it into `object`. On
+/// `failed`, `error` holds the system's error code; on any result but created and opened,
+/// `object` holds nothing.
+NamedObjectResult AcquireNamedObject(const NamedObjectRequest& request, NamedObject& object,
+                                     int& error) noexcept;
+
+/// Unmaps the object and gives up the hold; the last holder removes the name. Gives 0, or the
+/// error code of the first step that failed.
+int ReleaseNamedObject(NamedObject& object) noexcept;
+
+} // namespace tavutil::platform::posix
+
+#endif // TAVUTIL_PLATFORM_POSIX_NAMEDOBJECT_H
