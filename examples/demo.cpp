@@ -48,10 +48,45 @@ void ExceptionTour() {
   }
 }
 
+/// Prints a value's type and its payload through the strict accessor of that type.
+void PrintArgument(unsigned index, const TagVar& value) {
+  std::cout << "  [" << index << "] ";
+  if (value.IsInteger()) {
+    std::cout << "integer " << static_cast<long>(value);
+  } else if (value.IsUnsignedInteger()) {
+    std::cout << "unsignedInteger " << static_cast<unsigned long>(value);
+  } else if (value.IsReal()) {
+    std::cout << "real " << static_cast<double>(value);
+  } else if (value.IsString() || value.IsWideString()) {
+    std::cout << "string \"" << *value.QueryString() << '"';
+  } else if (value.IsDateTime()) {
+    std::cout << "datetime " << value.QueryDateTime()->QueryString("%Y-%m-%d %H:%M:%S UTC");
+  } else {
+    std::cout << "type " << value.QueryType();
+  }
+  std::cout << '\n';
+}
+
+void MessageTour() {
+  std::cout << "== A message with typed arguments\n";
+  const TMessage message("%s wrote %d records (%u skipped, %.1f%%) at %s", TagVar("importer"),
+                         TagVar(1200), TagVar(3u), TagVar(99.75), TagVar(TDateTime(1700000000, 0)));
+  for (unsigned i = 0; i < message.QueryNumberArgs(); ++i) {
+    PrintArgument(i, message[i]);
+  }
+  std::cout << "== A strict accessor refusing the wrong type\n";
+  try {
+    static_cast<void>(static_cast<double>(message[1])); // an integer is not a real
+  } catch (const TException& e) {
+    PrintException(e);
+  }
+}
+
 } // namespace
 
 int main() {
   StringTour();
   ExceptionTour();
+  MessageTour();
   return 0;
 }

@@ -94,7 +94,10 @@ const TExceptionLocation* TException::locationAtIndex(unsigned long i) const noe
 
 void TException::Trace(const TTrace::Category& category) const {
   // Only asks whether some live state would take the exception; no entry is written.
-  static_cast<void>(TTrace::IsGlobalTracing(kExceptionLevel, category.QueryComponent()));
+  const unsigned long component = category.QueryComponent();
+  if (TTrace::IsGlobalTracing(kExceptionLevel, component)) {
+    static_cast<void>(TTrace::IsGlobalTracing(kExceptionLevel, component, category));
+  }
 }
 
 void TException::assertParameter(const char* /*text*/, TExceptionLocation /*location*/) {}

@@ -6,6 +6,7 @@
 #include <tavutil/trace.h>
 
 #include "internal/raise.h"
+#include "internal/tracepoint.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -18,40 +19,31 @@ using tavutil::detail::SourceLine;
 
 constexpr char kSource[] = "utility/MUTEXSEM";
 constexpr char kUnnamed[] = "unnamed";
-/// Both trace points are errors of the Utility component, under the Utility category.
+/// Both trace points are errors (level 4) under the Utility category.
 constexpr unsigned long kTraceLevel = 0x4;
-constexpr unsigned long kTraceComponent = 0x1;
+constexpr char kCreateFailed[] = "Error %d from CreateMutex(%s)";
+constexpr char kCloseFailed[] = "Error %d from CloseHandle(%s)";
+constexpr unsigned long kLineCreateFailed = 71;
+constexpr unsigned long kLineCloseFailed = 103;
 
-/// A fixed trace point: its text and where it says it is.
-struct TracePoint {
-  const char* text;
-  SourceLine where;
-};
-
-constexpr TracePoint kCreateFailed{"Error %d from CreateMutex(%s)", {kSource, 71}};
-constexpr TracePoint kCloseFailed{"Error %d from CloseHandle(%s)", {kSource, 103}};
-
-/// Traces a failure of the system's mutex: `point`'s text with the error code (unsigned
-/// integer) and the mutex name, at level 4 under TUtilityTraceCategory::Utility.
-void ReportFailure(const TracePoint& point, int errorCode, const char* name) noexcept {
-  if (!TTrace::IsGlobalTracing(kTraceLevel, kTraceComponent)) {
-    return;
+/// Traces a failure of the system's mutex with the error code (unsigned) and the mutex name.
+/// A mutex never throws: a trace entry that cannot be built is dropped.
+void ReportFailure(const char* text, unsigned long line, int errorCode, const char* name) noexcept {
+  try {
+    tavutil::detail::TracePoint(kTraceLevel, TUtilityTraceCategory::Utility,
+                                SourceLine{kSource, line}, text,
+                                static_cast<unsigned long>(static_cast<unsigned>(errorCode)),
+                                name != nullptr ? name : kUnnamed);
+  } catch (...) {
   }
-  // Not written yet: the entry needs the message and trace-state classes, which do not exist
-  // yet. Writing it is one TTrace::Base::WriteEntry call with these values.
-  static_cast<void>(point);
-  static_cast<void>(errorCode);
-  static_cast<void>(name);
 }
 
-/// "Error %d from CreateMutex(%s)", line 71.
 void ReportCreateFailure(int errorCode, const char* name) noexcept {
-  ReportFailure(kCreateFailed, errorCode, name != nullptr ? name : kUnnamed);
+  ReportFailure(kCreateFailed, kLineCreateFailed, errorCode, name);
 }
 
-/// "Error %d from CloseHandle(%s)", line 103.
 void ReportCloseFailure(int errorCode, const char* name) noexcept {
-  ReportFailure(kCloseFailed, errorCode, name != nullptr ? name : kUnnamed);
+  ReportFailure(kCloseFailed, kLineCloseFailed, errorCode, name);
 }
 
 } // namespace

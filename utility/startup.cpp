@@ -5,6 +5,8 @@
 // of their definitions and destroyed in reverse, so this file alone fixes the start-up order:
 // every object that a later one needs is defined above it. No other file of the library has
 // a static object with a constructor.
+#include <tavutil/message.h>
+#include <tavutil/mutexsem.h>
 #include <tavutil/trace.h>
 
 #include <clocale>
@@ -17,6 +19,15 @@ struct LocaleGuard {
 };
 
 LocaleGuard gLocaleGuard;
+
+} // namespace
+
+TagVar TMessage::fsEndOfArgs(TagVar::endOfArgs);
+
+// The trace mutex comes before the registry and the categories, which register under it.
+TMutexSemaphore TTrace::Base::fsMutex;
+
+namespace {
 
 /// The known-category registry; its address is fixed before any constructor runs.
 TTraceSetKnown gKnownCategories;

@@ -1,8 +1,11 @@
-// utility/tracep.cpp: trace levels, components, categories and the known-category registry.
+// utility/tracep.cpp: the trace model: states, handles, delivery, categories and registry.
 // Licensed under the Apache License, Version 2.0.
 //
-// Operating-system independent. The registry and the library's categories themselves are
-// static objects of the start-up unit (startup.cpp), built there in their fixed order.
+// Operating-system independent. fsMutex guards the list of states, their category sets and
+// the registry; every walk of them holds it, so no walk meets a node being changed or freed.
+// The mutex, the registry and the library's categories are static objects of the start-up
+// unit (startup.cpp), built there in their fixed order.
+#include <tavutil/message.h>
 #include <tavutil/trace.h>
 
 #include "internal/ascii.h"
@@ -35,6 +38,24 @@ constexpr LevelLetter kLevelLetters[] = {{0x1, 'O'},     {0x2, 'S'},   {0x4, 'E'
 
 std::atomic<std::uint32_t> TTrace::Base::fsRuntimeLevel{0};
 std::atomic<std::uint32_t> TTrace::Base::fsRuntimeComponent{0};
+TTrace::Base* TTrace::Base::fsAnchor = nullptr;
+
+namespace {
+
+/// Holds the trace model's mutex for one scope. A failed lock (the mutex could not be made)
+/// still lets the work go on, unguarded, rather than losing it.
+class ModelLock {
+public:
+  ModelLock() noexcept : fEntry(TTrace::Base::fsMutex, TMutexSemaphore::fsInfinite) {}
+
+private:
+  TMutexSemaphoreEntry fEntry;
+};
+
+constexpr std::uint32_t kNewLevel = 0xF;
+constexpr std::uint32_t kNewComponent = 0xFFFFFFFF;
+
+} // namespace
 
 char TTrace::Base::LevelChar(unsigned long level) noexcept {
   for (const LevelLetter& entry : kLevelLetters) {
@@ -81,13 +102,13 @@ unsigned long TTrace::QueryComponentFromName(const TString& name) {
 
 TTrace::Category::Category(unsigned long component, const char* name)
     : fComponent(static_cast<std::uint32_t>(component)), fName(name), fRegistered(false) {
-  TTrace::Register(*this);
+  Base::Register(*this);
   fRegistered = true;
 }
 
 TTrace::Category::Category(unsigned long component, const TString& name)
     : fComponent(static_cast<std::uint32_t>(component)), fName(name), fRegistered(false) {
-  TTrace::Register(*this);
+  Base::Register(*this);
   fRegistered = true;
 }
 
@@ -105,6 +126,7 @@ TTrace::Category::~Category() {
   if (!fRegistered) {
     return;
   }
+  const ModelLock lock;
   TTraceSetKnown& known = *Base::fsKnownCategories;
   TTraceSetKnown::Cursor cursor(known);
   for (TElemPointer<Category>* item = cursor.Element(); item != nullptr; item = cursor.Next()) {
@@ -139,12 +161,14 @@ bool TKeyCompare<TElemPointer<TTrace::Category>, TString>::Matches(
   return tavutil::detail::StrICmp(a, b) == 0;
 }
 
-void TTrace::Register(const Category& category) {
+void TTrace::Base::Register(const Category& category) {
+  const ModelLock lock;
   // The registry holds categories by pointer and never changes them through it.
-  Base::fsKnownCategories->Add(new TElemPointer<Category>(const_cast<Category*>(&category)));
+  fsKnownCategories->Add(new TElemPointer<Category>(const_cast<Category*>(&category)));
 }
 
-const TTrace::Category* TTrace::FindCategory(const TString& name) {
+const TTrace::Category* TTrace::Base::FindCategory(const TString& name) {
+  const ModelLock lock;
   TTraceSetKnownCursor* cursor = ListClasses();
   const Category* found = nullptr;
   for (TElemPointer<Category>* item = cursor->Element(); item != nullptr && found == nullptr;
@@ -157,6 +181,334 @@ const TTrace::Category* TTrace::FindCategory(const TString& name) {
   return found;
 }
 
-TTraceSetKnownCursor* TTrace::ListClasses() {
-  return new TTraceSetKnownCursor(*Base::fsKnownCategories);
+TTraceSetKnownCursor* TTrace::Base::ListClasses() {
+  return new TTraceSetKnownCursor(*fsKnownCategories);
+}
+
+// ----------------------------------------------------------------- pointer ----
+
+TTrace::Pointer::Pointer(Base* base) noexcept : fBase(base) {
+  if (fBase != nullptr) {
+    fBase->AddRef();
+  }
+}
+
+TTrace::Pointer::Pointer(const Pointer& other) noexcept : Pointer(other.fBase) {}
+
+TTrace::Pointer& TTrace::Pointer::operator=(const Pointer& other) {
+  if (this != &other) {
+    Base* old = fBase;
+    fBase = other.fBase;
+    if (fBase != nullptr) {
+      fBase->AddRef();
+    }
+    if (old != nullptr) {
+      old->RemoveRef();
+    }
+  }
+  return *this;
+}
+
+TTrace::Pointer::~Pointer() {
+  if (fBase != nullptr) {
+    fBase->RemoveRef();
+  }
+}
+
+TTrace::Base* TTrace::Pointer::operator->() const {
+  if (fBase == nullptr) {
+    TRefCounted::ThrowNullReference();
+  }
+  return fBase;
+}
+
+// ------------------------------------------------------------- trace state ----
+
+TTrace::Base::Base() : Base(kNewLevel, kNewComponent) {}
+
+TTrace::Base::Base(unsigned long level, unsigned long component)
+    : fDisplayPrefix(1), fNext(nullptr), fLevel(static_cast<std::uint32_t>(level)),
+      fComponent(static_cast<std::uint32_t>(component)), fDefaultTracing(1), fDisableRestore(0),
+      fStopped(0), fCategories(new TTraceSet), fSaveStateCount(0), fLinked(false) {
+  const ModelLock lock;
+  fNext = fsAnchor;
+  fsAnchor = this;
+  fLinked = true;
+  RecomputeGlobalMasks();
+}
+
+TTrace::Base::~Base() {
+  const ModelLock lock;
+  Unlink();
+  fCategories.reset();
+  RecomputeGlobalMasks();
+}
+
+void TTrace::Base::Unreachable() {
+  {
+    // Out of the list before the derived part goes: from here on no walk can reach it.
+    const ModelLock lock;
+    Unlink();
+    RecomputeGlobalMasks();
+  }
+  delete this;
+}
+
+void TTrace::Base::Unlink() noexcept {
+  if (!fLinked) {
+    return;
+  }
+  for (Base** link = &fsAnchor; *link != nullptr; link = &(*link)->fNext) {
+    if (*link == this) {
+      *link = fNext;
+      break;
+    }
+  }
+  fNext = nullptr;
+  fLinked = false;
+}
+
+void TTrace::Base::RecomputeGlobalMasks() noexcept {
+  std::uint32_t level = 0;
+  std::uint32_t component = 0;
+  for (const Base* state = fsAnchor; state != nullptr; state = state->fNext) {
+    level |= state->fLevel.load(std::memory_order_relaxed);
+    component |= state->fComponent.load(std::memory_order_relaxed);
+  }
+  fsRuntimeLevel.store(level);
+  fsRuntimeComponent.store(component);
+}
+
+void TTrace::Base::SetLevel(unsigned long level) {
+  const ModelLock lock;
+  if (fStopped.load()) {
+    return;
+  }
+  fLevel.store(static_cast<std::uint32_t>(level));
+  RecomputeGlobalMasks();
+  Change();
+}
+
+void TTrace::Base::SetComponent(unsigned long component) {
+  const ModelLock lock;
+  if (fStopped.load()) {
+    return;
+  }
+  fComponent.store(static_cast<std::uint32_t>(component));
+  RecomputeGlobalMasks();
+  Change();
+}
+
+int TTrace::Base::IsTracing(unsigned long level, unsigned long component) const noexcept {
+  return (level & QueryLevel()) != 0 && (component & QueryComponent()) != 0;
+}
+
+int TTrace::Base::IsTracing(unsigned long level, unsigned long component,
+                            const Category& category) const {
+  return IsTracing(level, component) && QueryCategory(category);
+}
+
+TElementCategory* TTrace::Base::FindSwitch(const Category& category) const {
+  return fCategories->Find(category);
+}
+
+void TTrace::Base::AddCategory(const Category& category, int on) {
+  const ModelLock lock;
+  if (TElementCategory* entry = FindSwitch(category)) {
+    entry->SetOn(on);
+  } else {
+    fCategories->Add(new TElementCategory(category, on));
+  }
+  Change();
+}
+
+void TTrace::Base::RemoveCategory(const Category& category) {
+  const ModelLock lock;
+  if (TElementCategory* entry = FindSwitch(category)) {
+    fCategories->Remove(entry);
+    delete entry;
+    Change();
+  }
+}
+
+int TTrace::Base::QueryCategory(const Category& category) const {
+  const ModelLock lock;
+  const TElementCategory* entry = FindSwitch(category);
+  return entry != nullptr ? entry->QueryOn() : fDefaultTracing.load();
+}
+
+int TTrace::Base::UsesDefault(const Category& category) const {
+  const ModelLock lock;
+  return FindSwitch(category) != nullptr ? 1 : 0;
+}
+
+void TTrace::Base::SetDefaultTracing(int on) {
+  fDefaultTracing.store(on);
+  Change();
+}
+
+void TTrace::Base::SetDisableRestore(int on) {
+  fDisableRestore.store(on);
+  Change();
+}
+
+void TTrace::Base::StopTracing() {
+  const ModelLock lock;
+  fDisableRestore.store(1);
+  fStopped.store(1);
+  fLevel.store(0);
+  fComponent.store(0);
+  RecomputeGlobalMasks();
+  Change();
+}
+
+void TTrace::Base::Change() {}
+
+bool TTrace::Base::Accepts(unsigned long level, unsigned long component,
+                           const Category& category) const {
+  // A state nobody holds is being built or destroyed: it takes nothing. The count is read
+  // without a virtual call, since the object's derived part may still be under construction.
+  return TRefCounted::QueryReferenceCount() > 0 && IsTracing(level, component) &&
+         QueryCategory(category);
+}
+
+// ----------------------------------------------------- delivery and masks ----
+
+void TTrace::Base::WriteEntry(unsigned long level, const Category& category,
+                              const TMessage& message) {
+  const ModelLock lock;
+  for (Base* state = fsAnchor; state != nullptr; state = state->fNext) {
+    if (!state->Accepts(level, category.QueryComponent(), category)) {
+      continue;
+    }
+    try {
+      state->Write(level, category, message);
+    } catch (...) {
+      // A failing output loses its entry; the trace point's caller carries on.
+    }
+  }
+}
+
+int TTrace::Base::IsGlobalTracing(unsigned long level, unsigned long component,
+                                  const Category& category) {
+  if (!IsGlobalTracing(level, component)) {
+    return 0;
+  }
+  const ModelLock lock;
+  for (const Base* state = fsAnchor; state != nullptr; state = state->fNext) {
+    if (state->Accepts(level, component, category)) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+void TTrace::Base::SetGlobalLevel(unsigned long level) noexcept {
+  fsRuntimeLevel.store(static_cast<std::uint32_t>(level));
+}
+
+void TTrace::Base::SetGlobalComponent(unsigned long component) noexcept {
+  fsRuntimeComponent.store(static_cast<std::uint32_t>(component));
+}
+
+void TTrace::Base::SetGlobalTracing() {
+  const ModelLock lock;
+  RecomputeGlobalMasks();
+}
+
+// ------------------------------------------------------------------ handle ----
+
+TTrace::~TTrace() = default;
+
+unsigned long TTrace::QueryLevel() const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->QueryLevel();
+}
+
+void TTrace::SetLevel(unsigned long level) {
+  if (!fPointer.IsNull()) {
+    fPointer->SetLevel(level);
+  }
+}
+
+unsigned long TTrace::QueryComponent() const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->QueryComponent();
+}
+
+void TTrace::SetComponent(unsigned long component) {
+  if (!fPointer.IsNull()) {
+    fPointer->SetComponent(component);
+  }
+}
+
+int TTrace::IsTracing(unsigned long level, unsigned long component) const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->IsTracing(level, component);
+}
+
+int TTrace::IsTracing(unsigned long level, unsigned long component,
+                      const Category& category) const {
+  return fPointer.IsNull() ? 0 : fPointer->IsTracing(level, component, category);
+}
+
+void TTrace::AddCategory(const Category& category, int on) {
+  if (!fPointer.IsNull()) {
+    fPointer->AddCategory(category, on);
+  }
+}
+
+void TTrace::RemoveCategory(const Category& category) {
+  if (!fPointer.IsNull()) {
+    fPointer->RemoveCategory(category);
+  }
+}
+
+int TTrace::QueryCategory(const Category& category) const {
+  return fPointer.IsNull() ? 0 : fPointer->QueryCategory(category);
+}
+
+int TTrace::UsesDefault(const Category& category) const {
+  return fPointer.IsNull() ? 1 : fPointer->UsesDefault(category);
+}
+
+int TTrace::QueryDefaultTracing() const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->QueryDefaultTracing();
+}
+
+void TTrace::SetDefaultTracing(int on) {
+  if (!fPointer.IsNull()) {
+    fPointer->SetDefaultTracing(on);
+  }
+}
+
+int TTrace::QueryDisableRestore() const noexcept {
+  return fPointer.IsNull() ? 1 : fPointer.QueryBase()->QueryDisableRestore();
+}
+
+void TTrace::SetDisableRestore(int on) {
+  if (!fPointer.IsNull()) {
+    fPointer->SetDisableRestore(on);
+  }
+}
+
+int TTrace::QueryDisplayPrefix() const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->QueryDisplayPrefix();
+}
+
+void TTrace::SetDisplayPrefix(int on) noexcept {
+  if (!fPointer.IsNull()) {
+    fPointer.QueryBase()->SetDisplayPrefix(on);
+  }
+}
+
+unsigned long TTrace::QueryCountSaveState() const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->QueryCountSaveState();
+}
+
+void TTrace::StopTracing() {
+  if (!fPointer.IsNull()) {
+    fPointer->StopTracing();
+  }
+}
+
+int TTrace::StillTracing() const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->StillTracing();
 }

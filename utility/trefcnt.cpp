@@ -28,8 +28,9 @@ TRefCounted& TRefCounted::operator=(const TRefCounted& other) noexcept {
 TRefCounted::~TRefCounted() = default;
 
 void TRefCounted::AddRef() noexcept {
-  // Taking a reference needs no ordering: the caller already holds one, or owns the object.
-  fReferenceCount.fetch_add(1, std::memory_order_relaxed);
+  // Release: the first reference publishes a newly built object to threads that find it
+  // through a shared list and read its count (trace states do), so they see it whole.
+  fReferenceCount.fetch_add(1, std::memory_order_release);
 }
 
 void TRefCounted::RemoveRef() {
@@ -46,7 +47,7 @@ void TRefCounted::Unreachable() {
 }
 
 long TRefCounted::QueryReferenceCount() const noexcept {
-  return fReferenceCount.load(std::memory_order_relaxed);
+  return fReferenceCount.load(std::memory_order_acquire);
 }
 
 void TRefCounted::ThrowNullReference() {

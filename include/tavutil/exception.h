@@ -41,7 +41,8 @@ private:
 /// No operation of the family throws or fails: out-of-range indexes give null.
 class TAVUTIL_API TException {
 public:
-  enum Severity { unrecoverable = 0, recoverable = 1 };
+  /// Only 1 is recoverable; the fixed width keeps any other value a valid (unrecoverable) one.
+  enum Severity : std::int32_t { unrecoverable = 0, recoverable = 1 };
   static constexpr unsigned kMaxTexts = 5;
   static constexpr unsigned kMaxLocations = 5;
 

@@ -46,7 +46,7 @@ public:
     explicit Cursor(TBaseSetOf& set) noexcept;
 
   private:
-    TBaseSetOf* fSet;
+    [[maybe_unused]] TBaseSetOf* fSet; // the set walked, kept for the cursor's copies
     TElement* fCurrent;
   };
 

@@ -1,4 +1,4 @@
-// tavutil/trace.h: trace levels, components, categories and the global trace masks.
+// tavutil/trace.h: the trace model: levels, components, categories, states and handles.
 // Licensed under the Apache License, Version 2.0.
 //
 // A trace point first tests the two global masks, which cost two loads and two tests, and
@@ -9,14 +9,24 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <tavutil/config.h>
+#include <tavutil/mutexsem.h>
 #include <tavutil/sets.h>
+#include <tavutil/trefcnt.h>
 #include <tavutil/tstring.h>
 
+class TElementCategory;
+class TMessage;
+class TTraceSet;
 class TTraceSetKnown;
 class TTraceSetKnownCursor;
 
-/// The trace facility: its vocabulary (levels, components, categories) and global switches.
+/// A trace handle, and the trace facility's vocabulary and global switches.
+///
+/// A handle shares a trace state (TTrace::Base) through a counted pointer; copies share one
+/// state and the last one destroys it. An empty handle does nothing. The static members are
+/// what every trace point uses: the global masks, WriteEntry and the category registry.
 class TAVUTIL_API TTrace {
 public:
   /// A named subject of tracing within a component.
@@ -46,21 +56,199 @@ public:
     bool fRegistered;
   };
 
-  /// The trace state; this part holds the process-wide switches every trace point reads.
-  class TAVUTIL_API Base {
+  class Base;
+
+  /// A counted pointer to a trace state: copies share the state, the last one destroys it.
+  class TAVUTIL_API Pointer {
   public:
+    Pointer() noexcept : fBase(nullptr) {}
+    /// Holds `base`, adding a reference.
+    Pointer(Base* base) noexcept;
+    Pointer(const Pointer& other) noexcept;
+    /// Adds a reference to the new state before dropping the old one.
+    Pointer& operator=(const Pointer& other);
+    ~Pointer();
+
+    /// The state; throws TInvalidRequest "TReference null" when there is none.
+    Base* operator->() const;
+    Base& operator*() const { return *operator->(); }
+    /// The state, or null.
+    Base* QueryBase() const noexcept { return fBase; }
+    int IsNull() const noexcept { return fBase == nullptr; }
+
+  private:
+    Base* fBase;
+  };
+
+  /// A trace state: level and component masks, category switches and flags, and an output
+  /// that Write() sends accepted entries to.
+  ///
+  /// Every live state sits in one list, guarded with the rest of the trace model by fsMutex.
+  /// A state takes entries only while some handle holds it: it is built with count 0, and the
+  /// last release takes it out of the list under fsMutex before destroying it, so no walk of
+  /// the list ever reaches a half-built or dying state.
+  class TAVUTIL_API Base : public TRefCounted {
+  public:
+    unsigned long QueryLevel() const noexcept { return fLevel.load(std::memory_order_relaxed); }
+    /// Sets the level mask and recomputes the global masks; nothing on a stopped state.
+    void SetLevel(unsigned long level);
+    unsigned long QueryComponent() const noexcept {
+      return fComponent.load(std::memory_order_relaxed);
+    }
+    /// Sets the component mask and recomputes the global masks; nothing on a stopped state.
+    void SetComponent(unsigned long component);
+    /// Whether `level` and `component` share a bit with this state's masks.
+    int IsTracing(unsigned long level, unsigned long component) const noexcept;
+    /// The above, and the category is switched on here.
+    int IsTracing(unsigned long level, unsigned long component, const Category& category) const;
+    /// Switches a category on or off (updating its switch when it has one).
+    void AddCategory(const Category& category, int on);
+    /// Drops a category's explicit switch; nothing when it has none.
+    void RemoveCategory(const Category& category);
+    /// The category's switch, or the default tracing when it has none.
+    int QueryCategory(const Category& category) const;
+    /// 1 when the category has an explicit switch, else 0.
+    int UsesDefault(const Category& category) const;
+    int QueryDefaultTracing() const noexcept { return fDefaultTracing.load(); }
+    void SetDefaultTracing(int on);
+    int QueryDisableRestore() const noexcept { return fDisableRestore.load(); }
+    void SetDisableRestore(int on);
+    int QueryDisplayPrefix() const noexcept { return fDisplayPrefix.load(); }
+    void SetDisplayPrefix(int on) noexcept { fDisplayPrefix.store(on != 0); }
+    unsigned long QueryCountSaveState() const noexcept { return fSaveStateCount.load(); }
+    /// Stops this state for good: empty masks, restore disabled.
+    void StopTracing();
+    /// 1 until StopTracing().
+    int StillTracing() const noexcept { return !fStopped.load(); }
+
+    /// Writes one accepted entry to the output; called under fsMutex.
+    virtual void Write(unsigned long level, const Category& category, const TMessage& message) = 0;
+    /// Called after every change of the settings; does nothing here.
+    virtual void Change();
+
     /// The letter that marks `level` in a trace line; '?' for any other value.
     static char LevelChar(unsigned long level) noexcept;
 
+    /// Offers the entry to every live state that accepts it, newest state first. Whatever an
+    /// output throws is dropped: writing a trace entry never fails its caller.
+    static void WriteEntry(unsigned long level, const Category& category, const TMessage& message);
+    /// Whether `level` and `component` are on in the global masks: the cheap first test.
+    static int IsGlobalTracing(unsigned long level, unsigned long component) noexcept {
+      return (fsRuntimeLevel.load(std::memory_order_relaxed) & level) != 0 &&
+             (fsRuntimeComponent.load(std::memory_order_relaxed) & component) != 0;
+    }
+    /// The above, and some live state accepts the level, the component and the category.
+    static int IsGlobalTracing(unsigned long level, unsigned long component,
+                               const Category& category);
+    static unsigned long QueryGlobalLevel() noexcept { return fsRuntimeLevel.load(); }
+    /// Overwrites the global level mask until the next recomputation.
+    static void SetGlobalLevel(unsigned long level) noexcept;
+    static unsigned long QueryGlobalComponent() noexcept { return fsRuntimeComponent.load(); }
+    /// Overwrites the global component mask until the next recomputation.
+    static void SetGlobalComponent(unsigned long component) noexcept;
+    /// Recomputes both global masks as the union over the live states.
+    static void SetGlobalTracing();
+    /// Adds `category` (by pointer, not copied) to the known-category registry.
+    static void Register(const Category& category);
+    /// The first known category of that name, compared without regard to case, or null.
+    static const Category* FindCategory(const TString& name);
+    /// A new cursor over the known categories; the caller deletes it.
+    static TTraceSetKnownCursor* ListClasses();
+
+    /// Guards the list of states, every category set, the registry and all of WriteEntry.
+    static TMutexSemaphore fsMutex;
     /// Union of the level masks of all live trace states. Read without a lock.
     static std::atomic<std::uint32_t> fsRuntimeLevel;
     /// Union of the component masks of all live trace states. Read without a lock.
     static std::atomic<std::uint32_t> fsRuntimeComponent;
 
+  protected:
+    /// A state taking levels 0xF of every component and every category.
+    Base();
+    Base(unsigned long level, unsigned long component);
+    /// Leaves the list (when the last release has not already taken it out).
+    ~Base() override;
+    /// Takes the state out of the list under fsMutex, then deletes it.
+    void Unreachable() override;
+
   private:
     friend class TTrace;
+    friend class Category;
+    void Link();
+    void Unlink() noexcept;
+    /// The category's switch in the set, or null; call under fsMutex.
+    TElementCategory* FindSwitch(const Category& category) const;
+    /// Whether this state takes the entry; call under fsMutex.
+    bool Accepts(unsigned long level, unsigned long component, const Category& category) const;
+    static void RecomputeGlobalMasks() noexcept;
+
+    static Base* fsAnchor;
     static TTraceSetKnown* const fsKnownCategories;
+
+    std::atomic<int> fDisplayPrefix;
+    Base* fNext;
+    std::atomic<std::uint32_t> fLevel;
+    std::atomic<std::uint32_t> fComponent;
+    std::atomic<int> fDefaultTracing;
+    std::atomic<int> fDisableRestore;
+    std::atomic<int> fStopped;
+    std::unique_ptr<TTraceSet> fCategories;
+    std::atomic<std::uint32_t> fSaveStateCount;
+    bool fLinked;
   };
+
+  /// An empty handle.
+  TTrace() noexcept = default;
+  TTrace(const TTrace& other) = default;
+  TTrace& operator=(const TTrace& other) = default;
+  virtual ~TTrace();
+
+  /// The handle's counted pointer.
+  Pointer& QueryPointer() noexcept { return fPointer; }
+  const Pointer& QueryPointer() const noexcept { return fPointer; }
+
+  // Forwarders to the state. On an empty handle setters do nothing and queries give the
+  // value noted.
+  unsigned long QueryLevel() const noexcept; ///< 0 when empty
+  void SetLevel(unsigned long level);
+  unsigned long QueryComponent() const noexcept; ///< 0 when empty
+  void SetComponent(unsigned long component);
+  int IsTracing(unsigned long level, unsigned long component) const noexcept; ///< 0 when empty
+  int IsTracing(unsigned long level, unsigned long component, const Category& category) const;
+  void AddCategory(const Category& category, int on);
+  void RemoveCategory(const Category& category);
+  int QueryCategory(const Category& category) const; ///< 0 when empty
+  int UsesDefault(const Category& category) const;   ///< 1 when empty
+  int QueryDefaultTracing() const noexcept;          ///< 0 when empty
+  void SetDefaultTracing(int on);
+  int QueryDisableRestore() const noexcept; ///< 1 when empty
+  void SetDisableRestore(int on);
+  int QueryDisplayPrefix() const noexcept; ///< 0 when empty
+  void SetDisplayPrefix(int on) noexcept;
+  unsigned long QueryCountSaveState() const noexcept; ///< 0 when empty
+  void StopTracing();
+  int StillTracing() const noexcept; ///< 0 when empty
+
+  static void WriteEntry(unsigned long level, const Category& category, const TMessage& message) {
+    Base::WriteEntry(level, category, message);
+  }
+  static int IsGlobalTracing(unsigned long level, unsigned long component) noexcept {
+    return Base::IsGlobalTracing(level, component);
+  }
+  static int IsGlobalTracing(unsigned long level, unsigned long component,
+                             const Category& category) {
+    return Base::IsGlobalTracing(level, component, category);
+  }
+  static unsigned long QueryGlobalLevel() noexcept { return Base::QueryGlobalLevel(); }
+  static void SetGlobalLevel(unsigned long level) noexcept { Base::SetGlobalLevel(level); }
+  static unsigned long QueryGlobalComponent() noexcept { return Base::QueryGlobalComponent(); }
+  static void SetGlobalComponent(unsigned long component) noexcept {
+    Base::SetGlobalComponent(component);
+  }
+  static void SetGlobalTracing() { Base::SetGlobalTracing(); }
+  static void Register(const Category& category) { Base::Register(category); }
+  static const Category* FindCategory(const TString& name) { return Base::FindCategory(name); }
+  static TTraceSetKnownCursor* ListClasses() { return Base::ListClasses(); }
 
   /// The name of the lowest set bit of `component` ("Utility", "MMToolkits", "Game",
   /// "Protocol", "Reserved5" to "Reserved32"); an empty string for 0.
@@ -69,21 +257,29 @@ public:
   /// 0 for an unknown name.
   static unsigned long QueryComponentFromName(const TString& name);
 
-  /// Whether some level and component bits are on anywhere: the cheap first test.
-  static int IsGlobalTracing(unsigned long level, unsigned long component) noexcept {
-    return (Base::fsRuntimeLevel.load(std::memory_order_relaxed) & level) != 0 &&
-           (Base::fsRuntimeComponent.load(std::memory_order_relaxed) & component) != 0;
-  }
-  static unsigned long QueryGlobalLevel() noexcept { return Base::fsRuntimeLevel.load(); }
-  static unsigned long QueryGlobalComponent() noexcept { return Base::fsRuntimeComponent.load(); }
+protected:
+  /// A handle on a new state; the outputs' handles make theirs this way.
+  explicit TTrace(Base* base) noexcept : fPointer(base) {}
 
-  /// Adds `category` (by pointer, not copied) to the known-category registry.
-  static void Register(const Category& category);
-  /// The first known category of that name, compared without regard to case, or null.
-  static const Category* FindCategory(const TString& name);
-  /// A new cursor over the known categories; the caller deletes it.
-  static TTraceSetKnownCursor* ListClasses();
+private:
+  Pointer fPointer;
 };
+
+/// One explicit category switch of a trace state: a copy of the category and its on-flag.
+class TAVUTIL_API TElementCategory {
+public:
+  TElementCategory(const TTrace::Category& category, int on) : fCategory(category), fOn(on) {}
+  const TTrace::Category& Key() const noexcept { return fCategory; }
+  int QueryOn() const noexcept { return fOn; }
+  void SetOn(int on) noexcept { fOn = on; }
+
+private:
+  TTrace::Category fCategory;
+  int fOn;
+};
+
+/// The category switches of a trace state, keyed by category (component and exact name).
+class TAVUTIL_API TTraceSet : public TKeySetOf<TElementCategory, TTrace::Category> {};
 
 /// Matches a known category by name without regard to case.
 template <> struct TAVUTIL_API TKeyCompare<TElemPointer<TTrace::Category>, TString> {

@@ -1,0 +1,33 @@
+// utility/internal/tracepoint.h: the one routine by which library code writes a trace entry.
+// Licensed under the Apache License, Version 2.0.
+//
+// Internal to the library; never installed.
+#ifndef TAVUTIL_INTERNAL_TRACEPOINT_H
+#define TAVUTIL_INTERNAL_TRACEPOINT_H
+
+#include <tavutil/message.h>
+#include <tavutil/trace.h>
+
+#include "internal/raise.h"
+
+namespace tavutil::detail {
+
+/// Writes one entry by the trace-point convention: test the global masks for `level` and the
+/// category's component (two loads, two tests; nothing more when either is off), then build
+/// a literal message of `format` and `arguments` (at most seven) carrying `where` as its
+/// source, and offer it to every live trace state.
+template <class... Arguments>
+void TracePoint(unsigned long level, const TTrace::Category& category, SourceLine where,
+                const char* format, const Arguments&... arguments) {
+  static_assert(sizeof...(Arguments) <= 7, "a trace entry carries at most seven arguments");
+  if (!TTrace::IsGlobalTracing(level, category.QueryComponent())) {
+    return;
+  }
+  TMessage message(format, TagVar(arguments)...);
+  message.SetDebugging(where.file, where.line);
+  TTrace::WriteEntry(level, category, message);
+}
+
+} // namespace tavutil::detail
+
+#endif // TAVUTIL_INTERNAL_TRACEPOINT_H
