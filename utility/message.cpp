@@ -310,3 +310,11 @@ void TMessage::SetDebugging(const char* file, unsigned long line) {
   fFile = TString(file);
   fLine = static_cast<std::uint32_t>(line);
 }
+
+// Interim: the text without formatting, until the rendering branch lands.
+const TString& TMessage::QueryMessage() const {
+  if (static_cast<const char*>(fRendered) == nullptr) {
+    fRendered = fText;
+  }
+  return fRendered;
+}

@@ -9,8 +9,11 @@
 #include <tavutil/trace.h>
 
 #include "internal/ascii.h"
+#include "platform/platform.h"
 
+#include <cassert>
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -64,6 +67,39 @@ char TTrace::Base::LevelChar(unsigned long level) noexcept {
     }
   }
   return '?';
+}
+
+namespace {
+
+/// The full line prefix: month/day-hour:minute:second.hundredths, thread id, level letter.
+constexpr const char* kPrefixFormat = "%2.2d/%2.2d-%2.2d:%2.2d:%2.2d.%2.2d %08X %c";
+constexpr int kPrefixLength = 28;
+
+/// A clock field as the two digits the prefix shows. The clock's fields are always in range;
+/// the reduction only makes the prefix's length certain whatever the clock gives.
+int TwoDigits(int value) noexcept {
+  return static_cast<int>(static_cast<unsigned>(value) % 100u);
+}
+
+} // namespace
+
+void TTrace::Base::FormatPrefix(TString& prefix, unsigned long level) const {
+  const char letter = LevelChar(level);
+  if (!QueryDisplayPrefix()) {
+    const char text[2] = {letter, '\0'};
+    prefix = TString(text);
+    return;
+  }
+  const tavutil::platform::LocalTimeValue now = tavutil::platform::LocalTime();
+  const unsigned thread = tavutil::platform::ThreadId();
+  char text[kPrefixLength + 1];
+  const int length =
+      std::snprintf(text, sizeof text, kPrefixFormat, TwoDigits(now.month), TwoDigits(now.day),
+                    TwoDigits(now.hour), TwoDigits(now.minute), TwoDigits(now.second),
+                    TwoDigits(now.millisecond / 10), thread, letter);
+  assert(length == kPrefixLength && "the prefix layout is 28 characters");
+  (void)length;
+  prefix = TString(text);
 }
 
 // ------------------------------------------------------------- components ----
@@ -511,4 +547,10 @@ void TTrace::StopTracing() {
 
 int TTrace::StillTracing() const noexcept {
   return fPointer.IsNull() ? 0 : fPointer.QueryBase()->StillTracing();
+}
+
+void TTrace::FormatPrefix(TString& prefix, unsigned long level) const {
+  if (!fPointer.IsNull()) {
+    fPointer.QueryBase()->FormatPrefix(prefix, level);
+  }
 }

@@ -127,6 +127,9 @@ public:
   /// The debugging line; 0 when none was set.
   unsigned long QueryLine() const noexcept { return fLine; }
 
+  /// The rendered text (formatting comes from another branch; this one gives the text).
+  const TString& QueryMessage() const;
+
 private:
   void Adopt(std::unique_ptr<TagVar[]> arguments, unsigned count) noexcept;
   void CopyArguments(const TagVar* const* pointers, unsigned count);

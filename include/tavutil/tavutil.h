@@ -12,6 +12,7 @@
 #include <tavutil/sharedmemory.h>
 #include <tavutil/tagvar.h>
 #include <tavutil/trace.h>
+#include <tavutil/tracestream.h>
 #include <tavutil/trefcnt.h>
 #include <tavutil/tstring.h>
 

@@ -128,6 +128,11 @@ public:
 
     /// The letter that marks `level` in a trace line; '?' for any other value.
     static char LevelChar(unsigned long level) noexcept;
+    /// Replaces `prefix` with the start of a trace line for `level`: the level letter alone
+    /// when the display prefix is 0, otherwise "MM/DD-hh:mm:ss.cc TTTTTTTT L" (28 characters:
+    /// local time to the hundredth, the calling thread's id in hex, the letter). Throws
+    /// std::bad_alloc when the string cannot be allocated; `prefix` is then unchanged.
+    void FormatPrefix(TString& prefix, unsigned long level) const;
 
     /// Offers the entry to every live state that accepts it, newest state first. Whatever an
     /// output throws is dropped: writing a trace entry never fails its caller.
@@ -228,6 +233,9 @@ public:
   unsigned long QueryCountSaveState() const noexcept; ///< 0 when empty
   void StopTracing();
   int StillTracing() const noexcept; ///< 0 when empty
+  /// The state's line prefix for `level` (see Base::FormatPrefix); leaves `prefix` alone when
+  /// empty.
+  void FormatPrefix(TString& prefix, unsigned long level) const;
 
   static void WriteEntry(unsigned long level, const Category& category, const TMessage& message) {
     Base::WriteEntry(level, category, message);
