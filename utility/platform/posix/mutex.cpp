@@ -44,26 +44,6 @@ struct MutexState {
   std::atomic<std::uint32_t> depth;  ///< holds of that thread
 };
 
-/// The calling thread's id, cached: it is read on every lock and unlock.
-thread_local std::uint32_t tThreadId = 0;
-pthread_once_t gForkHandlerOnce = PTHREAD_ONCE_INIT;
-
-/// In a child after fork the one thread has a new id; the cached one was its parent's.
-void ForgetThreadId() noexcept {
-  tThreadId = 0;
-}
-
-void InstallForkHandler() noexcept {
-  ::pthread_atfork(nullptr, nullptr, ForgetThreadId);
-}
-
-std::uint32_t CurrentThread() noexcept {
-  if (tThreadId == 0) {
-    tThreadId = ThreadId();
-  }
-  return tThreadId;
-}
-
 /// Initialises a robust, recursive mutex, process-shared when `shared`; 0 or an error code.
 int InitialiseMutex(MutexState& state, bool shared) noexcept {
   state.holder.store(0, std::memory_order_relaxed);
@@ -130,7 +110,6 @@ struct MutexHandle {
 };
 
 MutexHandle* OpenMutex(const char* name, int& error) noexcept {
-  ::pthread_once(&gForkHandlerOnce, InstallForkHandler);
   error = 0;
   std::unique_ptr<MutexHandle> handle(new (std::nothrow) MutexHandle);
   if (handle == nullptr) {
@@ -169,7 +148,7 @@ MutexLockResult LockMutex(MutexHandle& mutex, long timeoutMs) noexcept {
   } else {
     rc = TimedLock(state.mutex, timeoutMs);
   }
-  const std::uint32_t self = CurrentThread();
+  const std::uint32_t self = ThreadId();
   switch (rc) {
   case 0:
     if (state.holder.load(std::memory_order_relaxed) == self) {
@@ -206,7 +185,7 @@ MutexLockResult LockMutex(MutexHandle& mutex, long timeoutMs) noexcept {
 
 void UnlockMutex(MutexHandle& mutex) noexcept {
   MutexState& state = *mutex.state;
-  if (state.holder.load(std::memory_order_relaxed) != CurrentThread()) {
+  if (state.holder.load(std::memory_order_relaxed) != ThreadId()) {
     return;
   }
   const std::uint32_t depth = state.depth.load(std::memory_order_relaxed);
@@ -226,7 +205,7 @@ int CloseMutex(MutexHandle* mutex) noexcept {
   std::unique_ptr<MutexHandle> handle(mutex);
   // Holds of the closing thread end here; the try adds one more, released with the rest.
   if (LockMutex(*handle, 0) == MutexLockResult::acquired) {
-    const std::uint32_t self = CurrentThread();
+    const std::uint32_t self = ThreadId();
     while (handle->state->holder.load(std::memory_order_relaxed) == self) {
       UnlockMutex(*handle);
     }

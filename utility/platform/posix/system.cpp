@@ -4,14 +4,37 @@
 
 #include <cerrno>
 #include <ctime>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace tavutil::platform {
 
+namespace {
+
+/// The calling thread's id, cached: a system call costs a microsecond on some machines, and
+/// locks and trace prefixes ask for it every time.
+thread_local std::uint32_t tThreadId = 0;
+pthread_once_t gForkHandlerOnce = PTHREAD_ONCE_INIT;
+
+/// In a child after fork the one thread has a new id; the cached one was its parent's.
+void ForgetThreadId() noexcept {
+  tThreadId = 0;
+}
+
+void InstallForkHandler() noexcept {
+  ::pthread_atfork(nullptr, nullptr, ForgetThreadId);
+}
+
+} // namespace
+
 std::uint32_t ThreadId() noexcept {
-  return static_cast<std::uint32_t>(::syscall(SYS_gettid));
+  if (tThreadId == 0) {
+    ::pthread_once(&gForkHandlerOnce, InstallForkHandler);
+    tThreadId = static_cast<std::uint32_t>(::syscall(SYS_gettid));
+  }
+  return tThreadId;
 }
 
 std::uint32_t ProcessId() noexcept {
