@@ -4,6 +4,8 @@
 
 #include "internal/raise.h"
 
+#include "library_error.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -169,22 +171,16 @@ TEST(TException, ThrowOfASiblingIsNotCaughtByAnotherBranch) {
 }
 
 TEST(TException, RaiseFollowsTheThrowConvention) {
-  try {
-    tavutil::detail::Raise<TInvalidParameter>("broken", {"utility/TEST", 42},
-                                              TUtilityTraceCategory::Utility, 9,
-                                              TException::unrecoverable);
-    FAIL() << "Raise returned";
-  } catch (const TInvalidParameter& e) {
-    EXPECT_STREQ(e.name(), "TInvalidParameter");
-    EXPECT_EQ(Texts(e), std::vector<std::string>{"broken"});
-    EXPECT_EQ(e.errorId(), 9u);
-    EXPECT_EQ(e.isRecoverable(), 0);
-    EXPECT_STREQ(e.errorCodeGroup(), "Tessel Library");
-    ASSERT_EQ(e.locationCount(), 1u);
-    EXPECT_STREQ(e.locationAtIndex(0)->fileName(), "utility/TEST");
-    EXPECT_STREQ(e.locationAtIndex(0)->functionName(), "");
-    EXPECT_EQ(e.locationAtIndex(0)->lineNumber(), 42u);
-  }
+  EXPECT_THROW(tavutil::detail::Raise<TInvalidParameter>("thrown by value", {"f", 1},
+                                                         TUtilityTraceCategory::Utility),
+               TInvalidParameter);
+  ExpectRaises(
+      [] {
+        tavutil::detail::Raise<TInvalidParameter>("broken", {"utility/TEST", 42},
+                                                  TUtilityTraceCategory::Utility, 9,
+                                                  TException::unrecoverable);
+      },
+      {"TInvalidParameter", "broken", 9, 0, "utility/TEST", 42});
 }
 
 TEST(TException, TraceAndTheEmptyHooksChangeNothing) {

@@ -3,6 +3,8 @@
 #include <tavutil/exception.h>
 #include <tavutil/tagvar.h>
 
+#include "library_error.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -19,19 +21,7 @@ const auto kUnknown = static_cast<TagVar::Type>(42);
 /// Expects `call` to raise the tagged-value error with this text, id, severity and line.
 void ExpectError(const std::function<void()>& call, const char* text, unsigned long id,
                  int recoverable, unsigned long line) {
-  try {
-    call();
-    ADD_FAILURE() << "no exception, expected \"" << text << "\" at line " << line;
-  } catch (const TInvalidRequest& e) {
-    EXPECT_STREQ(e.text(0), text);
-    EXPECT_EQ(e.errorId(), id);
-    EXPECT_EQ(e.isRecoverable(), recoverable);
-    EXPECT_STREQ(e.errorCodeGroup(), "Tessel Library");
-    ASSERT_EQ(e.locationCount(), 1u);
-    EXPECT_STREQ(e.locationAtIndex(0)->fileName(), "utility/TAGVAR");
-    EXPECT_STREQ(e.locationAtIndex(0)->functionName(), "");
-    EXPECT_EQ(e.locationAtIndex(0)->lineNumber(), line);
-  }
+  ExpectRaises(call, {"TInvalidRequest", text, id, recoverable, "utility/TAGVAR", line});
 }
 
 /// Whether `s` is the only handle on its buffer: lowerCase (of lower-case text) then writes in

@@ -3,6 +3,8 @@
 #include <tavutil/exception.h>
 #include <tavutil/trefcnt.h>
 
+#include "library_error.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -76,19 +78,8 @@ TEST(TReference, CopiesAndAssignmentsKeepTheCount) {
 TEST(TReference, NullDereferenceThrowsTheLibraryError) {
   const TReference<TKeptAlive> none;
   EXPECT_TRUE(none.IsNull());
-  try {
-    none->AddRef();
-    FAIL() << "no exception";
-  } catch (const TInvalidRequest& e) {
-    EXPECT_STREQ(e.text(0), "TReference null");
-    EXPECT_EQ(e.errorId(), 1u);
-    EXPECT_EQ(e.isRecoverable(), 1);
-    EXPECT_STREQ(e.errorCodeGroup(), "Tessel Library");
-    ASSERT_EQ(e.locationCount(), 1u);
-    EXPECT_STREQ(e.locationAtIndex(0)->fileName(), "utility/TREFCNT");
-    EXPECT_STREQ(e.locationAtIndex(0)->functionName(), "");
-    EXPECT_EQ(e.locationAtIndex(0)->lineNumber(), 135u);
-  }
+  ExpectRaises([&] { none->AddRef(); },
+               {"TInvalidRequest", "TReference null", 1, 1, "utility/TREFCNT", 135});
   EXPECT_THROW(*none, TInvalidRequest);
 }
 

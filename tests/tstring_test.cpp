@@ -7,6 +7,8 @@
 #include <tavutil/exception.h>
 #include <tavutil/tstring.h>
 
+#include "library_error.h"
+
 #include <gtest/gtest.h>
 
 #include <malloc.h>
@@ -558,17 +560,8 @@ TEST(TString, EveryThrowSiteRaisesInvalidRequestAndLeavesTheStringUnchanged) {
         site.run(s);
       } catch (const TInvalidRequest& e) {
         thrown = true;
-        EXPECT_STREQ(e.name(), "TInvalidRequest");
-        ASSERT_EQ(e.textCount(), 1u);
-        EXPECT_STREQ(e.text(0), site.text);
-        EXPECT_EQ(e.errorId(), 1u);
-        EXPECT_EQ(e.isRecoverable(), 1);
-        EXPECT_STREQ(e.errorCodeGroup(), "Tessel Library");
-        ASSERT_EQ(e.locationCount(), 1u);
-        EXPECT_STREQ(e.locationAtIndex(0)->fileName(), "utility/TSTRING");
-        EXPECT_STREQ(e.locationAtIndex(0)->functionName(), "");
-        EXPECT_EQ(e.locationAtIndex(0)->lineNumber(),
-                  withBuffer ? site.line : site.lineWithoutBuffer);
+        ExpectLibraryError(e, {"TInvalidRequest", site.text, 1, 1, "utility/TSTRING",
+                               withBuffer ? site.line : site.lineWithoutBuffer});
       }
       EXPECT_TRUE(thrown);
       EXPECT_EQ(Buffer(s), Buffer(sharer)); // still shared: not unshared, grown or released
