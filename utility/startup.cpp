@@ -20,6 +20,9 @@ struct LocaleGuard {
 
 LocaleGuard gLocaleGuard;
 
+/// The message store registry: stores register in it from their constructors.
+TMessageArchive gMessageArchive;
+
 } // namespace
 
 TagVar TMessage::fsEndOfArgs(TagVar::endOfArgs);

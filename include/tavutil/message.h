@@ -1,15 +1,19 @@
-// tavutil/message.h: TMessage, the library's unit of text, and TMessage::StoreID.
+// tavutil/message.h: TMessage, the library's unit of text, and the message store registry.
 // Licensed under the Apache License, Version 2.0.
 //
 // A message is a literal format text, or a reference into a named message store with a
 // default text, plus typed TagVar arguments. Trace entries and exceptions carry messages.
+// Stores (TMessageStore) register by name in the one TMessageArchive, where rendering finds them.
 #ifndef TAVUTIL_MESSAGE_H
 #define TAVUTIL_MESSAGE_H
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <tavutil/config.h>
+#include <tavutil/mutexsem.h>
+#include <tavutil/sets.h>
 #include <tavutil/tagvar.h>
 #include <tavutil/tstring.h>
 
@@ -27,6 +31,11 @@ enum TExplicitInit { explicitInit };
 /// The list forms end at the first null pointer or the first pointer to a nil or
 /// end-of-arguments value. Indexing beyond the arguments throws TInvalidParameter
 /// "Out of Range".
+///
+/// The text is a printf-style format rendered on demand by QueryMessage and cached in the
+/// message. Rendering never fails on a bad format or a wrong argument: a conversion whose
+/// argument is missing or of the wrong type renders as zero and is traced (level 8,
+/// category Message). One message object is rendered by one thread at a time.
 class TAVUTIL_API TMessage {
 public:
   /// The name of a message store: a TString with exact, byte-for-byte equality.
@@ -37,6 +46,37 @@ public:
     StoreID(const TString& name, TExplicitInit) noexcept : TString(name) {}
     /// Exact equality, as TString::IsEqual.
     int IsEqual(const StoreID& other) const noexcept { return TString::IsEqual(other); }
+  };
+
+  /// An owning holder of a raw byte buffer: the argument block that ValidateArgs builds.
+  ///
+  /// The buffer has a fixed room; Append writes bytes after those already pushed and refuses
+  /// (writing nothing) what does not fit.
+  class TAVUTIL_API CharP {
+  public:
+    /// No buffer.
+    CharP() noexcept;
+    CharP(const CharP&) = delete;
+    CharP& operator=(const CharP&) = delete;
+    ~CharP();
+
+    /// Releases the previous buffer and makes one of `room` zero bytes (none for 0).
+    /// Throws std::bad_alloc when it cannot be had; the holder is then empty.
+    void Reset(std::size_t room);
+    /// Appends `size` bytes when they fit in the room; returns false, writing nothing, when not.
+    bool Append(const void* data, std::size_t size) noexcept;
+    /// The buffer, or null when there is none.
+    const char* QueryBuffer() const noexcept { return fBuffer.get(); }
+    operator const char*() const noexcept { return fBuffer.get(); }
+    /// The room in bytes.
+    std::size_t QuerySize() const noexcept { return fRoom; }
+    /// The bytes pushed so far.
+    std::size_t QueryLength() const noexcept { return fUsed; }
+
+  private:
+    std::unique_ptr<char[]> fBuffer;
+    std::size_t fRoom;
+    std::size_t fUsed;
   };
 
   /// The end-of-arguments marker that closes variadic argument lists (by its address).
@@ -127,8 +167,28 @@ public:
   /// The debugging line; 0 when none was set.
   unsigned long QueryLine() const noexcept { return fLine; }
 
-  /// The rendered text (formatting comes from another branch; this one gives the text).
+  /// Checks every conversion of `format` against the argument it takes and fills `rewritten`
+  /// (the format made sequential: positions, `*n$` numbers and numeric length modifiers
+  /// dropped, `%n` written `%?`; `length(format) + 1` bytes, NUL-padded) and `block` (the
+  /// values in format order: 4 bytes per integer, width or precision, 8 per double, a pointer
+  /// per `%p` and `%s`, packed; room for 16 bytes per argument, a value that does not fit is
+  /// left out). Returns the size estimate, a 32-bit sum. A missing or mismatched argument
+  /// gives zero and a trace entry; only std::bad_alloc or std::length_error (a format of
+  /// 4 GiB) is thrown. The `%s` pointers in `block` point into this message's arguments and
+  /// live as long as they do.
+  unsigned long ValidateArgs(const TString& format, TString& rewritten, CharP& block) const;
+  /// The rendered text, made on the first call and cached: the store's text (or the default
+  /// text, or the literal text) formatted with the arguments; a text without arguments as it
+  /// is. A Unicode text with arguments is converted to UTF-8 first and renders narrow.
+  /// Never fails on a format or an argument; throws only std::bad_alloc, std::length_error, or
+  /// what a store's GetMsg throws.
   const TString& QueryMessage() const;
+  /// The text of QueryMessage(); null when that string has no buffer.
+  operator const char*() const;
+  /// A copy of QueryMessage().
+  operator TString() const;
+  /// QueryMessage() as a wideString value when it is Unicode, else as a string value.
+  operator TagVar() const;
 
 private:
   void Adopt(std::unique_ptr<TagVar[]> arguments, unsigned count) noexcept;
@@ -147,6 +207,91 @@ private:
   std::unique_ptr<TagVar[]> fArgs;
   TString fFile;
   std::uint32_t fLine;
+};
+
+/// A catalogue of message texts, found by its name (exact, case-sensitive) in the archive.
+///
+/// Constructing a store registers it in the library's TMessageArchive; destroying it takes
+/// it out. Derive from it and give GetMsg:
+///
+///   class TAppStore : public TMessageStore {
+///   public:
+///     TAppStore() : TMessageStore(TMessage::StoreID(TString("App"), explicitInit)) {}
+///     TString* GetMsg(long setId, long messageId) override;   // new TString, or null
+///   };
+///
+/// Threads: lookups of a name run under the archive's lock and touch no store but the one of
+/// that name, so stores of other names may come and go on any thread at any time. The one
+/// rule for a derived class: a store is registered from the start of its base constructor to
+/// the end of its base destructor, so it must not be constructed or destroyed while another
+/// thread may look up ITS name (render a stored message of that name, or call Find or GetMsg
+/// with it): such a lookup could reach GetMsg before the derived part is built or after it is
+/// gone. Construct a store before the threads that render its messages can, and destroy it
+/// after they are done.
+class TAVUTIL_API TMessageStore {
+public:
+  virtual ~TMessageStore();
+  /// A new text that the caller owns and deletes, or null when the store has no such message.
+  /// May be called from any thread, concurrently; it may trace and render other messages.
+  virtual TString* GetMsg(long setId, long messageId) = 0;
+  /// Whether the store caches its texts: false here.
+  virtual int IsCached() const;
+
+  const TMessage::StoreID& QueryStoreID() const noexcept { return fStore; }
+  /// The store's name: the key of the archive's set.
+  const TMessage::StoreID& Key() const noexcept { return fStore; }
+
+  /// The registered store of that name, or null (also without an archive). The pointer is
+  /// valid as long as that store lives.
+  static TMessageStore* Find(const TMessage::StoreID& store);
+  /// The text of (setId, messageId) from the store of that name, which the caller deletes;
+  /// null without an archive, without such a store, or when the store has no such text.
+  static TString* GetMsg(const TMessage::StoreID& store, long setId, long messageId);
+
+protected:
+  /// Copies the name and registers the store. Throws TInvalidRequest "Duplicate Message
+  /// Store" when a store of exactly that name is registered; the new object is then not
+  /// constructed. Without an archive the store stays unregistered.
+  explicit TMessageStore(const TMessage::StoreID& store);
+  TMessageStore(const TMessageStore&) = delete;
+  TMessageStore& operator=(const TMessageStore&) = delete;
+
+private:
+  TMessage::StoreID fStore;
+};
+
+/// The registry of message stores: one per process, built when the library loads.
+///
+/// It holds the stores by pointer (never owning them) in a set searched by exact name, under
+/// its own lock. The lock is never held while tracing or while a store's GetMsg runs, so the
+/// trace mutex may be held when the archive lock is taken, and a store may trace.
+class TAVUTIL_API TMessageArchive {
+public:
+  /// Becomes the registry. Throws TInvalidRequest "Solitary Object" when one already exists;
+  /// that one stays the registry.
+  TMessageArchive();
+  TMessageArchive(const TMessageArchive&) = delete;
+  TMessageArchive& operator=(const TMessageArchive&) = delete;
+  /// Stops being the registry and releases its elements (not the stores).
+  virtual ~TMessageArchive();
+
+  /// The named store's GetMsg(setId, messageId), called outside the archive lock; null when
+  /// no store of that name is registered.
+  virtual TString* GetMsg(const TMessage::StoreID& store, long setId, long messageId);
+
+private:
+  friend class TMessageStore;
+  using StoreSet = TKeySetOf<TElemPointer<TMessageStore>, TMessage::StoreID>;
+
+  /// Registers `store` unless one of its name is there; false for a duplicate.
+  bool Add(TMessageStore& store);
+  /// Takes out the element that designates `store`, if any.
+  void Remove(const TMessageStore& store) noexcept;
+  /// The registered store of that name, or null.
+  TMessageStore* Lookup(const TMessage::StoreID& store);
+
+  StoreSet fStores;
+  TMutexSemaphore fLock;
 };
 
 #endif // TAVUTIL_MESSAGE_H

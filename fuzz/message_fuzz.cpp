@@ -1,0 +1,173 @@
+// fuzz/message_fuzz.cpp: renders messages of arbitrary format bytes and arbitrary arguments.
+// Licensed under the Apache License, Version 2.0.
+//
+// The input is read as: a flags byte (bit 0: a stored message, bit 1: its store text is
+// Unicode, bit 2: trace the diagnostics, bit 3: a literal text without buffer), a 16-bit format
+// length and that many format bytes, an argument count, then per argument a type byte and its value
+// bytes. Missing bytes read as zero. Rendering must neither crash nor trip a sanitizer, and the
+// validation's outputs must keep their shape.
+#include <tavutil/message.h>
+#include <tavutil/trace.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+/// Reads the input front to back; past the end every read gives zeros.
+class Reader {
+public:
+  Reader(const std::uint8_t* data, std::size_t size) : fData(data), fSize(size) {}
+  void Read(void* out, std::size_t n) {
+    std::memset(out, 0, n);
+    const std::size_t take = n < fSize - fAt ? n : fSize - fAt;
+    if (take != 0) {
+      std::memcpy(out, fData + fAt, take);
+    }
+    fAt += take;
+  }
+  template <class T> T Get() {
+    T value;
+    Read(&value, sizeof value);
+    return value;
+  }
+  /// Up to `n` bytes as a string (fewer at the end of the input).
+  TString Bytes(std::size_t n) {
+    const std::size_t take = n < fSize - fAt ? n : fSize - fAt;
+    TString text(fData + fAt, static_cast<unsigned int>(take));
+    fAt += take;
+    return text;
+  }
+
+private:
+  const std::uint8_t* fData;
+  std::size_t fSize;
+  std::size_t fAt = 0;
+};
+
+/// Gives the format being fuzzed as its stored text, narrow or Unicode.
+class TFuzzStore : public TMessageStore {
+public:
+  TFuzzStore() : TMessageStore(TMessage::StoreID(TString("Fuzz"), explicitInit)) {}
+  TString* GetMsg(long, long) override { return new TString(text); }
+  TString text;
+};
+
+/// A trace output that renders every diagnostic it gets, as a stream output would.
+class TRenderingState : public TTrace::Base {
+public:
+  void Write(unsigned long, const TTrace::Category&, const TMessage& message) override {
+    static_cast<void>(message.QueryMessage());
+  }
+};
+
+class TRenderingTrace : public TTrace {
+public:
+  TRenderingTrace() : TTrace(new TRenderingState) {}
+};
+
+TagVar MakeArgument(Reader& in) {
+  switch (in.Get<std::uint8_t>() % 12) {
+  case 0:
+    return TagVar(static_cast<long>(in.Get<std::int32_t>()));
+  case 1:
+    return TagVar(static_cast<unsigned long>(in.Get<std::uint32_t>()));
+  case 2:
+    return TagVar(in.Get<double>());
+  case 3:
+    return TagVar(in.Bytes(in.Get<std::uint8_t>())); // narrow, NULs included
+  case 4: {
+    TString wide = in.Bytes(in.Get<std::uint8_t>());
+    wide.SetUnicode(1);
+    return TagVar(wide); // a wideString
+  }
+  case 5:
+    return TagVar(TagVarVoidPtr(reinterpret_cast<void*>(in.Get<std::uintptr_t>())));
+  case 6:
+    return TagVar();
+  case 7:
+    return TagVar(TDateTime(static_cast<long>(in.Get<std::int32_t>()), 0));
+  case 8:
+    return TagVar(TDate());
+  case 9:
+    return TagVar(TTime());
+  case 10:
+    return TagVar(static_cast<const char*>(nullptr)); // a string without buffer
+  default:
+    return TagVar(static_cast<TagVar::Type>(in.Get<std::uint8_t>() % 11)); // zero payload
+  }
+}
+
+void Check(bool condition) {
+  if (!condition) {
+    std::abort();
+  }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static TFuzzStore store;
+  Reader in(data, size);
+  const auto flags = in.Get<std::uint8_t>();
+  const TString format = in.Bytes(in.Get<std::uint16_t>());
+  std::vector<TagVar> arguments(in.Get<std::uint8_t>() % 10);
+  for (TagVar& argument : arguments) {
+    argument = MakeArgument(in);
+  }
+
+  std::unique_ptr<TRenderingTrace> trace;
+  if ((flags & 4) != 0) {
+    trace = std::make_unique<TRenderingTrace>();
+  }
+  // A literal message takes its text up to the first NUL; a stored one gets every byte.
+  const char* text = format;
+  if ((flags & 8) != 0) {
+    text = nullptr; // a literal text without buffer
+  }
+  TMessage message =
+      (flags & 1) != 0 ? TMessage(store.QueryStoreID(), 1, 1, "default %d") : TMessage(text);
+  store.text = format;
+  store.text.SetUnicode((flags & 2) != 0 ? 1 : 0);
+  // The array form keeps nil values out (they end the list); so use the fixed forms when
+  // the count allows, which copy every value, nil included.
+  switch (arguments.size()) {
+  case 0:
+    break;
+  case 1:
+    message.SetArgs(arguments[0]);
+    break;
+  case 2:
+    message.SetArgs(arguments[0], arguments[1]);
+    break;
+  case 3:
+    message.SetArgs(arguments[0], arguments[1], arguments[2]);
+    break;
+  default: {
+    std::vector<const TagVar*> list;
+    for (const TagVar& argument : arguments) {
+      list.push_back(&argument);
+    }
+    list.push_back(nullptr);
+    message.SetArgs(list.data());
+    break;
+  }
+  }
+  const TString& rendered = message.QueryMessage();
+  Check(&message.QueryMessage() == &rendered);
+  const TagVar asValue = message;
+  Check(asValue.IsString() || asValue.IsWideString());
+
+  // The validation on the raw bytes, embedded NULs included.
+  TString rewritten;
+  TMessage::CharP block;
+  static_cast<void>(message.ValidateArgs(format, rewritten, block));
+  Check(rewritten.length() == format.length() + 1);
+  Check(block.QueryLength() <= block.QuerySize());
+  Check(block.QuerySize() == 16u * message.QueryNumberArgs());
+  return 0;
+}
