@@ -82,11 +82,64 @@ void MessageTour() {
   }
 }
 
+/// The demo's own message catalogue: set 1 holds two texts.
+class TDemoStore : public TMessageStore {
+public:
+  TDemoStore() : TMessageStore(TMessage::StoreID(TString("Demo"), explicitInit)) {}
+  TString* GetMsg(long setId, long messageId) override {
+    if (setId == 1 && messageId == 1) {
+      return new TString("%2$s copied %1$d files in %3$.2f s"); // arguments by position
+    }
+    if (setId == 1 && messageId == 2) {
+      return new TString("%s: disk %s is %u%% full");
+    }
+    return nullptr; // not in the catalogue: the message's default text is used
+  }
+};
+
+void TraceTour() {
+  std::cout << "== Trace lines on standard output (level letter, [file:line], text)\n";
+  TTraceStream trace(std::cout);
+  trace.SetDisplayPrefix(0); // the letter alone; with the prefix, time and thread id lead
+  trace.SetLevel(0xF | 0x8); // errors and warnings, where the library's diagnostics go
+  trace.AddCategory(TUtilityTraceCategory::String, 0); // any category can be switched off
+
+  const TDemoStore store;
+  const TMessage::StoreID demo(TString("Demo"), explicitInit);
+
+  TMessage copied(demo, 1, 1, "%d files copied by %s", TagVar(1200), TagVar("backup"), TagVar(2.5));
+  copied.SetDebugging("examples/demo.cpp", 1);
+  TTrace::WriteEntry(0x4, TUtilityTraceCategory::Message, copied);
+
+  TMessage missing(demo, 1, 99, "no text for %s in the catalogue: the default is used",
+                   TagVar("1/99"));
+  missing.SetDebugging("examples/demo.cpp", 2);
+  TTrace::WriteEntry(0x8, TUtilityTraceCategory::Message, missing);
+
+  // A conversion whose argument has the wrong type renders as zero, and the library traces
+  // a diagnostic (level 8, file utility/MESSAGE) before the line that contains it.
+  TMessage wrong(demo, 1, 2, "", TagVar("monitor"), TagVar("/var"), TagVar("ninety"));
+  wrong.SetDebugging("examples/demo.cpp", 3);
+  TTrace::WriteEntry(0x4, TUtilityTraceCategory::Message, wrong);
+
+  // Asking a message for an argument it does not have: a trace line, then an exception.
+  try {
+    static_cast<void>(wrong[7]);
+  } catch (const TInvalidParameter& e) {
+    std::cout << "  caught " << e.name() << " \"" << e.text(0) << "\"\n";
+  }
+
+  std::cout << "== The same entry with the full prefix (month/day-time, thread id, letter)\n";
+  trace.SetDisplayPrefix(1);
+  TTrace::WriteEntry(0x4, TUtilityTraceCategory::Message, copied);
+}
+
 } // namespace
 
 int main() {
   StringTour();
   ExceptionTour();
   MessageTour();
+  TraceTour();
   return 0;
 }

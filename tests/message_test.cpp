@@ -5,6 +5,8 @@
 #include <tavutil/message.h>
 #include <tavutil/trace.h>
 
+#include "library_error.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -239,13 +241,7 @@ TEST(TMessage, IndexBeyondTheArgumentsThrowsOutOfRange) {
       static_cast<void>(index % 2 ? message[index] : constant[index]);
       FAIL() << index;
     } catch (const TInvalidParameter& e) {
-      EXPECT_STREQ(e.text(0), "Out of Range");
-      EXPECT_EQ(e.errorId(), 1u);
-      EXPECT_EQ(e.isRecoverable(), 1);
-      EXPECT_STREQ(e.errorCodeGroup(), "Tessel Library");
-      ASSERT_EQ(e.locationCount(), 1u);
-      EXPECT_STREQ(e.locationAtIndex(0)->fileName(), "utility/MESSAGE");
-      EXPECT_STREQ(e.locationAtIndex(0)->functionName(), "");
+      ExpectLibraryError(e, {"TInvalidParameter", "Out of Range", 1, 1, "utility/MESSAGE", 240});
     }
   }
   EXPECT_EQ(static_cast<long>(message[0]), 1); // unchanged by the failures
@@ -678,15 +674,7 @@ TEST(TMessageStore, NamesAreExactAndStoresLeaveWhenDestroyed) {
 
 /// Expects `error` to be the registry's TInvalidRequest with this text and line.
 void ExpectRegistryError(const TInvalidRequest& error, const char* text, unsigned long line) {
-  EXPECT_STREQ(error.text(0), text);
-  EXPECT_EQ(error.textCount(), 1u);
-  EXPECT_EQ(error.errorId(), 1u);
-  EXPECT_EQ(error.isRecoverable(), 1);
-  EXPECT_STREQ(error.errorCodeGroup(), "Tessel Library");
-  ASSERT_EQ(error.locationCount(), 1u);
-  EXPECT_STREQ(error.locationAtIndex(0)->fileName(), "utility/MESSAGE");
-  EXPECT_STREQ(error.locationAtIndex(0)->functionName(), "");
-  EXPECT_EQ(error.locationAtIndex(0)->lineNumber(), line);
+  ExpectLibraryError(error, {"TInvalidRequest", text, 1, 1, "utility/MESSAGE", line});
 }
 
 TEST(TMessageStore, DuplicateNameIsRefusedAndTheFirstStays) {
