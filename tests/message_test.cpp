@@ -6,6 +6,7 @@
 
 #include "library_error.h"
 
+#include "recording_trace.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,32 +46,13 @@ std::vector<const TagVar*> List(const std::vector<TagVar>& args) {
   return list;
 }
 
-/// A trace state (levels 0xF, every component) keeping a copy of each entry, rendered at once
-/// under the trace mutex; a deque never moves them, so each copy stays with its writer's thread.
-class TRecordingState : public TTrace::Base {
-public:
-  void Write(unsigned long level, const TTrace::Category& category,
-             const TMessage& message) override {
-    EXPECT_EQ(level, 8u);
-    EXPECT_EQ(&category, &TUtilityTraceCategory::Message);
-    entries.push_back(message);
-    static_cast<void>(entries.back().QueryMessage());
-  }
-  std::deque<TMessage> entries;
-};
-class TRecording : public TTrace {
-public:
-  TRecording() : TTrace(new TRecordingState) {}
-  std::deque<TMessage>& Entries() const {
-    return static_cast<TRecordingState*>(QueryPointer().QueryBase())->entries;
-  }
-};
-
-/// Expects a diagnostic of the message code: its source line and its text.
-void ExpectDiagnostic(const TMessage& entry, unsigned long line, const char* text) {
-  EXPECT_STREQ(entry.QueryFile(), "utility/MESSAGE");
-  EXPECT_EQ(entry.QueryLine(), line);
-  EXPECT_EQ(Rendered(entry), text);
+/// Expects a diagnostic of the message code: level 8, its category, source line and text.
+void ExpectDiagnostic(const TRecordingState::Entry& entry, unsigned long line, const char* text) {
+  EXPECT_EQ(entry.level, 8u);
+  EXPECT_EQ(entry.category, &TUtilityTraceCategory::Message);
+  EXPECT_STREQ(entry.message.QueryFile(), "utility/MESSAGE");
+  EXPECT_EQ(entry.message.QueryLine(), line);
+  EXPECT_EQ(Rendered(entry.message), text);
 }
 
 /// A store with one text (any bytes, narrow or Unicode) for every message but message 0.
@@ -256,12 +238,13 @@ TEST(TMessageRender, MismatchesAndPercentNAreTraced) {
                  TagVar(3), TagVar(2.0), TagVar(1.5), TagVar(0));
   wrong.SetDebugging("a", 1);
   EXPECT_EQ(Rendered(wrong), "Value 0 [3|2] %?"); // width 0; precision 0 for 1.5
-  const std::deque<TMessage>& entries = trace.Entries();
+  const std::deque<TRecordingState::Entry>& entries = trace.Entries();
   ASSERT_EQ(entries.size(), 4u);
   ExpectDiagnostic(entries[0], 468,
                    "Type mismatch in message(N,4,9) expecting d for argument 1 from a[1]");
-  EXPECT_EQ(static_cast<long>(entries[0][3]), 'd'); // the conversion and the argument number
-  EXPECT_EQ(static_cast<long>(entries[0][4]), 1);   // travel as values
+  EXPECT_EQ(static_cast<long>(entries[0].message[3]),
+            'd');                                         // the conversion and the argument number
+  EXPECT_EQ(static_cast<long>(entries[0].message[4]), 1); // travel as values
   ExpectDiagnostic(entries[1], 437,
                    "Type mismatch in message(N,4,9), expecting width for argument 2 from a[1]");
   ExpectDiagnostic(entries[2], 449,
@@ -393,7 +376,9 @@ TEST(TMessageStoreThreaded, RenderingGoesOnWhileStoresOfOtherNamesComeAndGo) {
   EXPECT_EQ(failures.load(), 0);
   // Each direct entry and each lookup of the tracing store rendered under the trace mutex.
   EXPECT_EQ(std::count_if(trace.Entries().begin(), trace.Entries().end(),
-                          [](const TMessage& entry) { return Rendered(entry) == "stable 1"; }),
+                          [](const TRecordingState::Entry& entry) {
+                            return Rendered(entry.message) == "stable 1";
+                          }),
             2 * kThreads * kRounds);
 }
 

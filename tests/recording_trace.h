@@ -7,11 +7,13 @@
 #include <tavutil/trace.h>
 
 #include <atomic>
+#include <deque>
 #include <stdexcept>
-#include <vector>
 
-/// A trace state that keeps a copy of every entry it takes. Entries are appended under the
-/// trace mutex; tests read them on the writing thread or after the writers are joined.
+/// A trace state that keeps a copy of every entry it takes, rendered at once under the trace
+/// mutex. A deque never moves its elements: a copy shares string buffers (with counts that
+/// are not atomic) with its writer's message, so it must not be copied again on another
+/// thread. Tests read the entries on the writing thread or after the writers are joined.
 class TRecordingState : public TTrace::Base {
 public:
   struct Entry {
@@ -32,11 +34,12 @@ public:
       throw std::runtime_error("output failed");
     }
     entries.push_back(Entry{level, &category, message});
+    static_cast<void>(entries.back().message.QueryMessage());
     ++written;
   }
   void Change() override { ++changes; }
 
-  std::vector<Entry> entries;
+  std::deque<Entry> entries;
   std::atomic<int> written{0};
   int changes = 0;
   bool fail = false; ///< makes Write throw
@@ -52,7 +55,7 @@ public:
   TRecordingState& State() const {
     return *static_cast<TRecordingState*>(QueryPointer().QueryBase());
   }
-  std::vector<TRecordingState::Entry>& Entries() const { return State().entries; }
+  std::deque<TRecordingState::Entry>& Entries() const { return State().entries; }
 };
 
 #endif // TAVUTIL_TESTS_RECORDING_TRACE_H
