@@ -34,7 +34,7 @@ private:
 ///
 ///   try { s.subString(0); }
 ///   catch (TException& e) {
-///     e.appendText("while parsing the header").addLocation(TExceptionLocation(__FILE__, "", 12));
+///     e.appendText("while parsing").addLocation(TExceptionLocation("reader.cpp", "", 12));
 ///     e.Throw();                      // rethrows with its full dynamic type
 ///   }
 ///
