@@ -2,7 +2,7 @@
 // registry.
 // Licensed under the Apache License, Version 2.0.
 //
-// Operating-system independent. Every way of giving arguments ends in CopyArguments, which
+// Operating-system independent. Every way of giving arguments ends in CopyEach, which
 // builds the new array completely before the old one is released, so arguments may be taken
 // from the message itself. Rendering formats one conversion at a time with snprintf, from a
 // directive it builds itself and a value of the exact C type, so no format byte ever reaches the
@@ -166,16 +166,27 @@ TMessage::TMessage(const StoreID& store, long setId, long messageId, const char*
   CopyList(list);
 }
 
+// --------------------------------------------------------------- arguments ----
+
+/// Replaces the arguments by copies of argument(0) .. argument(count - 1), building the new
+/// array completely before the old one goes.
+template <class At> void TMessage::CopyEach(unsigned count, At argument) {
+  std::unique_ptr<TagVar[]> copies;
+  if (count != 0) {
+    copies.reset(new TagVar[count]);
+    for (unsigned i = 0; i < count; ++i) {
+      copies[i] = argument(i);
+    }
+  }
+  Adopt(std::move(copies), count);
+}
+
 // ------------------------------------------------------ copy and release ----
 
 TMessage::TMessage(const TMessage& other)
     : fStore(other.fStore), fSetId(other.fSetId), fMessageId(other.fMessageId), fText(other.fText),
       fNumberArgs(0), fAllocatedArgs(0), fFile(other.fFile), fLine(other.fLine) {
-  std::unique_ptr<const TagVar*[]> pointers(new const TagVar*[other.fNumberArgs]);
-  for (unsigned i = 0; i < other.fNumberArgs; ++i) {
-    pointers[i] = &other.fArgs[i];
-  }
-  CopyArguments(pointers.get(), other.fNumberArgs);
+  CopyEach(other.fNumberArgs, [&other](unsigned i) -> const TagVar& { return other.fArgs[i]; });
 }
 
 TMessage& TMessage::operator=(const TMessage& other) {
@@ -195,8 +206,6 @@ TMessage& TMessage::operator=(const TMessage& other) {
 
 TMessage::~TMessage() = default;
 
-// --------------------------------------------------------------- arguments ----
-
 void TMessage::Adopt(std::unique_ptr<TagVar[]> arguments, unsigned count) noexcept {
   fArgs = std::move(arguments);
   fNumberArgs = count;
@@ -204,14 +213,7 @@ void TMessage::Adopt(std::unique_ptr<TagVar[]> arguments, unsigned count) noexce
 }
 
 void TMessage::CopyArguments(const TagVar* const* pointers, unsigned count) {
-  std::unique_ptr<TagVar[]> copies;
-  if (count != 0) {
-    copies.reset(new TagVar[count]);
-    for (unsigned i = 0; i < count; ++i) {
-      copies[i] = *pointers[i];
-    }
-  }
-  Adopt(std::move(copies), count);
+  CopyEach(count, [pointers](unsigned i) -> const TagVar& { return *pointers[i]; });
 }
 
 void TMessage::CopyList(const TagVar* first, std::va_list* rest) {

@@ -38,14 +38,6 @@ void ReportFailure(const char* text, unsigned long line, int errorCode, const ch
   }
 }
 
-void ReportCreateFailure(int errorCode, const char* name) noexcept {
-  ReportFailure(kCreateFailed, kLineCreateFailed, errorCode, name);
-}
-
-void ReportCloseFailure(int errorCode, const char* name) noexcept {
-  ReportFailure(kCloseFailed, kLineCloseFailed, errorCode, name);
-}
-
 } // namespace
 
 TMutexSemaphore::TMutexSemaphore(const char* name) : fHandle(nullptr) {
@@ -53,7 +45,7 @@ TMutexSemaphore::TMutexSemaphore(const char* name) : fHandle(nullptr) {
     const std::size_t length = std::strlen(name);
     fName.reset(new (std::nothrow) char[length + 1]);
     if (fName == nullptr) {
-      ReportCreateFailure(ENOMEM, name);
+      ReportFailure(kCreateFailed, kLineCreateFailed, ENOMEM, name);
       return;
     }
     std::memcpy(fName.get(), name, length + 1);
@@ -61,7 +53,7 @@ TMutexSemaphore::TMutexSemaphore(const char* name) : fHandle(nullptr) {
   int error = 0;
   fHandle = tavutil::platform::OpenMutex(fName.get(), error);
   if (fHandle == nullptr) {
-    ReportCreateFailure(error, fName.get());
+    ReportFailure(kCreateFailed, kLineCreateFailed, error, fName.get());
   }
 }
 
@@ -69,7 +61,7 @@ TMutexSemaphore::~TMutexSemaphore() {
   if (fHandle != nullptr) {
     const int error = tavutil::platform::CloseMutex(fHandle);
     if (error != 0) {
-      ReportCloseFailure(error, fName.get());
+      ReportFailure(kCloseFailed, kLineCloseFailed, error, fName.get());
     }
   }
 }

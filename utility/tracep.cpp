@@ -367,10 +367,14 @@ void TTrace::Base::RemoveCategory(const Category& category) {
   }
 }
 
-int TTrace::Base::QueryCategory(const Category& category) const {
-  const ModelLock lock;
+int TTrace::Base::CategorySwitch(const Category& category) const {
   const TElementCategory* entry = FindSwitch(category);
   return entry != nullptr ? entry->QueryOn() : fDefaultTracing.load();
+}
+
+int TTrace::Base::QueryCategory(const Category& category) const {
+  const ModelLock lock;
+  return CategorySwitch(category);
 }
 
 int TTrace::Base::UsesDefault(const Category& category) const {
@@ -405,7 +409,7 @@ bool TTrace::Base::Accepts(unsigned long level, unsigned long component,
   // A state nobody holds is being built or destroyed: it takes nothing. The count is read
   // without a virtual call, since the object's derived part may still be under construction.
   return TRefCounted::QueryReferenceCount() > 0 && IsTracing(level, component) &&
-         QueryCategory(category);
+         CategorySwitch(category);
 }
 
 // ----------------------------------------------------- delivery and masks ----

@@ -192,6 +192,7 @@ public:
 
 private:
   void Adopt(std::unique_ptr<TagVar[]> arguments, unsigned count) noexcept;
+  template <class At> void CopyEach(unsigned count, At argument);
   void CopyArguments(const TagVar* const* pointers, unsigned count);
   void CopyList(const TagVar* first, std::va_list* rest);
   void CopyList(const TagVar* const* list);

@@ -181,6 +181,8 @@ public:
     friend class Category;
     void Link();
     void Unlink() noexcept;
+    /// The category's switch, or the default tracing when it has none; call under fsMutex.
+    int CategorySwitch(const Category& category) const;
     /// The category's switch in the set, or null; call under fsMutex.
     TElementCategory* FindSwitch(const Category& category) const;
     /// Whether this state takes the entry; call under fsMutex.
