@@ -7,9 +7,10 @@
 // here throws: every failure is a return value, with the system's error code where one helps.
 //
 //   Identity and time:  ThreadId, ProcessId, LocalTime, StandardTimeZone, BreakDownUtc
-//   Files:              MakeDirectory
+//   Files:              MakeDirectory, QueryPathKind, ExecutablePath, SearchPath
 //   Mutexes:            OpenMutex, LockMutex, UnlockMutex, CloseMutex
 //   Shared memory:      CreateSection, OpenSection, SectionAddress, CloseSection
+//   Dynamic libraries:  LibrarySuffix, LoadLibrary, FindSymbol, LibraryPath
 //
 // Internal to the library; never installed.
 #ifndef TAVUTIL_PLATFORM_PLATFORM_H
@@ -18,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 namespace tavutil::platform {
 
@@ -54,6 +56,20 @@ bool BreakDownUtc(std::int64_t time, std::tm& fields) noexcept;
 enum class MakeDirectoryResult { made, exists, failed };
 /// Makes one directory (its parent must exist) with the default permissions less the umask.
 MakeDirectoryResult MakeDirectory(const char* path) noexcept;
+
+/// What a path names.
+enum class PathKind { missing, file, directory, other };
+/// What `path` names, following symbolic links; `missing` when it cannot be examined.
+PathKind QueryPathKind(const char* path) noexcept;
+/// The full path of the running executable. False, leaving `path` alone, when it cannot be
+/// read. Throws std::bad_alloc.
+bool ExecutablePath(std::string& path);
+/// Searches each directory of the `;`-separated list `directories`, in order, for `name`, with
+/// `extension` (".so", say) appended when the file part of `name` has no `.`. Both `\` and `/`
+/// separate directories. Gives the first candidate that is an existing non-directory file in
+/// `found`, or false. Throws std::bad_alloc.
+bool SearchPath(const char* directories, const char* name, const char* extension,
+                std::string& found);
 
 // -------------------------------------------------------------------- mutexes ----
 
@@ -100,6 +116,36 @@ void* SectionAddress(const SectionHandle& section) noexcept;
 /// Unmaps and closes the section; it goes when the last process that maps it closes it.
 /// Gives 0 or the system's error code of a failed step. Null does nothing.
 int CloseSection(SectionHandle* section) noexcept;
+
+// ---------------------------------------------------------- dynamic libraries ----
+
+/// The platform's shared-library suffix with its dot: ".so" here, ".dll" on Windows.
+const char* LibrarySuffix() noexcept;
+/// Loads a dynamic library: a name with a `/` is a path, any other name goes through the
+/// system's library search. Every symbol is resolved now, so a missing dependency or an
+/// unresolved symbol fails here rather than at first call. Gives an opaque handle (the same one
+/// for a library already loaded), or null with the loader's own explanation in `reason` and the
+/// system's error code (0 when it gives none) in `error`. Nothing here unloads a library.
+/// Throws std::bad_alloc.
+void* LoadLibrary(const char* file, std::string& reason, int& error);
+/// The address of the symbol `name` exported by `library`, or null with the loader's
+/// explanation in `reason`. Throws std::bad_alloc.
+void* FindSymbol(void* library, const char* name, std::string& reason);
+/// The full path of the loaded library `library`; false, leaving `path` alone, when it is not
+/// known. Throws std::bad_alloc.
+bool LibraryPath(void* library, std::string& path);
+
+// ------------------------------------------------- shared trace file and system log ----
+// (reserved for the shared trace file's locks and the system-log output)
+
+// ------------------------------------------------------------- string resources ----
+// (reserved for reading string resources out of language resource libraries)
+
+// ----------------------------------------------------------- threads and semaphores ----
+// (reserved for threads, binary semaphores and the monotonic clock)
+
+// ------------------------------------------------------------------- temporary files ----
+// (reserved for anonymous temporary files)
 
 } // namespace tavutil::platform
 
