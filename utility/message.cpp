@@ -11,6 +11,8 @@
 #include <tavutil/message.h>
 
 #include "internal/raise.h"
+#include "internal/scopedlock.h"
+#include "internal/setelements.h"
 #include "internal/tracepoint.h"
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -26,6 +29,7 @@
 
 namespace {
 
+using tavutil::detail::ScopedLock;
 using tavutil::detail::SourceLine;
 
 constexpr char kSource[] = "utility/MESSAGE";
@@ -1057,17 +1061,6 @@ constexpr unsigned long kLineDuplicateStore = 598;
 /// The registry; null until the archive is built and after it is destroyed.
 std::atomic<TMessageArchive*> gArchive{nullptr};
 
-/// Holds the archive's lock for one scope. A failed lock (the mutex could not be made)
-/// still lets the work go on, unguarded, rather than losing it.
-class ArchiveLock {
-public:
-  explicit ArchiveLock(TMutexSemaphore& mutex) noexcept
-      : fEntry(mutex, TMutexSemaphore::fsInfinite) {}
-
-private:
-  TMutexSemaphoreEntry fEntry;
-};
-
 /// A copy of the name in a buffer of its own, so that no other handle on any thread shares
 /// the buffer that lookups compare.
 TMessage::StoreID PrivateCopy(const TMessage::StoreID& name) {
@@ -1097,32 +1090,23 @@ TMessageArchive::~TMessageArchive() {
 }
 
 bool TMessageArchive::Add(TMessageStore& store) {
-  const ArchiveLock lock(fLock);
+  auto element = std::make_unique<TElemPointer<TMessageStore>>(&store);
+  const ScopedLock lock(fLock);
   if (fStores.Find(store.Key()) != nullptr) {
     return false;
   }
-  auto element = std::make_unique<TElemPointer<TMessageStore>>(&store);
-  fStores.Add(element.get());
-  element.release(); // the set owns it now
+  tavutil::detail::AddOwned(fStores, std::move(element));
   return true;
 }
 
 void TMessageArchive::Remove(const TMessageStore& store) noexcept {
-  const ArchiveLock lock(fLock);
-  StoreSet::Cursor cursor(fStores);
-  for (TElemPointer<TMessageStore>* item = cursor.Element(); item != nullptr;
-       item = cursor.Next()) {
-    // By identity: a store that never registered must not take out a namesake.
-    if (item->QueryPointer() == &store) {
-      fStores.Remove(item);
-      delete item;
-      return;
-    }
-  }
+  const ScopedLock lock(fLock);
+  // By identity: a store that never registered must not take out a namesake.
+  tavutil::detail::RemovePointerTo(fStores, &store);
 }
 
 TMessageStore* TMessageArchive::Lookup(const TMessage::StoreID& store) {
-  const ArchiveLock lock(fLock);
+  const ScopedLock lock(fLock);
   const TElemPointer<TMessageStore>* item = fStores.Find(store);
   return item != nullptr ? item->QueryPointer() : nullptr;
 }

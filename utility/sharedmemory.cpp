@@ -11,40 +11,53 @@
 #include <cstring>
 #include <new>
 
+namespace {
+
+/// The states of an ipcSharedMemory, as rdstate() gives them.
+enum SectionState : std::int32_t {
+  kMapped = 0,       ///< the section is mapped and usable
+  kCreateFailed = 1, ///< the name is in use, or the section could not be made or mapped;
+                     ///< also either constructor when memory runs out
+  kNoName = 2,       ///< the name is null or empty
+  kOpenFailed = 3,   ///< no section of that name exists, or it could not be mapped
+};
+
+} // namespace
+
 /// The platform side of an ipcSharedMemory: the section's handle, its name and its mapping.
 class osSharedMemory {
 public:
-  osSharedMemory(ipcSharedMemory& owner, int ownerFlag) noexcept
-      : fOwner(&owner), fOwnerFlag(ownerFlag) {}
+  explicit osSharedMemory(int ownerFlag) noexcept : fOwnerFlag(ownerFlag) {}
   /// Unmaps and closes the section when one is held.
   virtual ~osSharedMemory() { tavutil::platform::CloseSection(fHandle); }
   osSharedMemory(const osSharedMemory&) = delete;
   osSharedMemory& operator=(const osSharedMemory&) = delete;
 
-  /// Creates and maps a new section of `size` bytes; sets the owner's state.
-  void Create(const char* name, long size) noexcept {
-    if (!CopyName(name)) {
-      return;
+  /// Creates and maps a new section of `size` bytes; gives the owner's new state.
+  std::int32_t Create(const char* name, long size) noexcept {
+    const std::int32_t named = CopyName(name);
+    if (named != kMapped) {
+      return named;
     }
     if (size <= 0 || size > INT32_MAX) {
-      SetState(1);
-      return;
+      return kCreateFailed;
     }
     int error = 0;
     const tavutil::platform::SectionResult result = tavutil::platform::CreateSection(
         fName.get(), static_cast<std::size_t>(size), fHandle, error);
-    Attached(result == tavutil::platform::SectionResult::ok, 1);
+    return Attach(result, kCreateFailed);
   }
 
-  /// Opens and maps the section of that name; sets the owner's state.
-  void Open(const char* name) noexcept {
-    if (!CopyName(name)) {
-      return;
+  /// Opens and maps the section of that name; gives the owner's new state.
+  std::int32_t Open(const char* name) noexcept {
+    const std::int32_t named = CopyName(name);
+    if (named != kMapped) {
+      return named;
     }
     int error = 0;
     const tavutil::platform::SectionResult result =
         tavutil::platform::OpenSection(fName.get(), fHandle, error);
-    Attached(result == tavutil::platform::SectionResult::ok, 3);
+    return Attach(result, kOpenFailed);
   }
 
   char* Name() const noexcept { return fName.get(); }
@@ -52,34 +65,30 @@ public:
   int OwnerFlag() const noexcept { return fOwnerFlag; }
 
 private:
-  void SetState(std::int32_t state) noexcept { fOwner->fState = state; }
-
-  /// Keeps a copy of the name: state 2 for a null or empty name, 1 when out of memory.
-  bool CopyName(const char* name) noexcept {
+  /// Keeps a copy of the name: kNoName for a null or empty name, kCreateFailed when out of
+  /// memory, else kMapped (nothing failed yet).
+  std::int32_t CopyName(const char* name) noexcept {
     if (name == nullptr || *name == '\0') {
-      SetState(2);
-      return false;
+      return kNoName;
     }
     const std::size_t length = std::strlen(name);
     fName.reset(new (std::nothrow) char[length + 1]);
     if (fName == nullptr) {
-      SetState(1);
-      return false;
+      return kCreateFailed;
     }
     std::memcpy(fName.get(), name, length + 1);
-    return true;
+    return kMapped;
   }
 
-  /// Takes the mapping after a successful create or open, otherwise sets `failure`.
-  void Attached(bool ok, std::int32_t failure) noexcept {
-    if (!ok) {
-      SetState(failure);
-      return;
+  /// Takes the mapping after a successful create or open; `failure` otherwise.
+  std::int32_t Attach(tavutil::platform::SectionResult result, std::int32_t failure) noexcept {
+    if (result != tavutil::platform::SectionResult::ok) {
+      return failure;
     }
     fAddress = tavutil::platform::SectionAddress(*fHandle);
+    return kMapped;
   }
 
-  ipcSharedMemory* fOwner;
   tavutil::platform::SectionHandle* fHandle = nullptr;
   std::unique_ptr<char[]> fName;
   int fOwnerFlag;
@@ -87,21 +96,17 @@ private:
 };
 
 ipcSharedMemory::ipcSharedMemory(const char* name, long size)
-    : fPlatform(new (std::nothrow) osSharedMemory(*this, 1)), fState(0), fSize(size) {
-  if (fPlatform == nullptr) {
-    fState = 1;
-    return;
+    : fPlatform(new (std::nothrow) osSharedMemory(1)), fState(kCreateFailed), fSize(size) {
+  if (fPlatform != nullptr) {
+    fState = fPlatform->Create(name, size);
   }
-  fPlatform->Create(name, size);
 }
 
 ipcSharedMemory::ipcSharedMemory(const char* name)
-    : fPlatform(new (std::nothrow) osSharedMemory(*this, 0)), fState(0), fSize(0) {
-  if (fPlatform == nullptr) {
-    fState = 1;
-    return;
+    : fPlatform(new (std::nothrow) osSharedMemory(0)), fState(kCreateFailed), fSize(0) {
+  if (fPlatform != nullptr) {
+    fState = fPlatform->Open(name);
   }
-  fPlatform->Open(name);
 }
 
 ipcSharedMemory::~ipcSharedMemory() = default;

@@ -9,11 +9,14 @@
 #include <tavutil/trace.h>
 
 #include "internal/ascii.h"
+#include "internal/scopedlock.h"
+#include "internal/setelements.h"
 #include "platform/platform.h"
 
 #include <cassert>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -45,15 +48,7 @@ TTrace::Base* TTrace::Base::fsAnchor = nullptr;
 
 namespace {
 
-/// Holds the trace model's mutex for one scope. A failed lock (the mutex could not be made)
-/// still lets the work go on, unguarded, rather than losing it.
-class ModelLock {
-public:
-  ModelLock() noexcept : fEntry(TTrace::Base::fsMutex, TMutexSemaphore::fsInfinite) {}
-
-private:
-  TMutexSemaphoreEntry fEntry;
-};
+using tavutil::detail::ScopedLock;
 
 constexpr std::uint32_t kNewLevel = 0xF;
 constexpr std::uint32_t kNewComponent = 0xFFFFFFFF;
@@ -162,16 +157,8 @@ TTrace::Category::~Category() {
   if (!fRegistered) {
     return;
   }
-  const ModelLock lock;
-  TTraceSetKnown& known = *Base::fsKnownCategories;
-  TTraceSetKnown::Cursor cursor(known);
-  for (TElemPointer<Category>* item = cursor.Element(); item != nullptr; item = cursor.Next()) {
-    if (item->QueryPointer() == this) {
-      known.Remove(item);
-      delete item;
-      return;
-    }
-  }
+  const ScopedLock lock(Base::fsMutex);
+  tavutil::detail::RemovePointerTo(*Base::fsKnownCategories, this);
 }
 
 int TTrace::Category::operator==(const Category& other) const noexcept {
@@ -198,27 +185,22 @@ bool TKeyCompare<TElemPointer<TTrace::Category>, TString>::Matches(
 }
 
 void TTrace::Base::Register(const Category& category) {
-  const ModelLock lock;
   // The registry holds categories by pointer and never changes them through it.
-  fsKnownCategories->Add(new TElemPointer<Category>(const_cast<Category*>(&category)));
+  auto element = std::make_unique<TElemPointer<Category>>(const_cast<Category*>(&category));
+  const ScopedLock lock(fsMutex);
+  tavutil::detail::AddOwned(*fsKnownCategories, std::move(element));
 }
 
 const TTrace::Category* TTrace::Base::FindCategory(const TString& name) {
-  const ModelLock lock;
-  TTraceSetKnownCursor* cursor = ListClasses();
-  const Category* found = nullptr;
-  for (TElemPointer<Category>* item = cursor->Element(); item != nullptr && found == nullptr;
-       item = cursor->Next()) {
-    if (TKeyCompare<TElemPointer<Category>, TString>::Matches(*item, name)) {
-      found = item->QueryPointer();
-    }
-  }
-  delete cursor;
-  return found;
+  const ScopedLock lock(fsMutex);
+  // The registry's key comparison is the name without regard to case.
+  const TElemPointer<Category>* item = fsKnownCategories->Find(name);
+  return item != nullptr ? item->QueryPointer() : nullptr;
 }
 
 TTraceSetKnownCursor* TTrace::Base::ListClasses() {
-  return new TTraceSetKnownCursor(*fsKnownCategories);
+  // The caller owns the cursor: that is the published contract of this function.
+  return std::make_unique<TTraceSetKnownCursor>(*fsKnownCategories).release();
 }
 
 // ----------------------------------------------------------------- pointer ----
@@ -265,8 +247,8 @@ TTrace::Base::Base() : Base(kNewLevel, kNewComponent) {}
 TTrace::Base::Base(unsigned long level, unsigned long component)
     : fDisplayPrefix(1), fNext(nullptr), fLevel(static_cast<std::uint32_t>(level)),
       fComponent(static_cast<std::uint32_t>(component)), fDefaultTracing(1), fDisableRestore(0),
-      fStopped(0), fCategories(new TTraceSet), fSaveStateCount(0), fLinked(false) {
-  const ModelLock lock;
+      fStopped(0), fCategories(std::make_unique<TTraceSet>()), fSaveStateCount(0), fLinked(false) {
+  const ScopedLock lock(fsMutex);
   fNext = fsAnchor;
   fsAnchor = this;
   fLinked = true;
@@ -274,7 +256,7 @@ TTrace::Base::Base(unsigned long level, unsigned long component)
 }
 
 TTrace::Base::~Base() {
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   Unlink();
   fCategories.reset();
   RecomputeGlobalMasks();
@@ -283,7 +265,7 @@ TTrace::Base::~Base() {
 void TTrace::Base::Unreachable() {
   {
     // Out of the list before the derived part goes: from here on no walk can reach it.
-    const ModelLock lock;
+    const ScopedLock lock(fsMutex);
     Unlink();
     RecomputeGlobalMasks();
   }
@@ -316,7 +298,7 @@ void TTrace::Base::RecomputeGlobalMasks() noexcept {
 }
 
 void TTrace::Base::SetLevel(unsigned long level) {
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   if (fStopped.load()) {
     return;
   }
@@ -326,7 +308,7 @@ void TTrace::Base::SetLevel(unsigned long level) {
 }
 
 void TTrace::Base::SetComponent(unsigned long component) {
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   if (fStopped.load()) {
     return;
   }
@@ -349,20 +331,20 @@ TElementCategory* TTrace::Base::FindSwitch(const Category& category) const {
 }
 
 void TTrace::Base::AddCategory(const Category& category, int on) {
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   if (TElementCategory* entry = FindSwitch(category)) {
     entry->SetOn(on);
   } else {
-    fCategories->Add(new TElementCategory(category, on));
+    tavutil::detail::AddOwned(*fCategories, std::make_unique<TElementCategory>(category, on));
   }
   Change();
 }
 
 void TTrace::Base::RemoveCategory(const Category& category) {
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   if (TElementCategory* entry = FindSwitch(category)) {
+    const std::unique_ptr<TElementCategory> removed(entry);
     fCategories->Remove(entry);
-    delete entry;
     Change();
   }
 }
@@ -373,12 +355,12 @@ int TTrace::Base::CategorySwitch(const Category& category) const {
 }
 
 int TTrace::Base::QueryCategory(const Category& category) const {
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   return CategorySwitch(category);
 }
 
 int TTrace::Base::UsesDefault(const Category& category) const {
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   return FindSwitch(category) != nullptr ? 1 : 0;
 }
 
@@ -393,7 +375,7 @@ void TTrace::Base::SetDisableRestore(int on) {
 }
 
 void TTrace::Base::StopTracing() {
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   fDisableRestore.store(1);
   fStopped.store(1);
   fLevel.store(0);
@@ -416,7 +398,7 @@ bool TTrace::Base::Accepts(unsigned long level, unsigned long component,
 
 void TTrace::Base::WriteEntry(unsigned long level, const Category& category,
                               const TMessage& message) {
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   for (Base* state = fsAnchor; state != nullptr; state = state->fNext) {
     if (!state->Accepts(level, category.QueryComponent(), category)) {
       continue;
@@ -434,7 +416,7 @@ int TTrace::Base::IsGlobalTracing(unsigned long level, unsigned long component,
   if (!IsGlobalTracing(level, component)) {
     return 0;
   }
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   for (const Base* state = fsAnchor; state != nullptr; state = state->fNext) {
     if (state->Accepts(level, component, category)) {
       return 1;
@@ -452,7 +434,7 @@ void TTrace::Base::SetGlobalComponent(unsigned long component) noexcept {
 }
 
 void TTrace::Base::SetGlobalTracing() {
-  const ModelLock lock;
+  const ScopedLock lock(fsMutex);
   RecomputeGlobalMasks();
 }
 

@@ -56,8 +56,6 @@ public:
   long Size() const noexcept { return fSize; }
 
 private:
-  friend class osSharedMemory;
-
   std::unique_ptr<osSharedMemory> fPlatform; ///< null when it could not be allocated
   std::int32_t fState;
   long fSize;
