@@ -445,6 +445,26 @@ bool IsDigit(int c) noexcept {
   return c >= '0' && c <= '9';
 }
 
+/// A width or a precision: absent, written in the format, or taken from an argument by `*`.
+struct Field {
+  bool given = false;         ///< written, as digits or as `*`
+  bool star = false;          ///< taken from an argument
+  std::uint32_t argument = 0; ///< the 1-based number of the `*` argument
+  std::uint32_t value = 0;    ///< the written number, or the bits of the `*` argument
+};
+
+/// What tells a `*` width from a `*` precision while validating: what a taken value adds to
+/// the estimate at least, and the diagnostic of a mismatched argument. What a negative value
+/// means differs at rendering (see AppendConversion).
+struct StarRule {
+  std::uint32_t estimateFloor;
+  const char* mismatch;
+  unsigned long line;
+};
+
+constexpr StarRule kWidthRule{kFieldEstimate, kWidthMismatch, kLineWidthMismatch};
+constexpr StarRule kPrecisionRule{0, kPrecisionMismatch, kLinePrecisionMismatch};
+
 /// A part of the rewritten format that does not render as its own bytes: a valid conversion
 /// with the values it takes, or a `%`-ending unit that prints one `%`.
 struct Piece {
@@ -452,13 +472,9 @@ struct Piece {
   std::size_t end = 0;   ///< one past the last byte
   char conversion = 0;   ///< as written: '?' for %n, '%' for a percent unit
   std::uint8_t flags = 0;
-  bool starWidth = false;
-  bool hasWidth = false;
-  bool starPrecision = false;
-  bool hasPrecision = false;
-  std::uint32_t width = 0;     ///< the literal width, or the bits of the `*` argument
-  std::uint32_t precision = 0; ///< likewise
-  std::uint32_t bits = 0;      ///< integer and character values
+  Field width;
+  Field precision;
+  std::uint32_t bits = 0; ///< integer and character values
   double real = 0.0;
   const void* pointer = nullptr;
   const char* text = nullptr; ///< %s: the string's characters, null for a mismatch
@@ -504,8 +520,12 @@ private:
   std::uint32_t ReadNumber(std::size_t& i, bool& any) const noexcept;
   /// Reads digits at `i` as ReadNumber does and copies them to the rewritten format at `w`.
   std::uint32_t CopyNumber(std::size_t& i, std::size_t& w) noexcept;
-  /// After a `*` at `i - 1`: the argument number of `*n$` (skipping it), else q (then q + 1).
-  std::uint32_t StarNumber(std::size_t& i, std::uint32_t& q) const noexcept;
+  /// Reads an argument number `n$` at `i`, skipping it; false, leaving `i`, when there is none.
+  bool ReadArgumentNumber(std::size_t& i, std::uint32_t& number) const noexcept;
+  /// Reads a width or a precision at `i` and writes it to the rewritten format at `w`: a `*`
+  /// (taking argument `n$` when that follows, which is not written, else q, then q + 1), or
+  /// digits; a field not given when neither is there.
+  Field ReadField(std::size_t& i, std::size_t& w, std::uint32_t& q) noexcept;
   void Put(std::size_t w, char c) noexcept {
     // A rewritten conversion is never longer than its source, so this stays within the
     // length + 1 bytes of the rewritten format.
@@ -529,9 +549,11 @@ private:
     static_cast<void>(fBlock->Append(data, size));
   }
   /// Width, precision and value of a valid conversion, in this order.
-  void TakeValues(Piece& piece, Kind kind, std::uint32_t widthArg, std::uint32_t precisionArg,
-                  std::uint32_t valueArg);
-  void TraceFieldMismatch(const char* text, unsigned long line, std::uint32_t number) const;
+  void TakeValues(Piece& piece, Kind kind, std::uint32_t valueArg);
+  /// A width or precision: pushes the `*` argument's 32 bits (zero, traced, when it is missing
+  /// or not an integer) and adds to the estimate.
+  void TakeField(Field& field, const StarRule& rule);
+  void TraceFieldMismatch(const StarRule& rule, std::uint32_t number) const;
   void TraceValueMismatch(char conversion, std::uint32_t number) const;
   void TracePercentN() const;
 
@@ -565,15 +587,33 @@ std::uint32_t FormatWalk::CopyNumber(std::size_t& i, std::size_t& w) noexcept {
   return value;
 }
 
-std::uint32_t FormatWalk::StarNumber(std::size_t& i, std::uint32_t& q) const noexcept {
+bool FormatWalk::ReadArgumentNumber(std::size_t& i, std::uint32_t& number) const noexcept {
   std::size_t look = i;
   bool any = false;
-  const std::uint32_t number = ReadNumber(look, any);
-  if (any && At(look) == '$') {
-    i = look + 1;
-    return number;
+  const std::uint32_t value = ReadNumber(look, any);
+  if (!any || At(look) != '$') {
+    return false;
   }
-  return q++;
+  number = value;
+  i = look + 1;
+  return true;
+}
+
+Field FormatWalk::ReadField(std::size_t& i, std::size_t& w, std::uint32_t& q) noexcept {
+  Field field;
+  if (At(i) == '*') {
+    Put(w++, '*');
+    ++i;
+    field.given = true;
+    field.star = true;
+    if (!ReadArgumentNumber(i, field.argument)) {
+      field.argument = q++;
+    }
+  } else if (IsDigit(At(i))) {
+    field.given = true;
+    field.value = CopyNumber(i, w);
+  }
+  return field;
 }
 
 bool FormatWalk::IntegerBits(std::uint32_t number, std::uint32_t& bits) const {
@@ -611,45 +651,18 @@ std::uint32_t FormatWalk::Run() {
     piece.begin = o;
     std::size_t i = p + 1;
 
-    bool valueGiven = false;
     std::uint32_t valueArg = 0;
-    {
-      std::size_t look = i;
-      bool any = false;
-      const std::uint32_t number = ReadNumber(look, any);
-      if (any && At(look) == '$') {
-        valueGiven = true;
-        valueArg = number;
-        i = look + 1;
-      }
-    }
+    const bool valueGiven = ReadArgumentNumber(i, valueArg);
     for (std::uint8_t flag = FlagOf(At(i)); flag != 0; flag = FlagOf(At(i))) {
       piece.flags |= flag;
       Put(w++, fFormat[i++]);
     }
-    std::uint32_t widthArg = 0;
-    if (At(i) == '*') {
-      Put(w++, '*');
-      ++i;
-      piece.starWidth = true;
-      widthArg = StarNumber(i, q);
-    } else if (IsDigit(At(i))) {
-      piece.hasWidth = true;
-      piece.width = CopyNumber(i, w);
-    }
-    std::uint32_t precisionArg = 0;
+    piece.width = ReadField(i, w, q);
     if (At(i) == '.') {
       Put(w++, '.');
       ++i;
-      if (At(i) == '*') {
-        Put(w++, '*');
-        ++i;
-        piece.starPrecision = true;
-        precisionArg = StarNumber(i, q);
-      } else {
-        piece.hasPrecision = true;
-        piece.precision = CopyNumber(i, w);
-      }
+      piece.precision = ReadField(i, w, q);
+      piece.precision.given = true; // a `.` alone is precision 0
     }
     int length = 0;
     if (At(i) == 'L' || At(i) == 'h' || At(i) == 'l') {
@@ -689,7 +702,7 @@ std::uint32_t FormatWalk::Run() {
     s = i + 1;
     piece.end = w;
     piece.conversion = fRewritten[w - 1];
-    TakeValues(piece, kind, widthArg, precisionArg, valueArg);
+    TakeValues(piece, kind, valueArg);
     if (fPieces != nullptr) {
       fPieces->push_back(piece);
     }
@@ -699,37 +712,26 @@ std::uint32_t FormatWalk::Run() {
   return fEstimate;
 }
 
-void FormatWalk::TakeValues(Piece& piece, Kind kind, std::uint32_t widthArg,
-                            std::uint32_t precisionArg, std::uint32_t valueArg) {
+void FormatWalk::TakeField(Field& field, const StarRule& rule) {
+  if (!field.star) {
+    fEstimate += std::max(field.value, kFieldEstimate);
+    return;
+  }
+  std::uint32_t bits = 0;
+  if (IntegerBits(field.argument, bits)) {
+    field.value = bits;
+    fEstimate += std::max(bits, rule.estimateFloor);
+  } else {
+    fEstimate += kFieldEstimate;
+    TraceFieldMismatch(rule, field.argument);
+  }
+  Push(&bits, sizeof bits); // zero after a mismatch
+}
+
+void FormatWalk::TakeValues(Piece& piece, Kind kind, std::uint32_t valueArg) {
+  TakeField(piece.width, kWidthRule);
+  TakeField(piece.precision, kPrecisionRule);
   const std::uint32_t zero = 0;
-  if (piece.starWidth) {
-    std::uint32_t bits = 0;
-    if (IntegerBits(widthArg, bits)) {
-      Push(&bits, sizeof bits);
-      piece.width = bits;
-      fEstimate += std::max(bits, kFieldEstimate);
-    } else {
-      Push(&zero, sizeof zero);
-      fEstimate += kFieldEstimate;
-      TraceFieldMismatch(kWidthMismatch, kLineWidthMismatch, widthArg);
-    }
-  } else {
-    fEstimate += std::max(piece.width, kFieldEstimate);
-  }
-  if (piece.starPrecision) {
-    std::uint32_t bits = 0;
-    if (IntegerBits(precisionArg, bits)) {
-      Push(&bits, sizeof bits);
-      piece.precision = bits;
-      fEstimate += bits;
-    } else {
-      Push(&zero, sizeof zero);
-      fEstimate += kFieldEstimate;
-      TraceFieldMismatch(kPrecisionMismatch, kLinePrecisionMismatch, precisionArg);
-    }
-  } else {
-    fEstimate += std::max(piece.precision, kFieldEstimate);
-  }
 
   const TagVar* argument = Argument(valueArg);
   const char conversion = piece.conversion;
@@ -789,11 +791,10 @@ void FormatWalk::TracePercentN() const {
       fMessage.QueryMessageID(), TString(fMessage.QueryFile()), fMessage.QueryLine());
 }
 
-void FormatWalk::TraceFieldMismatch(const char* text, unsigned long line,
-                                    std::uint32_t number) const {
+void FormatWalk::TraceFieldMismatch(const StarRule& rule, std::uint32_t number) const {
   tavutil::detail::TracePoint(
-      kDiagnosticLevel, TUtilityTraceCategory::Message, SourceLine{kSource, line}, text,
-      static_cast<const TString&>(fMessage.QueryStoreID()), fMessage.QuerySetID(),
+      kDiagnosticLevel, TUtilityTraceCategory::Message, SourceLine{kSource, rule.line},
+      rule.mismatch, static_cast<const TString&>(fMessage.QueryStoreID()), fMessage.QuerySetID(),
       fMessage.QueryMessageID(), static_cast<long>(static_cast<std::int32_t>(number)),
       TString(fMessage.QueryFile()), fMessage.QueryLine());
 }
@@ -838,32 +839,38 @@ template <class Value> void AppendFormatted(std::string& out, const char* direct
   out.append(large.data(), static_cast<std::size_t>(size));
 }
 
+/// A width or precision as it renders: its magnitude capped at kFieldLimit, and whether a
+/// `*` argument was negative (its bits read as a signed 32-bit value).
+struct RenderedField {
+  bool given;
+  bool negative;
+  std::uint32_t value;
+};
+
+/// The field as it renders.
+RenderedField Resolve(const Field& field) noexcept {
+  if (!field.star) {
+    return {field.given, false, std::min(field.value, kFieldLimit)};
+  }
+  const auto value = static_cast<std::int64_t>(static_cast<std::int32_t>(field.value));
+  const std::int64_t magnitude = value < 0 ? -value : value; // INT_MIN included
+  return {true, value < 0,
+          static_cast<std::uint32_t>(std::min<std::int64_t>(magnitude, kFieldLimit))};
+}
+
 /// Renders one valid conversion. Widths and precisions are capped at kFieldLimit; flags and
 /// precisions that C leaves undefined for a conversion are ignored.
 void AppendConversion(std::string& out, const Piece& piece) {
   std::uint8_t flags = piece.flags;
-  bool hasWidth = piece.hasWidth;
-  std::uint32_t width = piece.width;
-  if (piece.starWidth) {
-    // A negative `*` width means left-justified in its magnitude.
-    const auto value = static_cast<std::int64_t>(static_cast<std::int32_t>(piece.width));
-    if (value < 0) {
-      flags |= kLeft;
-    }
-    width =
-        static_cast<std::uint32_t>(std::min<std::int64_t>(value < 0 ? -value : value, kFieldLimit));
-    hasWidth = true;
+  const RenderedField widthField = Resolve(piece.width);
+  const RenderedField precisionField = Resolve(piece.precision);
+  if (widthField.negative) {
+    flags |= kLeft; // a negative `*` width means left-justified in its magnitude
   }
-  width = std::min(width, kFieldLimit);
-  bool hasPrecision = piece.hasPrecision;
-  std::uint32_t precision = piece.precision;
-  if (piece.starPrecision) {
-    // A negative `*` precision counts as none.
-    const auto value = static_cast<std::int32_t>(piece.precision);
-    hasPrecision = value >= 0;
-    precision = hasPrecision ? static_cast<std::uint32_t>(value) : 0;
-  }
-  precision = std::min(precision, kFieldLimit);
+  const bool hasWidth = widthField.given;
+  const std::uint32_t width = widthField.value;
+  const bool hasPrecision = precisionField.given && !precisionField.negative; // else none
+  const std::uint32_t precision = precisionField.value;
 
   const char conversion = piece.conversion;
   if (conversion == 'c') {
