@@ -113,7 +113,7 @@ TEST(TMessage, ListsAndFixedFormsCountAndCopyTheirArguments) {
   EXPECT_EQ(static_cast<long>(seven[6]), 7);
 }
 
-TEST(TMessage, ArgumentsAreOwnedAndIndexBeyondThemIsTracedThenThrowsOutOfRange) {
+TEST(TMessage, CopiesAndAssignmentsOwnTheirArgumentsAndLeaveTheSourceWhole) {
   TagVar source(TString("temporary"));
   std::optional<TMessage> original(std::in_place, "%s", source, TagVar(2));
   original->SetDebugging("app.cpp", 321);
@@ -121,27 +121,32 @@ TEST(TMessage, ArgumentsAreOwnedAndIndexBeyondThemIsTracedThenThrowsOutOfRange) 
   source = 9;
   EXPECT_EQ(Text((*original)[0]), "temporary");
   original.reset();
-  EXPECT_EQ(Text(copy[0]), "temporary");
   TMessage target("old", TagVar("a"), TagVar("b"), TagVar("c"));
   target = copy;
+  target[1] = 70; // indexing gives the argument itself, which the source must not share
+  ASSERT_EQ(copy.QueryNumberArgs(), 2u) << "assignment took the source's arguments";
+  EXPECT_EQ(Rendered(copy) + Text(target[0]), "temporarytemporary");
+  EXPECT_EQ(std::string(target.QueryFile()) + std::to_string(target.QueryLine()), "app.cpp321");
   target.SetArgs(target[1], target[0]); // SetArgs may take its arguments from the array it replaces
   target.SetArgs(&target[1], &TMessage::fsEndOfArgs);
   EXPECT_EQ(Text(target[0]), "temporary");
-  target[0] = 70; // indexing gives the argument itself
-  // Beyond the arguments: traced first where there is a debugging location (the copied one).
-  const ExpectedError outOfRange{"TInvalidParameter", "Out of Range", 1, 1, "utility/MESSAGE", 240};
-  TRecording trace;
-  TMessage plain("x", TagVar(1));
-  ExpectRaises([&] { static_cast<void>(plain[1]); }, outOfRange);
-  ExpectRaises([&] { static_cast<void>(std::as_const(plain)[0xFFFFFFFFu]); }, outOfRange);
-  EXPECT_TRUE(trace.Entries().empty());
-  ExpectRaises([&] { static_cast<void>(std::as_const(target)[1]); }, outOfRange);
-  ASSERT_EQ(trace.Entries().size(), 1u);
-  ExpectDiagnostic(trace.Entries()[0], 236, "Reqested argument 1 in message from app.cpp[321]");
-  EXPECT_EQ(static_cast<long>(target[0]), 70); // unchanged by the failures
 }
 
-TEST(TMessageRender, ConversionsAreRewrittenPushedEstimatedRenderedAndTraced) {
+TEST(TMessage, IndexBeyondTheArgumentsIsTracedThenThrowsOutOfRange) {
+  const ExpectedError outOfRange{"TInvalidParameter", "Out of Range", 1, 1, "utility/MESSAGE", 240};
+  TRecording trace;
+  TMessage message("x", TagVar(70));
+  ExpectRaises([&] { static_cast<void>(message[1]); }, outOfRange);
+  ExpectRaises([&] { static_cast<void>(std::as_const(message)[0xFFFFFFFFu]); }, outOfRange);
+  EXPECT_TRUE(trace.Entries().empty()); // traced only where there is a debugging location
+  message.SetDebugging("app.cpp", 321);
+  ExpectRaises([&] { static_cast<void>(std::as_const(message)[1]); }, outOfRange);
+  ASSERT_EQ(trace.Entries().size(), 1u);
+  ExpectDiagnostic(trace.Entries()[0], 236, "Reqested argument 1 in message from app.cpp[321]");
+  EXPECT_EQ(static_cast<long>(message[0]), 70); // unchanged by the failures
+}
+
+TEST(TMessageRender, ConversionsAreRewrittenPushedEstimatedAndRendered) {
   constexpr std::size_t P = sizeof(void*);
   struct Case {
     TString format;
@@ -188,7 +193,9 @@ TEST(TMessageRender, ConversionsAreRewrittenPushedEstimatedRenderedAndTraced) {
     EXPECT_EQ(v.estimate, c.estimate);
     EXPECT_EQ(Rendered(message), c.text);
   }
-  // The block holds the values in format order.
+}
+
+TEST(TMessageRender, BlockHoldsTheValuesInFormatOrder) {
   const TMessage message("", TagVar(7), TagVar("k"));
   const Validation v(message, TString("%2$s=%1$d"));
   EXPECT_EQ(Bytes(v.rewritten), std::string("%s=%d\0\0\0\0\0", 10)); // length + 1, NUL-padded
@@ -196,6 +203,9 @@ TEST(TMessageRender, ConversionsAreRewrittenPushedEstimatedRenderedAndTraced) {
   EXPECT_EQ(v.At<const char*>(0), static_cast<const char*>(*message[1].QueryString()));
   EXPECT_EQ(v.At<std::int32_t>(sizeof(const char*)), 7);
   EXPECT_EQ(Validation(TMessage("", TagVar(1), TagVar(5)), "%n %d").At<std::int32_t>(0), 5);
+}
+
+TEST(TMessageRender, MismatchesAndPercentNAreTracedAtTheirLines) {
   TRecording trace;
   TMessage wrong(Store("N"), 4, 9, "Value %d [%*d|%.*f] %n", TagVar("forty-two"), TagVar("w"),
                  TagVar(3), TagVar(2.0), TagVar(1.5), TagVar(0));
@@ -271,22 +281,24 @@ TEST(TMessageRender, StoredTextDefaultTextAndTheCache) {
   EXPECT_EQ(Rendered(assigned), "cached 9");
 }
 
-TEST(TMessageStore, NamesAreExactAndDuplicatesOrSecondArchivesAreRefused) {
+TEST(TMessageStore, NamesAreExactAndStoresLeaveWhenDestroyed) {
   {
     TTestStore upper("Registry.Case", "upper");
     TTestStore lower("registry.case", "lower");
     EXPECT_EQ(TMessageStore::Find(Store("REGISTRY.CASE")), nullptr);
     const std::unique_ptr<TString> text(TMessageStore::GetMsg(Store("registry.case"), 1, 1));
     EXPECT_EQ(text != nullptr ? Bytes(*text) : "", "lower");
-    ExpectRaises([] { TTestStore duplicate("Registry.Case", "duplicate"); },
-                 {"TInvalidRequest", "Duplicate Message Store", 1, 1, "utility/MESSAGE", 598});
-    EXPECT_EQ(TMessageStore::Find(Store("Registry.Case")), &upper);
   }
-  EXPECT_EQ(TMessageStore::Find(Store("Registry.Case")), nullptr); // destroyed stores leave
+  EXPECT_EQ(TMessageStore::Find(Store("Registry.Case")), nullptr);
+}
+
+TEST(TMessageStore, DuplicatesAndSecondArchivesAreRefusedAndTheFirstStays) {
   TTestStore again("Registry.Case", "again");
+  ExpectRaises([] { TTestStore duplicate("Registry.Case", "duplicate"); },
+               {"TInvalidRequest", "Duplicate Message Store", 1, 1, "utility/MESSAGE", 598});
   ExpectRaises([] { TMessageArchive second; },
                {"TInvalidRequest", "Solitary Object", 1, 1, "utility/MESSAGE", 552});
-  EXPECT_EQ(TMessageStore::Find(Store("Registry.Case")), &again); // the first archive stays
+  EXPECT_EQ(TMessageStore::Find(Store("Registry.Case")), &again); // the first of each stays
 }
 
 // Threads render stored messages while stores of other names come and go; the output renders

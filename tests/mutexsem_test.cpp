@@ -4,8 +4,10 @@
 #include <tavutil/mutexsem.h>
 
 #include "helpers/ipc_test_support.h"
+#include "internal/scopedlock.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <future>
@@ -41,6 +43,7 @@ TMutexSemaphore::EState TryElsewhere(OpenMutex& mutex) {
 
 class TMutexSemaphoreThreaded : public ipctest::IpcNames {};
 class TMutexSemaphoreProcesses : public ipctest::IpcNames {};
+class ScopedLockDeathTest : public ipctest::IpcNames {};
 
 TEST_F(TMutexSemaphoreThreaded, LocksOnAMutexHeldElsewhereTimeOut) {
   OpenMutex unnamed;
@@ -119,6 +122,22 @@ TEST_F(TMutexSemaphoreThreaded, EntriesKeepACounterExact) {
     }
     EXPECT_EQ(counter, 4 * 5000);
   }
+}
+
+// The library's own mutexes are held with ScopedLock, which must never go on unguarded.
+TEST_F(ScopedLockDeathTest, EndsTheProcessWhenTheLockFails) {
+  const std::string name = Unique("scoped");
+  EXPECT_DEATH(
+      {
+        const rlimit noFiles{}; // no descriptor left: the named mutex cannot be made
+        ::setrlimit(RLIMIT_NOFILE, &noFiles);
+        TMutexSemaphore broken(name.c_str());
+        const tavutil::detail::ScopedLock lock(broken);
+      },
+      "internal mutex could not be locked");
+  OpenMutex working(name.c_str());
+  const tavutil::detail::ScopedLock lock(working); // held: another thread cannot have it
+  EXPECT_EQ(TryElsewhere(working), kTimedOut);
 }
 
 TEST_F(TMutexSemaphoreProcesses, NamedMutexExcludesOtherProcessesUnnamedDoesNot) {

@@ -99,7 +99,7 @@ TEST(TSetOf, OwnsItsItemsUntilRemovedAndCursorsCopyIndependently) {
   delete survivor;
 }
 
-TEST(TKeySetOf, FindByKeyGivesTheEarliestMatchAndElementPointersDoNotOwn) {
+TEST(TKeySetOf, FindByKeyGivesTheEarliestMatch) {
   TKeySetOf<Item, TString> set;
   Item* first = new Item("k");
   set.Add(new Item("other"));
@@ -108,7 +108,9 @@ TEST(TKeySetOf, FindByKeyGivesTheEarliestMatchAndElementPointersDoNotOwn) {
   EXPECT_EQ(set.Find(TString("k")), first);
   EXPECT_EQ(set.Find(TString("K")), nullptr); // the default comparison is exact
   EXPECT_STREQ(set.Find(0ul)->key, "other");  // the positional Find stays reachable
+}
 
+TEST(TElemPointer, FindsByThePointedKeyAndDoesNotOwn) {
   int live = 0;
   Item target("target", &live);
   {
