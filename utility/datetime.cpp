@@ -61,7 +61,8 @@ std::int64_t SecondsFromFields(const std::tm& fields) noexcept {
 }
 
 /// The UTC breakdown of `time`; false for a time that is not broken down. Negative times are
-/// refused on every platform, as the oldest runtime libraries did.
+/// refused on every platform, so that QueryTM and QueryString answer the same everywhere
+/// (some systems break such times down, others cannot).
 bool UtcFields(std::int32_t time, std::tm& fields) noexcept {
   return time >= 0 && tavutil::platform::BreakDownUtc(time, fields);
 }
@@ -83,7 +84,7 @@ TDateTime& TDateTime::operator=(const std::tm& fields) {
       seconds <= std::numeric_limits<std::int32_t>::max()) {
     fTime = static_cast<std::int32_t>(seconds);
   } else {
-    // A conversion that fails has always left -1 less the zone here.
+    // Beyond 32 bits the conversion has failed: -1 less the zone (see the header).
     fTime = -1 - tavutil::platform::StandardTimeZone();
   }
   return *this;

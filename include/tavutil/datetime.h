@@ -24,6 +24,7 @@
 class TAVUTIL_API TDateTime {
 public:
   /// The current time, with the machine's standard time zone (daylight saving not applied).
+  /// Throws nothing.
   TDateTime();
   TDateTime(const TDateTime& other) noexcept = default;
   TDateTime& operator=(const TDateTime& other) noexcept = default;
@@ -31,13 +32,15 @@ public:
   TDateTime(long time, long zone) noexcept
       : fTime(static_cast<std::int32_t>(time)), fZone(static_cast<std::int32_t>(zone)) {}
   /// The calendar fields of `fields` read as UTC (see operator=(const std::tm&)), and `zone`.
+  /// Throws nothing.
   TDateTime(const std::tm& fields, long zone);
   ~TDateTime() = default;
 
   /// Sets the time to the calendar fields of `fields` read as UTC; the zone stays. Fields out
   /// of range are carried over (day 32 of January is February 1, second -1 the second before
-  /// the minute). When the result does not fit in 32 bits the time becomes -1 minus the
-  /// machine's standard time zone, the value a failed conversion has always given.
+  /// the minute). A result that does not fit in 32 bits is a failed conversion, which stores
+  /// -1 minus the machine's standard time zone: the failure value -1, taken as local
+  /// standard time, read as UTC. Throws nothing.
   TDateTime& operator=(const std::tm& fields);
   /// Sets the time; the zone stays.
   TDateTime& operator=(long time) noexcept {
@@ -50,7 +53,7 @@ public:
   void SetTimeZone(long zone) noexcept { fZone = static_cast<std::int32_t>(zone); }
 
   /// The UTC breakdown of the time. A time that cannot be broken down (any negative time)
-  /// gives a breakdown whose fields are all 0.
+  /// gives a breakdown whose fields are all 0. Throws nothing.
   std::tm QueryTM() const;
   /// Whether the times are equal; zones are not compared.
   int IsEqual(const TDateTime& other) const noexcept { return fTime == other.fTime; }

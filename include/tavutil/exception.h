@@ -38,7 +38,10 @@ private:
 ///     e.Throw();                      // rethrows with its full dynamic type
 ///   }
 ///
-/// No operation of the family throws or fails: out-of-range indexes give null.
+/// The family reports no error of its own: out-of-range indexes give null, and a full ring
+/// of texts or locations drops its oldest entry. Only memory can run out: the constructors,
+/// appendText and setText copy their text into a new string and throw std::bad_alloc when it
+/// cannot be had, leaving the object as it was. Copies share the texts and throw nothing.
 class TAVUTIL_API TException {
 public:
   /// Only 1 is recoverable; the fixed width keeps any other value a valid (unrecoverable) one.
@@ -46,7 +49,7 @@ public:
   static constexpr unsigned kMaxTexts = 5;
   static constexpr unsigned kMaxLocations = 5;
 
-  /// One text, no locations, no group.
+  /// One text, no locations, no group. Throws std::bad_alloc when the text cannot be copied.
   TException(const char* text, unsigned long errorId, Severity severity);
   TException(const TException& other);
   TException& operator=(const TException& other);
@@ -68,9 +71,10 @@ public:
   /// Stores the borrowed group name (null means "group unknown").
   TException& setErrorCodeGroup(const char* group) noexcept;
   const char* errorCodeGroup() const noexcept { return fGroup; }
-  /// Adds a text as the newest; with five held, the oldest gives way.
+  /// Adds a text as the newest; with five held, the oldest gives way. Throws std::bad_alloc
+  /// when the text cannot be copied; the exception is then unchanged.
   TException& appendText(const char* text);
-  /// Makes `text` the only text.
+  /// Makes `text` the only text. Throws std::bad_alloc as appendText does, changing nothing.
   TException& setText(const char* text);
   /// The i-th text counted from the newest (0 is the newest); null when i >= textCount().
   const char* text(unsigned long i) const noexcept;
@@ -83,8 +87,8 @@ public:
   /// i >= locationCount().
   const TExceptionLocation* locationAtIndex(unsigned long i) const noexcept;
 
-  /// Tests whether tracing would take this exception under `category`; writes no entry and
-  /// changes nothing.
+  /// Tests whether tracing would take this exception under `category`; writes no entry,
+  /// changes nothing and throws nothing.
   void Trace(const TTrace::Category& category) const;
   /// The same as Trace.
   void TraceRethrow(const TTrace::Category& category) const { Trace(category); }

@@ -30,7 +30,10 @@ enum TExplicitInit { explicitInit };
 ///
 /// The list forms end at the first null pointer or the first pointer to a nil or
 /// end-of-arguments value. Indexing beyond the arguments throws TInvalidParameter
-/// "Out of Range".
+/// "Out of Range". The constructors, copies and SetArgs copy every argument: they throw
+/// std::bad_alloc when memory runs out, and TInvalidRequest "unknown type" for an argument
+/// whose tag is unknown (TagVar's copy); SetArgs and assignment then leave the message as it
+/// was.
 ///
 /// The text is a printf-style format rendered on demand by QueryMessage and cached in the
 /// message. Rendering never fails on a bad format or a wrong argument: a conversion whose
@@ -160,7 +163,8 @@ public:
   long QueryMessageID() const noexcept { return fMessageId; }
   /// True for stored messages (a non-empty store name).
   int UserDisplayable() const noexcept { return fStore.length() != 0; }
-  /// Records the source file and line where the message was made.
+  /// Records the source file and line where the message was made. Throws std::bad_alloc when
+  /// the file name cannot be copied; the message is then unchanged.
   void SetDebugging(const char* file, unsigned long line);
   /// The debugging file, or null when none was set.
   const char* QueryFile() const noexcept { return fFile; }
@@ -247,12 +251,14 @@ public:
   static TMessageStore* Find(const TMessage::StoreID& store);
   /// The text of (setId, messageId) from the store of that name, which the caller deletes;
   /// null without an archive, without such a store, or when the store has no such text.
+  /// Throws what that store's GetMsg throws.
   static TString* GetMsg(const TMessage::StoreID& store, long setId, long messageId);
 
 protected:
   /// Copies the name and registers the store. Throws TInvalidRequest "Duplicate Message
   /// Store" when a store of exactly that name is registered; the new object is then not
-  /// constructed. Without an archive the store stays unregistered.
+  /// constructed. Without an archive the store stays unregistered. Throws std::bad_alloc when
+  /// the name or the registry's element cannot be allocated; nothing is registered then.
   explicit TMessageStore(const TMessage::StoreID& store);
   TMessageStore(const TMessageStore&) = delete;
   TMessageStore& operator=(const TMessageStore&) = delete;

@@ -28,7 +28,8 @@ private:
 ///
 /// Duplicates are allowed; every lookup walks from the first element. The set never deletes
 /// an item itself: DeleteSet hands each item to DeleteElement, which the typed sets supply.
-/// It throws nothing and has no lock: callers that share a set guard it themselves.
+/// Only Add can fail (its node is allocated); nothing else throws. The set has no lock:
+/// callers that share a set guard it themselves.
 class TAVUTIL_API TBaseSetOf {
 public:
   /// A forward cursor: Element() is the current item, Next() moves on; null at the end.
@@ -56,9 +57,11 @@ public:
   /// Deletes every node; items are not touched.
   virtual ~TBaseSetOf();
 
-  /// Appends the item.
+  /// Appends the item. Throws std::bad_alloc when the node cannot be allocated; the set is
+  /// then unchanged.
   void Add(void* item);
-  /// Inserts the item at zero-based `position`; at or beyond the end it appends.
+  /// Inserts the item at zero-based `position`; at or beyond the end it appends. Throws
+  /// std::bad_alloc as Add(void*) does.
   void Add(void* item, unsigned long position);
   /// The item at zero-based `index`, or null when `index` >= the number of elements.
   void* Find(unsigned long index) const noexcept;
@@ -81,6 +84,9 @@ private:
 };
 
 /// A set that owns its items: destroying the set deletes them; Remove hands one back.
+///
+/// An Add that throws std::bad_alloc has not taken the item: the caller still owns it, so
+/// `set.Add(new T)` leaks then. Hold the item in a std::unique_ptr until Add returns.
 template <class T> class TSetOf : public TBaseSetOf {
 public:
   /// A cursor that yields typed items.
@@ -113,7 +119,8 @@ template <class T, class Key> struct TKeyCompare {
 template <class T, class Key> class TKeySetOf : public TSetOf<T> {
 public:
   using TSetOf<T>::Find;
-  /// The first item whose key matches, or null.
+  /// The first item whose key matches, or null. Throws only what the key comparison throws
+  /// (nothing, for the library's keys).
   T* Find(const Key& key) const {
     typename TSetOf<T>::Cursor cursor(const_cast<TKeySetOf&>(*this));
     for (T* item = cursor.Element(); item != nullptr; item = cursor.Next()) {
@@ -125,7 +132,8 @@ public:
   }
 };
 
-/// A set item that points at an object without owning it; its key is the object's key.
+/// A set item that points at an object without owning it; its key is the object's key, so
+/// Key() must not be called on a null pointer.
 template <class T> class TElemPointer {
 public:
   explicit TElemPointer(T* pointer = nullptr) noexcept : fPointer(pointer) {}

@@ -36,9 +36,14 @@ public:
   /// not register; a registered category leaves the registry when it is destroyed.
   class TAVUTIL_API Category {
   public:
+    /// Copies the name and registers the category. Throws std::bad_alloc when the name or the
+    /// registry's element cannot be allocated; nothing is registered then.
     Category(unsigned long component, const char* name);
+    /// Shares the name's buffer and registers the category; throws as the above.
     Category(unsigned long component, const TString& name);
+    /// An unregistered copy; shares the name and throws nothing.
     Category(const Category& other);
+    /// Takes the other's component and name (registration stays as it was); throws nothing.
     Category& operator=(const Category& other);
     ~Category();
 
@@ -86,7 +91,10 @@ public:
   /// Every live state sits in one list, guarded with the rest of the trace model by fsMutex.
   /// A state takes entries only while some handle holds it: it is built with count 0, and the
   /// last release takes it out of the list under fsMutex before destroying it, so no walk of
-  /// the list ever reaches a half-built or dying state.
+  /// the list ever reaches a half-built or dying state. The library never works on the model
+  /// unguarded: should fsMutex ever fail to lock (it could not be made when the library
+  /// loaded), the process ends through std::terminate. The setters throw only what an
+  /// override of Change() throws, unless noted.
   class TAVUTIL_API Base : public TRefCounted {
   public:
     unsigned long QueryLevel() const noexcept { return fLevel.load(std::memory_order_relaxed); }
@@ -101,7 +109,8 @@ public:
     int IsTracing(unsigned long level, unsigned long component) const noexcept;
     /// The above, and the category is switched on here.
     int IsTracing(unsigned long level, unsigned long component, const Category& category) const;
-    /// Switches a category on or off (updating its switch when it has one).
+    /// Switches a category on or off (updating its switch when it has one). Throws
+    /// std::bad_alloc when a new switch cannot be allocated; the switches are then unchanged.
     void AddCategory(const Category& category, int on);
     /// Drops a category's explicit switch; nothing when it has none.
     void RemoveCategory(const Category& category);
@@ -123,7 +132,9 @@ public:
 
     /// Writes one accepted entry to the output; called under fsMutex.
     virtual void Write(unsigned long level, const Category& category, const TMessage& message) = 0;
-    /// Called after every change of the settings; does nothing here.
+    /// Called after every change of the settings, under fsMutex where the setter holds it;
+    /// does nothing here. What an override throws passes to the setter's caller, after the
+    /// change itself is made.
     virtual void Change();
 
     /// The letter that marks `level` in a trace line; '?' for any other value.
@@ -153,11 +164,14 @@ public:
     static void SetGlobalComponent(unsigned long component) noexcept;
     /// Recomputes both global masks as the union over the live states.
     static void SetGlobalTracing();
-    /// Adds `category` (by pointer, not copied) to the known-category registry.
+    /// Adds `category` (by pointer, not copied) to the known-category registry. Throws
+    /// std::bad_alloc when its element cannot be allocated; the registry is then unchanged.
     static void Register(const Category& category);
     /// The first known category of that name, compared without regard to case, or null.
     static const Category* FindCategory(const TString& name);
-    /// A new cursor over the known categories; the caller deletes it.
+    /// A new cursor over the known categories; the caller deletes it. Throws std::bad_alloc.
+    /// The cursor walks the registry without a lock: hold fsMutex (a TMutexSemaphoreEntry)
+    /// while using it when other threads may construct or destroy categories.
     static TTraceSetKnownCursor* ListClasses();
 
     /// Guards the list of states, every category set, the registry and all of WriteEntry.
@@ -214,8 +228,8 @@ public:
   Pointer& QueryPointer() noexcept { return fPointer; }
   const Pointer& QueryPointer() const noexcept { return fPointer; }
 
-  // Forwarders to the state. On an empty handle setters do nothing and queries give the
-  // value noted.
+  // Forwarders to the state, throwing what the state's member throws. On an empty handle
+  // setters do nothing and queries give the value noted.
   unsigned long QueryLevel() const noexcept; ///< 0 when empty
   void SetLevel(unsigned long level);
   unsigned long QueryComponent() const noexcept; ///< 0 when empty
@@ -261,7 +275,7 @@ public:
   static TTraceSetKnownCursor* ListClasses() { return Base::ListClasses(); }
 
   /// The name of the lowest set bit of `component` ("Utility", "MMToolkits", "Game",
-  /// "Protocol", "Reserved5" to "Reserved32"); an empty string for 0.
+  /// "Protocol", "Reserved5" to "Reserved32"); an empty string for 0. Throws std::bad_alloc.
   static TString QueryComponentName(unsigned long component);
   /// The mask of a component name (any case) or of a 1-based bit number written in decimal;
   /// 0 for an unknown name.

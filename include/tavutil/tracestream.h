@@ -67,7 +67,8 @@ private:
 ///   trace.SetLevel(0x4 | 0x400);            // errors and exceptions
 ///   TTraceStream console(std::cerr);        // lines to a stream the caller keeps
 ///
-/// Copies share the state; the last one destroys it (and an owned stream with it).
+/// Copies share the state; the last one destroys it (and an owned stream with it). The
+/// constructors throw std::bad_alloc when the state cannot be made.
 class TAVUTIL_API TTraceStream : public TTrace {
 public:
   /// A state without stream: it traces nothing until SetStream.
