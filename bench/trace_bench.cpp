@@ -12,7 +12,8 @@ namespace {
 /// A state that only counts what it is given.
 class TCountingState : public TTrace::Base {
 public:
-  void Write(unsigned long, const TTrace::Category&, const TMessage& message) override {
+  void Write(unsigned long /*level*/, const TTrace::Category& /*category*/,
+             const TMessage& message) override {
     benchmark::DoNotOptimize(&message);
     ++count;
   }

@@ -81,7 +81,7 @@ void BM_TStringIndexOf1MB(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(text.indexOf(kNeedle, 1));
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kMegabyte);
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kMegabyte));
 }
 BENCHMARK(BM_TStringIndexOf1MB);
 
@@ -90,7 +90,7 @@ void BM_StdStringFind1MB(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(text.find(kNeedle));
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kMegabyte);
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kMegabyte));
 }
 BENCHMARK(BM_StdStringFind1MB);
 
@@ -121,7 +121,7 @@ void BM_StdStringReplace10k(benchmark::State& state) {
       result += replacement;
       from = at + pattern.size();
     }
-    result.append(source, from, std::string::npos);
+    result.append(source, from);
     benchmark::DoNotOptimize(result.data());
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kOccurrences);

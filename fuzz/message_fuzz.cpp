@@ -53,14 +53,15 @@ private:
 class TFuzzStore : public TMessageStore {
 public:
   TFuzzStore() : TMessageStore(TMessage::StoreID(TString("Fuzz"), explicitInit)) {}
-  TString* GetMsg(long, long) override { return new TString(text); }
+  TString* GetMsg(long /*setId*/, long /*messageId*/) override { return new TString(text); }
   TString text;
 };
 
 /// A trace output that renders every diagnostic it gets, as a stream output would.
 class TRenderingState : public TTrace::Base {
 public:
-  void Write(unsigned long, const TTrace::Category&, const TMessage& message) override {
+  void Write(unsigned long /*level*/, const TTrace::Category& /*category*/,
+             const TMessage& message) override {
     static_cast<void>(message.QueryMessage());
   }
 };
@@ -168,6 +169,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static_cast<void>(message.ValidateArgs(format, rewritten, block));
   Check(rewritten.length() == format.length() + 1);
   Check(block.QueryLength() <= block.QuerySize());
-  Check(block.QuerySize() == 16u * message.QueryNumberArgs());
+  Check(block.QuerySize() == std::size_t{16} * message.QueryNumberArgs());
   return 0;
 }

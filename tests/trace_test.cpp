@@ -220,7 +220,8 @@ TEST(TTraceModel, WriteEntryOffersEachEntryToEveryAcceptingStateNewestFirst) {
   std::vector<int> order;
   struct Ordered : TTrace::Base {
     Ordered(std::vector<int>& order, int id) : order(order), id(id) {}
-    void Write(unsigned long, const TTrace::Category&, const TMessage&) override {
+    void Write(unsigned long /*level*/, const TTrace::Category& /*category*/,
+               const TMessage& /*message*/) override {
       order.push_back(id);
     }
     std::vector<int>& order;
@@ -252,7 +253,10 @@ TEST(TTraceModel, AStateUnderConstructionTakesNoEntries) {
   // call of its Write at that point would be a call into a half-built object.
   struct Eager : TTrace::Base {
     Eager() { TTrace::WriteEntry(0x1, ModelCategory(), TMessage("from the constructor")); }
-    void Write(unsigned long, const TTrace::Category&, const TMessage&) override { ++calls; }
+    void Write(unsigned long /*level*/, const TTrace::Category& /*category*/,
+               const TMessage& /*message*/) override {
+      ++calls;
+    }
     int calls = 0;
   };
   TRecording witness;
@@ -321,7 +325,10 @@ TEST(TTraceModelThreaded, WritersStatesAndSwitchesRaceSafely) {
   // Transient states only count: a kept copy of a message shares string buffers with its
   // writer's message, and this thread destroys the states while the writers go on.
   struct Counting : TTrace::Base {
-    void Write(unsigned long, const TTrace::Category&, const TMessage&) override { ++count; }
+    void Write(unsigned long /*level*/, const TTrace::Category& /*category*/,
+               const TMessage& /*message*/) override {
+      ++count;
+    }
     int count = 0;
   };
   std::thread states([&] {

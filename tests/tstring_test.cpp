@@ -70,10 +70,10 @@ using Numbers = std::vector<long long>;
 // freed memory. The array and aligned forms stay the runtime's, which pairs them itself.
 // clang-format off
 void* operator new(std::size_t n) { void* p = std::malloc(n != 0 ? n : 1); return p != nullptr ? p : throw std::bad_alloc(); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return std::malloc(n != 0 ? n : 1); }
+void* operator new(std::size_t n, const std::nothrow_t& /*tag*/) noexcept { return std::malloc(n != 0 ? n : 1); }
 void operator delete(void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
+void operator delete(void* p, std::size_t /*size*/) noexcept { Release(p); }
+void operator delete(void* p, const std::nothrow_t& /*tag*/) noexcept { Release(p); }
 // clang-format on
 
 TEST(TString, BuffersAreCopiedOrSharedAndNoBufferDiffersFromAnEmptyOne) {

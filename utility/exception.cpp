@@ -32,6 +32,8 @@ TException::TException(const char* text, unsigned long errorId, Severity severit
 }
 
 TException::TException(const TException& other) = default;
+// The defaulted assignment walks the arrays with names of the compiler's own; lint sees those.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 TException& TException::operator=(const TException& other) = default;
 TException::~TException() = default;
 
@@ -92,6 +94,8 @@ const TExceptionLocation* TException::locationAtIndex(unsigned long i) const noe
   return i < fLocationCount ? &fLocations[i] : nullptr;
 }
 
+// A member by the published interface, although it reads nothing of the object.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
 void TException::Trace(const TTrace::Category& category) const {
   // Only asks whether some live state would take the exception; no entry is written.
   const unsigned long component = category.QueryComponent();

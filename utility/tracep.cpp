@@ -1,6 +1,9 @@
 // utility/tracep.cpp: the trace model: states, handles, delivery, categories and registry.
 // Licensed under the Apache License, Version 2.0.
 //
+// The source of tavutil/trace.h, named after the location its diagnostics quote
+// ("utility/TRACEP") so that a diagnostic leads here.
+//
 // Operating-system independent. fsMutex guards the list of states, their category sets and
 // the registry; every walk of them holds it, so no walk meets a node being changed or freed.
 // The mutex, the registry and the library's categories are static objects of the start-up

@@ -175,7 +175,7 @@ TTraceStream::~TTraceStream() = default;
 TTraceStreamBase* TTraceStream::NewOwningState(std::ostream* stream) {
   std::unique_ptr<std::ostream> guard(stream);
   auto* state = new TTraceStreamBase(stream);
-  guard.release(); // the state owns it now
+  static_cast<void>(guard.release()); // the state owns it now
   return state;
 }
 

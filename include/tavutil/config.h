@@ -18,11 +18,12 @@
 #define TAVUTIL_API __attribute__((visibility("default")))
 #endif
 
-/// One UTF-16 code unit: the library's wide character on every platform.
+/// One UTF-16 code unit: the library's wide character on every platform. The name is part of
+/// the published interface, reserved spelling included.
 #if defined(_WIN32)
-typedef wchar_t _Wchar_t;
+typedef wchar_t _Wchar_t; // NOLINT(bugprone-reserved-identifier)
 #else
-typedef char16_t _Wchar_t;
+typedef char16_t _Wchar_t; // NOLINT(bugprone-reserved-identifier)
 #endif
 
 #endif // TAVUTIL_CONFIG_H

@@ -105,7 +105,9 @@ private:
   const char* fGroup;
 };
 
-// Declares an exception class that adds nothing but its name and its own Throw().
+// Declares an exception class that adds nothing but its name and its own Throw(). Both
+// arguments are class names, which parentheses would not allow.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define TAVUTIL_DECLARE_EXCEPTION(Name, Base)                                                      \
   class TAVUTIL_API Name : public Base {                                                           \
   public:                                                                                          \
@@ -117,6 +119,7 @@ private:
     const char* name() const override;                                                             \
     [[noreturn]] void Throw() const override;                                                      \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 
 TAVUTIL_DECLARE_EXCEPTION(TAccessError, TException);
 TAVUTIL_DECLARE_EXCEPTION(TAssertionFailure, TException);

@@ -46,7 +46,7 @@ public:
   public:
     /// The empty name.
     StoreID() noexcept = default;
-    StoreID(const TString& name, TExplicitInit) noexcept : TString(name) {}
+    StoreID(const TString& name, TExplicitInit /*init*/) noexcept : TString(name) {}
     /// Exact equality, as TString::IsEqual.
     int IsEqual(const StoreID& other) const noexcept { return TString::IsEqual(other); }
   };

@@ -65,7 +65,7 @@ public:
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool Send(const std::string& command) {
+  bool Send(const std::string& command) const {
     const std::string line = command + "\n";
     // MSG_NOSIGNAL: a dead child must fail the test, not end it.
     return ::send(fSocket, line.data(), line.size(), MSG_NOSIGNAL) ==

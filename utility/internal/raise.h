@@ -30,7 +30,8 @@ template <class E>
   error.setErrorCodeGroup(kErrorCodeGroup);
   error.addLocation(TExceptionLocation(where.file, "", where.line));
   error.Trace(category);
-  throw error;
+  // The convention throws the local object itself, as built above (a copy of it travels).
+  throw error; // NOLINT(misc-throw-by-value-catch-by-reference)
 }
 
 } // namespace tavutil::detail
