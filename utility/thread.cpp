@@ -144,6 +144,37 @@ void RunThreadObject(void* argument) {
   self->MainThread();
 }
 
+/// Runs the thread's work; an exception that escapes it is traced and gives -1.
+#if defined(__GLIBCXX__)
+// A forced unwind carries no exception object, so its handler binds a null reference by
+// design; the sanitizer's null check must not stop the unwinding there.
+__attribute__((no_sanitize("null")))
+#endif
+int RunUnderHandler(TThread& thread) {
+  try {
+    return thread.Run();
+  } catch (const TException& exception) {
+    if (TTrace::IsGlobalTracing(kCaughtLevel, TUtilityTraceCategory::Utility.QueryComponent())) {
+      try {
+        tavutil::detail::TracePoint(kCaughtLevel, TUtilityTraceCategory::Utility,
+                                    SourceLine{kSource, kLineCaught}, kCaught,
+                                    TTraceException::FormatException(exception));
+      } catch (...) {
+        // The report could not be made: the entry is lost, the result is still -1.
+      }
+    }
+#if defined(__GLIBCXX__)
+  } catch (abi::__forced_unwind&) {
+    // The thread is being cancelled or exits from inside Run: this must go on unwinding.
+    throw;
+#endif
+  } catch (...) {
+    TracePointNoThrow(kCaughtLevel, TUtilityTraceCategory::Utility,
+                      SourceLine{kSource, kLineCaughtUnknown}, kCaughtUnknown);
+  }
+  return -1;
+}
+
 /// Runs a function when the scope ends, however it is left: also during a forced unwind (the
 /// thread exiting from inside Run).
 template <class Function> class AtScopeEnd {
@@ -203,27 +234,7 @@ int TThread::MainThread() {
       signal->PostSignal();
     }
   });
-  try {
-    result = Run();
-  } catch (const TException& exception) {
-    if (TTrace::IsGlobalTracing(kCaughtLevel, TUtilityTraceCategory::Utility.QueryComponent())) {
-      try {
-        tavutil::detail::TracePoint(kCaughtLevel, TUtilityTraceCategory::Utility,
-                                    SourceLine{kSource, kLineCaught}, kCaught,
-                                    TTraceException::FormatException(exception));
-      } catch (...) {
-        // The report could not be made: the entry is lost, the result is still -1.
-      }
-    }
-#if defined(__GLIBCXX__)
-  } catch (abi::__forced_unwind&) {
-    // The thread is being cancelled or exits from inside Run: this must go on unwinding.
-    throw;
-#endif
-  } catch (...) {
-    TracePointNoThrow(kCaughtLevel, TUtilityTraceCategory::Utility,
-                      SourceLine{kSource, kLineCaughtUnknown}, kCaughtUnknown);
-  }
+  result = RunUnderHandler(*this);
   return result;
 }
 
