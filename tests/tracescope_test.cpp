@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <tuple>
 
 namespace {
 
@@ -17,26 +17,12 @@ const TTrace::Category& GameCategory() {
   return category;
 }
 
-/// The settings a scope saves and restores, and its count.
-struct Settings {
-  unsigned long level;
-  unsigned long component;
-  int defaultTracing;
-  unsigned long scopes;
-  bool operator==(const Settings& other) const {
-    return level == other.level && component == other.component &&
-           defaultTracing == other.defaultTracing && scopes == other.scopes;
-  }
-};
+/// Level mask, component mask, default tracing and the count of live scopes.
+using Settings = std::tuple<unsigned long, unsigned long, int, unsigned long>;
 
 Settings Of(const TTrace& trace) {
   return {trace.QueryLevel(), trace.QueryComponent(), trace.QueryDefaultTracing(),
           trace.QueryCountSaveState()};
-}
-
-std::ostream& operator<<(std::ostream& out, const Settings& s) {
-  return out << std::hex << "level " << s.level << " component " << s.component << std::dec
-             << " default " << s.defaultTracing << " scopes " << s.scopes;
 }
 
 // ---------------------------------------------------------------- SaveState ----
