@@ -18,15 +18,16 @@
 /// 0x2000 when the scope ends.
 ///
 ///   long Copy(const char* from) {
-///     TTraceExit exit(kCopyCategory, new TMessage("Copy(%s) gives %d", TagVar(0), TagVar(from)));
+///     TTraceExit exit(kCopyCategory, new TMessage("Copy(%2$s) gives %1$d", TagVar(0L),
+///                                                 TagVar(from)));
 ///     long rc = ...;
 ///     exit.SetRC(TagVar(rc));   // argument 0
 ///     return rc;
 ///   }                           // "Copy(a.txt) gives 3", if some state takes it
 ///
 /// The entry goes through TTrace::WriteEntry, so every state's level, component and category
-/// decide as for any entry; with level 0x2000 or the component off in the global masks
-/// nothing is built. A TTraceExit cannot be copied or assigned: it owns its message.
+/// decide as for any entry; with level 0x2000 or the component off in the global masks the
+/// scope ends after two tests. A TTraceExit cannot be copied or assigned: it owns its message.
 class TAVUTIL_API TTraceExit {
 public:
   /// Copies the category and takes ownership of `exitMessage` (from `new`). A null message is
