@@ -11,7 +11,9 @@
 #include <tavutil/sets.h>
 #include <tavutil/sharedmemory.h>
 #include <tavutil/tagvar.h>
+#include <tavutil/thread.h>
 #include <tavutil/trace.h>
+#include <tavutil/tracescope.h>
 #include <tavutil/tracestream.h>
 #include <tavutil/trefcnt.h>
 #include <tavutil/tstring.h>

@@ -11,6 +11,8 @@
 //   Mutexes:            OpenMutex, LockMutex, UnlockMutex, CloseMutex
 //   Shared memory:      CreateSection, OpenSection, SectionAddress, CloseSection
 //   Dynamic libraries:  LibrarySuffix, LoadLibrary, FindSymbol, LibraryPath
+//   Threads, semaphores: StartThread, NewSemaphore, WaitSemaphore, PostSemaphore,
+//                        CloseSemaphore (time-outs on the monotonic clock)
 //
 // Internal to the library; never installed.
 #ifndef TAVUTIL_PLATFORM_PLATFORM_H
@@ -142,7 +144,39 @@ bool LibraryPath(void* library, std::string& path);
 // (reserved for reading string resources out of language resource libraries)
 
 // ----------------------------------------------------------- threads and semaphores ----
-// (reserved for threads, binary semaphores and the monotonic clock)
+
+/// What a new thread runs, given the argument of StartThread.
+using ThreadEntry = void (*)(void* argument);
+/// Starts a detached thread that runs `entry(argument)` and ends when it returns. The stack has
+/// at least `stackSize` bytes (0: the platform's default; a size below the platform's minimum
+/// is raised to it). False, with the system's error code in `error`, when no thread could be
+/// started; `entry` then never runs.
+bool StartThread(ThreadEntry entry, void* argument, std::size_t stackSize, int& error) noexcept;
+
+/// A binary semaphore of the process: a count of 0 or 1.
+struct SemaphoreHandle;
+
+/// Result of WaitSemaphore. `abandoned` is for systems whose waits report that the object's
+/// owner died; a POSIX semaphore has no owner and never gives it.
+enum class SemaphoreWaitResult { acquired, timedOut, abandoned, failed };
+/// Result of PostSemaphore.
+enum class SemaphorePostResult { posted, full, failed };
+
+/// A new semaphore with count 1 when `initial`, else 0. Null on failure, with the system's
+/// error code in `error`.
+SemaphoreHandle* NewSemaphore(bool initial, int& error) noexcept;
+/// Waits up to `timeoutMs` milliseconds for the count to be 1 and takes it: 0 only looks, a
+/// negative value waits for ever. The time-out is measured on the monotonic clock, so a change
+/// of the wall clock neither ends the wait early nor stretches it. On `failed`, `code` is the
+/// failing call's return value and `error` the system's error code.
+SemaphoreWaitResult WaitSemaphore(SemaphoreHandle& semaphore, long timeoutMs, int& code,
+                                  int& error) noexcept;
+/// Raises the count from 0 to 1, waking one waiter. `full` when it is 1 already (the maximum),
+/// with the system's code for too many posts in `error`; `failed` with the system's error code.
+SemaphorePostResult PostSemaphore(SemaphoreHandle& semaphore, int& error) noexcept;
+/// Destroys the semaphore, which no thread may be waiting on. Gives 0 or the system's error
+/// code (the handle is gone either way). Null does nothing.
+int CloseSemaphore(SemaphoreHandle* semaphore) noexcept;
 
 // ------------------------------------------------------------------- temporary files ----
 // (reserved for anonymous temporary files)
