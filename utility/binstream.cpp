@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <istream>
 #include <new>
 #include <ostream>
@@ -32,14 +33,41 @@ long FromFmtFlags(std::ios_base::fmtflags bits) noexcept {
   return static_cast<long>(bits);
 }
 
+/// Reaches the put area of any streambuf, as a streambuf's own code does. (A pointer to a
+/// protected member, formed through a derived class, may be applied to any object of the
+/// base.)
+struct PutArea : std::streambuf {
+  static char* Next(std::streambuf& buffer) { return (buffer.*&PutArea::pptr)(); }
+  static char* End(std::streambuf& buffer) { return (buffer.*&PutArea::epptr)(); }
+  static void Advance(std::streambuf& buffer, int count) { (buffer.*&PutArea::pbump)(count); }
+};
+
+/// One unformatted write of a number's few bytes. When the stream is good, has no tied
+/// stream and no unitbuf flag, and the put area has room, the bytes go straight into the put
+/// area, as `sputc` would put them: ostream::write would do exactly that after checks that
+/// cannot fire, and its sentry costs more than the copy. Otherwise it is ostream::write.
+void PutBytes(std::ostream& out, const void* bytes, int count) {
+  std::streambuf* buffer = out.rdbuf();
+  if (out.rdstate() == std::ios_base::goodbit && out.tie() == nullptr &&
+      (out.flags() & std::ios_base::unitbuf) == 0) {
+    char* next = PutArea::Next(*buffer);
+    if (PutArea::End(*buffer) - next >= count) {
+      std::memcpy(next, bytes, static_cast<std::size_t>(count));
+      PutArea::Advance(*buffer, count);
+      return;
+    }
+  }
+  out.write(static_cast<const char*>(bytes), count);
+}
+
 /// Writes `value` as its network form, or as `Host` (its width on the wire) in host order.
 template <class Host, class T> void WriteNumber(std::ostream& out, bool network, T value) {
   if (network) {
     const TNetworkValue<T> wire(value);
-    out.write(reinterpret_cast<const char*>(wire.QueryBytes()), TNetworkValue<T>::kWidth);
+    PutBytes(out, wire.QueryBytes(), TNetworkValue<T>::kWidth);
   } else {
     const auto host = static_cast<Host>(value);
-    out.write(reinterpret_cast<const char*>(&host), sizeof host);
+    PutBytes(out, &host, sizeof host);
   }
 }
 
@@ -390,7 +418,7 @@ long TiBinaryStream::tellg() {
 // ------------------------------------------------------------- ToBinaryStream ----
 
 void ToBinaryStream::WriteBytes(const void* data, std::size_t count) {
-  fOut->write(static_cast<const char*>(data), static_cast<std::streamsize>(count));
+  PutBytes(*fOut, data, static_cast<int>(count));
 }
 
 ToBinaryStream& ToBinaryStream::operator<<(short value) {
