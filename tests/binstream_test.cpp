@@ -266,7 +266,7 @@ TEST(TBinaryStream, CharactersAndStringsGoThroughTheTextOperators) {
   EXPECT_STREQ(word, "word");
 }
 
-TEST(TBinaryStream, StateAndFormatForwarders) {
+TEST(TBinaryStream, StateForwarders) {
   std::stringstream buffer;
   TBinaryStream stream(buffer);
   int value = 0;
@@ -286,13 +286,9 @@ TEST(TBinaryStream, StateAndFormatForwarders) {
 
   const long old =
       stream.setf(static_cast<long>(std::ios::hex), static_cast<long>(std::ios::basefield));
-  EXPECT_EQ(stream.flags() & static_cast<long>(std::ios::basefield),
-            static_cast<long>(std::ios::hex));
+  EXPECT_NE(buffer.flags() & std::ios::hex, std::ios::fmtflags{});
   stream.flags(old);
-  EXPECT_EQ(stream.flags(), old);
-  EXPECT_EQ(stream.precision(3), 6);
-  EXPECT_EQ(stream.precision(), 3);
-  EXPECT_EQ(stream.tie(), nullptr);
+  EXPECT_EQ(buffer.flags(), static_cast<std::ios::fmtflags>(old));
 }
 
 /// A manipulator on the binary stream itself: switches to network order.
@@ -313,14 +309,13 @@ TEST(TBinaryStream, ManipulatorsOfThreeKinds) {
   EXPECT_EQ(stream.IsNetworkOrder(), 1);
 }
 
-TEST(TBinaryStream, ReadingForwarders) {
+TEST(TBinaryStream, StreamForwarders) {
   std::stringstream buffer("line one\nab\ncdefgh");
   TBinaryStream stream(buffer);
   char line[16] = {};
   stream.getline(line, sizeof line);
   EXPECT_STREQ(line, "line one");
   EXPECT_EQ(stream.gcount(), 9);
-  EXPECT_EQ(stream.peek(), 'a');
   EXPECT_EQ(stream.get(), 'a');
   stream.putback('a').ignore(3);
   unsigned char raw[3] = {};
@@ -328,13 +323,13 @@ TEST(TBinaryStream, ReadingForwarders) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(raw), 3), "cde");
   EXPECT_EQ(stream.tellg(), 15);
   stream.seekg(0).seekg(5, std::ios::cur);
-  EXPECT_EQ(stream.get(), 'o');
-  EXPECT_EQ(stream.ipfx(1), 1);
+  EXPECT_EQ(stream.peek(), 'o');
 
   stream.seekp(0, std::ios::end);
   stream.write("!", 1).put('?');
   EXPECT_EQ(stream.tellp(), 20);
   EXPECT_EQ(stream.opfx(), 1);
+  EXPECT_EQ(stream.ipfx(1), 1);
   stream.clear(std::ios::failbit);
   EXPECT_EQ(stream.opfx(), 0);
   EXPECT_EQ(stream.ipfx(0), 0);
