@@ -32,12 +32,9 @@ constexpr std::uint32_t kLargestBuffer = std::uint32_t{1} << 30;
 /// Traces a failed Read or Write with the stream and its result. A buffer never throws, so
 /// an entry that cannot be built is dropped.
 void TraceFailure(unsigned long line, const char* text, IStream* stream, HRESULT result) noexcept {
-  try {
-    tavutil::detail::TracePoint(kTraceLevel, TUtilityTraceCategory::OleStream,
-                                SourceLine{kSource, line}, text, TagVarVoidPtr(stream),
-                                static_cast<long>(result));
-  } catch (...) {
-  }
+  tavutil::detail::TracePointNoThrow(kTraceLevel, TUtilityTraceCategory::OleStream,
+                                     SourceLine{kSource, line}, text, TagVarVoidPtr(stream),
+                                     static_cast<long>(result));
 }
 
 } // namespace

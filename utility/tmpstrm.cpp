@@ -36,11 +36,8 @@ constexpr std::uint32_t kLargestFileBuffer = std::uint32_t{1} << 30;
 /// Writes a trace entry; a buffer never throws, so an entry that cannot be built is dropped.
 template <class... Arguments>
 void Trace(unsigned long line, const char* text, const Arguments&... arguments) noexcept {
-  try {
-    tavutil::detail::TracePoint(kTraceLevel, TUtilityTraceCategory::MemStream,
-                                SourceLine{kSource, line}, text, arguments...);
-  } catch (...) {
-  }
+  tavutil::detail::TracePointNoThrow(kTraceLevel, TUtilityTraceCategory::MemStream,
+                                     SourceLine{kSource, line}, text, arguments...);
 }
 
 } // namespace

@@ -277,9 +277,12 @@ private:
 
 /// Writes numbers in binary form to an ostream that outlives it.
 ///
-/// Each number costs one unformatted `write` of the underlying stream. Nothing throws (beyond
-/// what the underlying stream's exceptions() ask for): a failure shows only in the stream's
-/// state, and the operators return this stream even when it has failed.
+/// Each number costs one unformatted `write` of the underlying stream, or, when the stream
+/// is good, untied, without unitbuf and its put area has room, the same bytes copied straight
+/// into the put area (as `sputc` puts them). Nothing throws (beyond what the underlying
+/// stream's exceptions() ask for): a failure shows only in the stream's state, and the
+/// operators return this stream even when it has failed; nothing is written to a stream that
+/// is not good.
 ///
 ///   ToBinaryStream out(socketStream, 1);  // network order
 ///   out << 258 << 1.0;                    // 00 00 01 02, then 3F F0 00 00 00 00 00 00
