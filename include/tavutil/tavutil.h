@@ -3,15 +3,20 @@
 #ifndef TAVUTIL_TAVUTIL_H
 #define TAVUTIL_TAVUTIL_H
 
+#include <tavutil/binstream.h>
+#include <tavutil/comstream.h>
 #include <tavutil/config.h>
 #include <tavutil/datetime.h>
 #include <tavutil/exception.h>
+#include <tavutil/memstream.h>
 #include <tavutil/message.h>
 #include <tavutil/mutexsem.h>
+#include <tavutil/olestrm.h>
 #include <tavutil/sets.h>
 #include <tavutil/sharedmemory.h>
 #include <tavutil/tagvar.h>
 #include <tavutil/thread.h>
+#include <tavutil/tmpstrm.h>
 #include <tavutil/trace.h>
 #include <tavutil/tracescope.h>
 #include <tavutil/tracestream.h>

@@ -179,7 +179,29 @@ SemaphorePostResult PostSemaphore(SemaphoreHandle& semaphore, int& error) noexce
 int CloseSemaphore(SemaphoreHandle* semaphore) noexcept;
 
 // ------------------------------------------------------------------- temporary files ----
-// (reserved for anonymous temporary files)
+
+/// An anonymous temporary file open for reading and writing at one shared position. It never
+/// has a name that another process could open, and the system reclaims it when it is closed
+/// or when the process ends, however it ends.
+struct TempFileHandle;
+
+/// Makes a temporary file, owner-only, in the system's temporary directory (TMPDIR when set,
+/// else /tmp). Null on failure, with the system's error code in `error`.
+TempFileHandle* OpenTempFile(int& error) noexcept;
+/// Writes `size` bytes at the position and moves past them. Gives the number written: fewer
+/// than `size` only on failure, with the system's error code in `error`.
+std::size_t WriteTempFile(TempFileHandle& file, const void* data, std::size_t size,
+                          int& error) noexcept;
+/// Reads up to `size` bytes from the position and moves past them. Gives the number read:
+/// fewer than `size` at the end of the file, or on failure with `error` set (else 0).
+std::size_t ReadTempFile(TempFileHandle& file, void* data, std::size_t size, int& error) noexcept;
+/// Moves the position to `offset`, or to the end when `offset` lies beyond it. Gives the
+/// position reached, or -1 on failure.
+std::int64_t SeekTempFile(TempFileHandle& file, std::uint64_t offset) noexcept;
+/// The current position, or -1 on failure.
+std::int64_t TellTempFile(TempFileHandle& file) noexcept;
+/// Closes the file, which goes with it. Null does nothing.
+void CloseTempFile(TempFileHandle* file) noexcept;
 
 } // namespace tavutil::platform
 
