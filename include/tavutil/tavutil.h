@@ -10,6 +10,7 @@
 #include <tavutil/mutexsem.h>
 #include <tavutil/sets.h>
 #include <tavutil/sharedmemory.h>
+#include <tavutil/sparse.h>
 #include <tavutil/tagvar.h>
 #include <tavutil/trace.h>
 #include <tavutil/tracestream.h>
