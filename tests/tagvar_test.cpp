@@ -162,7 +162,7 @@ TEST(TagVar, TextFormOfEveryType) {
   int target = 0;
   std::ostringstream pointer;
   pointer << static_cast<const void*>(&target);
-  const TDateTime when(86400 * 365, 3600);
+  const TDateTime when(86400L * 365, 3600);
   const struct {
     TagVar value;
     std::string text;

@@ -977,6 +977,7 @@ std::ostream& TagVar::StreamOut(std::ostream& os) const {
   RaiseTagVarError(kUnknownType, kUnknownTypeId, TException::unrecoverable, kLineStreamOutUnknown);
 }
 
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static): a member of the interface
 std::istream& TagVar::StreamIn(std::istream& /*is*/) {
   RaiseTagVarError(kNotImplemented, kNotImplementedId, TException::unrecoverable, kLineStreamIn);
 }
