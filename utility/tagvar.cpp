@@ -415,13 +415,14 @@ Kind KindOf(TagVar::Type type) {
   return Kind::unknown;
 }
 
-/// The outcome of a row that depends on the right kind: accepted, or refused as a mismatch,
-/// or as an unknown type when the right tag is one.
-Refusal ByRight(bool accepted, Kind right) {
+/// Nothing to refuse when `accepted`; else "unknown type" when the deciding tag (the right
+/// one of a row that depends on it, or a unary operator's only one) is unknown, else a
+/// mismatch.
+Refusal Accept(bool accepted, Kind deciding) {
   if (accepted) {
     return Refusal::none;
   }
-  return right == Kind::unknown ? Refusal::unknown : Refusal::mismatch;
+  return deciding == Kind::unknown ? Refusal::unknown : Refusal::mismatch;
 }
 
 /// Raises the operator's error for `refusal`; returns only for Refusal::none.
@@ -563,18 +564,18 @@ TagVar& TagVar::Arithmetic(const TagVar& r, Operation op) {
                                                                 : Refusal::mismatch;
     break;
   case Kind::text:
-    refusal = op == Operation::add ? ByRight(right == Kind::text, right) : Refusal::mismatch;
+    refusal = op == Operation::add ? Accept(right == Kind::text, right) : Refusal::mismatch;
     break;
   case Kind::number:
     if (op == Operation::remainder) {
       // Reals have no remainder: a real left refuses every right, a known one or not.
       refusal = fType == real ? Refusal::mismatch
-                              : ByRight(r.fType == integer || r.fType == unsignedInteger, right);
+                              : Accept(r.fType == integer || r.fType == unsignedInteger, right);
     } else if (op == Operation::add && fType == integer &&
                (right == Kind::dateOrTime || right == Kind::dateTime)) {
       refusal = Refusal::notImplemented; // only integer + date: unsigned + date is a mismatch
     } else {
-      refusal = ByRight(right == Kind::number, right);
+      refusal = Accept(right == Kind::number, right);
     }
     break;
   case Kind::nil:
@@ -647,9 +648,9 @@ TagVar& TagVar::Bitwise(const TagVar& r, Operation op) {
   if (left == Kind::unknown) {
     refusal = Refusal::unknown;
   } else if (integral) {
-    refusal = ByRight(r.fType == integer || r.fType == unsignedInteger, right);
+    refusal = Accept(r.fType == integer || r.fType == unsignedInteger, right);
   } else if (left == Kind::text) {
-    refusal = ByRight(right == Kind::text, right);
+    refusal = Accept(right == Kind::text, right);
   }
   Refuse(refusal, static_cast<std::size_t>(op));
 
@@ -685,7 +686,7 @@ TagVar& TagVar::Shift(const TagVar& r, Operation op) {
   if (left == Kind::unknown) {
     refusal = Refusal::unknown;
   } else if (left == Kind::number) {
-    refusal = ByRight(right == Kind::number, right);
+    refusal = Accept(right == Kind::number, right);
   }
   Refuse(refusal, static_cast<std::size_t>(op));
 
@@ -716,7 +717,7 @@ int TagVar::Compare(const TagVar& r, Operation op) const {
   case Kind::pointer: // a whole row of mismatches, voidptr against voidptr included
     break;
   default:
-    refusal = ByRight(right == left, right);
+    refusal = Accept(right == left, right);
     break;
   }
   Refuse(refusal, static_cast<std::size_t>(op));
@@ -764,7 +765,7 @@ int TagVar::Logical(const TagVar& r, Operation op) const {
     refusal = Refusal::unknown;
   } else if (left == Kind::number) {
     const Kind right = KindOf(r.fType);
-    refusal = ByRight(right == Kind::number, right);
+    refusal = Accept(right == Kind::number, right);
   }
   Refuse(refusal, static_cast<std::size_t>(op));
   const bool a = AsInteger() != 0;
@@ -855,19 +856,14 @@ int TagVar::LogicalOr(const TagVar& r) const {
 
 int TagVar::operator!() const {
   const Kind kind = KindOf(fType);
-  Refuse(kind == Kind::unknown                        ? Refusal::unknown
-         : kind == Kind::number || kind == Kind::text ? Refusal::none
-                                                      : Refusal::mismatch,
+  Refuse(Accept(kind == Kind::number || kind == Kind::text, kind),
          static_cast<std::size_t>(Operation::logicalNot));
   return kind == Kind::text ? fValue.fPointer == nullptr : AsInteger() == 0;
 }
 
 TagVar TagVar::operator~() const {
   const bool integral = fType == integer || fType == unsignedInteger;
-  Refuse(KindOf(fType) == Kind::unknown ? Refusal::unknown
-         : integral                     ? Refusal::none
-                                        : Refusal::mismatch,
-         static_cast<std::size_t>(Operation::complement));
+  Refuse(Accept(integral, KindOf(fType)), static_cast<std::size_t>(Operation::complement));
   TagVar result(fType);
   if (fType == integer) {
     result.fValue.fSigned = ToSigned(~Bits());
@@ -878,9 +874,7 @@ TagVar TagVar::operator~() const {
 }
 
 TagVar TagVar::operator-() const {
-  Refuse(KindOf(fType) == Kind::unknown      ? Refusal::unknown
-         : fType == integer || fType == real ? Refusal::none
-                                             : Refusal::mismatch,
+  Refuse(Accept(fType == integer || fType == real, KindOf(fType)),
          static_cast<std::size_t>(Operation::negate));
   TagVar result(fType);
   if (fType == integer) {
@@ -893,10 +887,7 @@ TagVar TagVar::operator-() const {
 
 TagVar TagVar::operator+() const {
   const Kind kind = KindOf(fType);
-  Refuse(kind == Kind::unknown  ? Refusal::unknown
-         : kind == Kind::number ? Refusal::none
-                                : Refusal::mismatch,
-         static_cast<std::size_t>(Operation::plus));
+  Refuse(Accept(kind == Kind::number, kind), static_cast<std::size_t>(Operation::plus));
   return *this;
 }
 
