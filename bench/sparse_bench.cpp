@@ -55,8 +55,17 @@ void* ValueOf(std::uint32_t index) {
 
 // ------------------------------------------------------------------ filling ----
 
-void BM_SparseSetRandomOrder(benchmark::State& state) {
-  const auto indices = RandomIndices(static_cast<std::size_t>(state.range(0)));
+/// `count` indices in random order, or sorted when `increasing`.
+std::vector<std::uint32_t> FillOrder(std::int64_t count, bool increasing) {
+  auto indices = RandomIndices(static_cast<std::size_t>(count));
+  if (increasing) {
+    std::sort(indices.begin(), indices.end());
+  }
+  return indices;
+}
+
+void BM_SparseSet(benchmark::State& state, bool increasing) {
+  const auto indices = FillOrder(state.range(0), increasing);
   for (auto _ : state) {
     PointerArray array;
     for (std::uint32_t index : indices) {
@@ -66,57 +75,37 @@ void BM_SparseSetRandomOrder(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_SparseSetRandomOrder)
+BENCHMARK_CAPTURE(BM_SparseSet, RandomOrder, false)
     ->Arg(1 << 10)
     ->Arg(1 << 14)
     ->Arg(1 << 16)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SparseSet, Increasing, true)
+    ->Arg(kLookupEntries)
+    ->Unit(benchmark::kMillisecond);
 
-void BM_MapSetRandomOrder(benchmark::State& state) {
-  const auto indices = RandomIndices(static_cast<std::size_t>(state.range(0)));
+void BM_MapSet(benchmark::State& state, bool increasing) {
+  const auto indices = FillOrder(state.range(0), increasing);
   for (auto _ : state) {
     std::map<long, void*> map;
     for (std::uint32_t index : indices) {
-      map[index] = ValueOf(index);
+      if (increasing) {
+        map.emplace_hint(map.end(), index, ValueOf(index));
+      } else {
+        map.emplace(index, ValueOf(index));
+      }
     }
     benchmark::DoNotOptimize(map.find(indices.front()));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_MapSetRandomOrder)
+BENCHMARK_CAPTURE(BM_MapSet, RandomOrder, false)
     ->Arg(1 << 10)
     ->Arg(1 << 14)
     ->Arg(1 << 16)
     ->Arg(kLookupEntries)
     ->Unit(benchmark::kMillisecond);
-
-void BM_SparseSetIncreasing(benchmark::State& state) {
-  auto indices = RandomIndices(static_cast<std::size_t>(state.range(0)));
-  std::sort(indices.begin(), indices.end());
-  for (auto _ : state) {
-    PointerArray array;
-    for (std::uint32_t index : indices) {
-      array.Set(index, ValueOf(index));
-    }
-    benchmark::DoNotOptimize(array.Find(indices.front()));
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-}
-BENCHMARK(BM_SparseSetIncreasing)->Arg(kLookupEntries)->Unit(benchmark::kMillisecond);
-
-void BM_MapSetIncreasing(benchmark::State& state) {
-  auto indices = RandomIndices(static_cast<std::size_t>(state.range(0)));
-  std::sort(indices.begin(), indices.end());
-  for (auto _ : state) {
-    std::map<long, void*> map;
-    for (std::uint32_t index : indices) {
-      map.emplace_hint(map.end(), index, ValueOf(index));
-    }
-    benchmark::DoNotOptimize(map.find(indices.front()));
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-}
-BENCHMARK(BM_MapSetIncreasing)->Arg(kLookupEntries)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_MapSet, Increasing, true)->Arg(kLookupEntries)->Unit(benchmark::kMillisecond);
 
 // ------------------------------------------------------------------ lookups ----
 
@@ -136,37 +125,23 @@ void LookUpAll(benchmark::State& state, const std::vector<std::uint32_t>& indice
 
 void BM_SparseLookup(benchmark::State& state) {
   const auto indices = RandomIndices(kLookupEntries);
-  auto sorted = indices;
-  std::sort(sorted.begin(), sorted.end());
   PointerArray array;
-  for (std::uint32_t index : sorted) {
+  for (std::uint32_t index : FillOrder(kLookupEntries, true)) {
     array.Set(index, ValueOf(index));
   }
   LookUpAll(state, indices, [&array](std::uint32_t index) { return array.Find(index); });
 }
 BENCHMARK(BM_SparseLookup)->Unit(benchmark::kMillisecond);
 
-void MapLookup(benchmark::State& state, bool increasing) {
+void BM_MapLookup(benchmark::State& state, bool filledIncreasing) {
   const auto indices = RandomIndices(kLookupEntries);
-  auto order = indices;
-  if (increasing) {
-    std::sort(order.begin(), order.end());
-  }
   std::map<long, void*> map;
-  for (std::uint32_t index : order) {
+  for (std::uint32_t index : FillOrder(kLookupEntries, filledIncreasing)) {
     map[index] = ValueOf(index);
   }
   LookUpAll(state, indices, [&map](std::uint32_t index) { return map.find(index)->second; });
 }
-
-void BM_MapLookupFilledRandomly(benchmark::State& state) {
-  MapLookup(state, false);
-}
-BENCHMARK(BM_MapLookupFilledRandomly)->Unit(benchmark::kMillisecond);
-
-void BM_MapLookupFilledIncreasing(benchmark::State& state) {
-  MapLookup(state, true);
-}
-BENCHMARK(BM_MapLookupFilledIncreasing)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_MapLookup, FilledRandomly, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_MapLookup, FilledIncreasing, true)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -508,28 +508,27 @@ template <class Apply> void CombineStrings(void*& left, const void* right, Apply
   }
 }
 
-/// The order of two possibly null payloads: a null right orders after nothing, a null left
-/// before any non-null right; else `less` decides.
-template <class T, class Less> int NullFirstLess(const void* left, const void* right, Less less) {
-  if (right == nullptr) {
-    return 0;
-  }
-  if (left == nullptr) {
-    return 1;
-  }
-  return less(*static_cast<const T*>(left), *static_cast<const T*>(right));
-}
-
-/// Equality of two possibly null payloads: two nulls are equal, one null is not.
-template <class T, class Equal>
-int NullSafeEqual(const void* left, const void* right, Equal equal) {
+/// Equality (`equal`) or order of two possibly null payloads: two nulls are equal and
+/// neither orders first, a null orders before a non-null; else `isEqual` or `isLess` decides.
+template <class T, class Equal, class Less>
+int ComparePayloads(bool equal, const void* left, const void* right, Equal isEqual, Less isLess) {
   if (left == nullptr || right == nullptr) {
-    return left == right;
+    return equal ? left == right : left == nullptr && right != nullptr;
   }
-  return equal(*static_cast<const T*>(left), *static_cast<const T*>(right));
+  const auto& a = *static_cast<const T*>(left);
+  const auto& b = *static_cast<const T*>(right);
+  return equal ? isEqual(a, b) : isLess(a, b);
 }
 
 } // namespace
+
+void TagVar::StoreBits(Type type, std::uint32_t bits) noexcept {
+  if (type == unsignedInteger) {
+    StoreUnsigned(bits);
+  } else {
+    StoreSigned(ToSigned(bits));
+  }
+}
 
 std::uint32_t TagVar::Bits() const noexcept {
   return fType == integer ? static_cast<std::uint32_t>(fValue.fSigned) : fValue.fUnsigned;
@@ -632,11 +631,8 @@ TagVar& TagVar::Arithmetic(const TagVar& r, Operation op) {
                         : (b == 0 ? a : a % b);
     break;
   }
-  if (fType == unsignedInteger && r.fType == unsignedInteger) {
-    StoreUnsigned(result);
-  } else {
-    StoreSigned(ToSigned(result));
-  }
+  StoreBits(fType == unsignedInteger && r.fType == unsignedInteger ? unsignedInteger : integer,
+            result);
   return *this;
 }
 
@@ -671,11 +667,7 @@ TagVar& TagVar::Bitwise(const TagVar& r, Operation op) {
   const std::uint32_t result = op == Operation::bitOr    ? (a | b)
                                : op == Operation::bitAnd ? (a & b)
                                                          : (a ^ b);
-  if (fType == unsignedInteger) {
-    StoreUnsigned(result);
-  } else {
-    StoreSigned(ToSigned(result));
-  }
+  StoreBits(fType, result); // the left tag stays
   return *this;
 }
 
@@ -736,22 +728,14 @@ int TagVar::Compare(const TagVar& r, Operation op) const {
     }
     return ToSigned(Bits()) < ToSigned(r.Bits());
   case Kind::text:
-    if (equal) {
-      return NullSafeEqual<TString>(
-          fValue.fPointer, r.fValue.fPointer,
-          [](const TString& a, const TString& b) { return a.isEqual(b); });
-    }
-    return NullFirstLess<TString>(
-        fValue.fPointer, r.fValue.fPointer,
+    return ComparePayloads<TString>(
+        equal, fValue.fPointer, r.fValue.fPointer,
+        [](const TString& a, const TString& b) { return a.isEqual(b); },
         [](const TString& a, const TString& b) { return a.isLessThan(b); });
   case Kind::dateTime:
-    if (equal) {
-      return NullSafeEqual<TDateTime>(
-          fValue.fPointer, r.fValue.fPointer,
-          [](const TDateTime& a, const TDateTime& b) { return a.IsEqual(b); });
-    }
-    return NullFirstLess<TDateTime>(
-        fValue.fPointer, r.fValue.fPointer,
+    return ComparePayloads<TDateTime>(
+        equal, fValue.fPointer, r.fValue.fPointer,
+        [](const TDateTime& a, const TDateTime& b) { return a.IsEqual(b); },
         [](const TDateTime& a, const TDateTime& b) { return a.IsLessThan(b); });
   default: // nil with nil, endOfArgs with endOfArgs
     return equal ? 1 : 0;

@@ -279,6 +279,8 @@ private:
   /// Adds 1 (or subtracts it for the decrements); `before`, when given, receives the value
   /// before the change.
   void Step(Operation op, TagVar* before);
+  /// Stores `bits` as an unsignedInteger when `type` is one, else as an integer.
+  void StoreBits(Type type, std::uint32_t bits) noexcept;
   /// The integer or unsigned integer payload as its 32 bits.
   std::uint32_t Bits() const noexcept;
   /// An integer, unsigned integer or real payload as a double (unsigned read as unsigned).
