@@ -14,6 +14,7 @@
 #include <tavutil/olestrm.h>
 #include <tavutil/sets.h>
 #include <tavutil/sharedmemory.h>
+#include <tavutil/sparse.h>
 #include <tavutil/tagvar.h>
 #include <tavutil/thread.h>
 #include <tavutil/tmpstrm.h>
