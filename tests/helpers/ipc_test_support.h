@@ -21,15 +21,15 @@ namespace ipctest {
 
 using tavutil::platform::posix::IpcKind;
 
-/// The shm name of the object called `name`.
-inline std::string OsName(IpcKind kind, const std::string& name) {
+/// The shm name of the object called `name` of the user `user` (this process's by default).
+inline std::string OsName(IpcKind kind, const std::string& name, uid_t user = ::geteuid()) {
   char buffer[tavutil::platform::posix::kIpcNameCapacity];
-  tavutil::platform::posix::MakeIpcName(kind, name.data(), name.size(), buffer);
+  tavutil::platform::posix::MakeIpcName(kind, user, name.data(), name.size(), buffer);
   return buffer;
 }
 
-inline std::string ShmPath(IpcKind kind, const std::string& name) {
-  return "/dev/shm" + OsName(kind, name);
+inline std::string ShmPath(IpcKind kind, const std::string& name, uid_t user = ::geteuid()) {
+  return tavutil::platform::posix::kIpcDirectory + OsName(kind, name, user);
 }
 
 inline bool ShmExists(IpcKind kind, const std::string& name) {
