@@ -9,6 +9,8 @@
 //   open NAME         ipcSharedMemory(NAME)                               -> state owner size
 //   peek AT           the byte of the section at AT                       -> its value
 //   poke AT VALUE     sets that byte                                      -> ok
+//   hold NAME N       sections and mutexes NAME.0 to NAME.<N-1>, each made -> how many it
+//                     or joined, held until exit                             holds of each
 // (an empty line for anything else) and exits at "exit" or at the end of its input.
 #include <tavutil/mutexsem.h>
 #include <tavutil/sharedmemory.h>
@@ -22,6 +24,8 @@ int main() {
   std::unique_ptr<TMutexSemaphore> mutex;
   std::vector<std::unique_ptr<TMutexSemaphoreEntry>> entries; // ended before the mutex goes
   std::unique_ptr<ipcSharedMemory> section;
+  std::vector<std::unique_ptr<ipcSharedMemory>> heldSections;
+  std::vector<std::unique_ptr<TMutexSemaphore>> heldMutexes;
   std::string verb;
   std::string name;
   long number = 0;
@@ -43,6 +47,19 @@ int main() {
       section = verb == "open" ? std::make_unique<ipcSharedMemory>(name.c_str())
                                : std::make_unique<ipcSharedMemory>(name.c_str(), number);
       std::cout << section->rdstate() << ' ' << section->Owner() << ' ' << section->Size();
+    } else if (verb == "hold" && std::cin >> name >> number) {
+      long held = 0;
+      for (long i = 0; i < number; ++i) {
+        const std::string each = name + "." + std::to_string(i);
+        auto made = std::make_unique<ipcSharedMemory>(each.c_str(), 4096);
+        if (made->rdstate() == 1) {
+          made = std::make_unique<ipcSharedMemory>(each.c_str());
+        }
+        held += made->rdstate() == 0 ? 1 : 0;
+        heldSections.push_back(std::move(made));
+        heldMutexes.push_back(std::make_unique<TMutexSemaphore>(each.c_str()));
+      }
+      std::cout << held;
     } else if (verb == "peek" && bytes != nullptr && std::cin >> number) {
       std::cout << static_cast<int>(bytes[number]);
     } else if (verb == "poke" && bytes != nullptr && std::cin >> number >> value) {

@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -37,10 +40,11 @@ inline bool ShmExists(IpcKind kind, const std::string& name) {
 }
 
 /// The ipc_helper program (built next to the tests), talked to one line at a time over a
-/// socket; killed when the object goes.
+/// socket; killed when the object goes. Runs as the user `user` when given one (the caller
+/// must be root).
 class ChildProcess {
 public:
-  ChildProcess() {
+  explicit ChildProcess(const passwd* user = nullptr) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
       return;
@@ -48,6 +52,10 @@ public:
     const std::string path = std::string(TAVUTIL_TEST_BINARY_DIR) + "/ipc_helper";
     fPid = ::fork();
     if (fPid == 0) {
+      if (user != nullptr && (::setgroups(0, nullptr) != 0 || ::setgid(user->pw_gid) != 0 ||
+                              ::setuid(user->pw_uid) != 0)) {
+        ::_exit(126);
+      }
       ::dup2(ends[1], STDIN_FILENO);
       ::dup2(ends[1], STDOUT_FILENO);
       ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
@@ -110,6 +118,29 @@ private:
   pid_t fPid = -1;
   int fSocket = -1;
 };
+
+/// The account that plays another local user in the several-user tests.
+inline constexpr char kPeerUser[] = "tavutil-peer";
+
+/// The other local user, made when missing; null, with the reason in `why`, when this process
+/// is not root or the account cannot be made.
+inline const passwd* PeerUser(std::string& why) {
+  if (::geteuid() != 0) {
+    why = "needs root, to run a process as a second user";
+    return nullptr;
+  }
+  if (::getpwnam(kPeerUser) == nullptr) {
+    const std::string command = std::string("useradd --system --no-create-home --shell "
+                                            "/usr/sbin/nologin ") +
+                                kPeerUser + " >/dev/null 2>&1";
+    static_cast<void>(std::system(command.c_str()));
+  }
+  const passwd* user = ::getpwnam(kPeerUser);
+  if (user == nullptr) {
+    why = std::string("no user ") + kPeerUser + ", and useradd could not make one";
+  }
+  return user;
+}
 
 /// Fixture base: names unique to this process and run; an object of theirs still there at
 /// tear-down fails the test and is removed.
