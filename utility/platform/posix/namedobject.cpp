@@ -418,6 +418,18 @@ void ReclaimIfAbandoned(const char* osName, uid_t user, time_t now) noexcept {
   }
 }
 
+/// Whether this process holds the object of the file name `fileName` (its shm name less the
+/// '/'): then it is in use, and the sweep needs no system call to know it.
+bool IsHeldHere(const char* fileName) noexcept {
+  ::pthread_mutex_lock(&gHeldLock);
+  const NamedObject* object = gHeld;
+  while (object != nullptr && std::strcmp(object->osName + 1, fileName) != 0) {
+    object = object->next;
+  }
+  ::pthread_mutex_unlock(&gHeldLock);
+  return object != nullptr;
+}
+
 /// Removes the names of the user's objects whose users have all ended. What cannot be read
 /// is left alone: the sweep only spares memory, nothing depends on it.
 void SweepAbandoned(uid_t user) noexcept {
@@ -430,7 +442,7 @@ void SweepAbandoned(uid_t user) noexcept {
   const time_t now = ::time(nullptr);
   char osName[kIpcNameCapacity];
   while (const dirent* entry = ::readdir(directory.get())) {
-    if (std::strncmp(entry->d_name, prefix, prefixLength) == 0 &&
+    if (std::strncmp(entry->d_name, prefix, prefixLength) == 0 && !IsHeldHere(entry->d_name) &&
         std::snprintf(osName, sizeof osName, "/%s", entry->d_name) <
             static_cast<int>(sizeof osName)) {
       ReclaimIfAbandoned(osName, user, now);
