@@ -62,17 +62,21 @@ const void* Buffer(const TString& s) {
   return static_cast<char*>(s);
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kUnderSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kUnderSanitizer =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool kUnderSanitizer = false;
+#endif
+
 /// Why a test cannot take `bytes` of memory now, or "" when it can: sanitizers multiply the
 /// memory a test takes, and the machine may not have that much to spare.
 std::string NoRoomFor(unsigned long long bytes) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  return "skipped under a sanitizer, which multiplies its memory";
-#else
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-  return "skipped under a sanitizer, which multiplies its memory";
-#endif
-#endif
+  if (kUnderSanitizer) {
+    return "skipped under a sanitizer, which multiplies its memory";
+  }
   std::ifstream meminfo("/proc/meminfo");
   std::string key;
   unsigned long long kib = 0;
@@ -85,7 +89,6 @@ std::string NoRoomFor(unsigned long long bytes) {
     meminfo.ignore(64, '\n');
   }
   return "skipped: the available memory is unknown";
-#endif
 }
 
 using Texts = std::vector<std::string>; // several results at once: a failure shows both lists

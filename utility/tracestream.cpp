@@ -195,7 +195,7 @@ std::unique_ptr<std::ostream> OpenTraceFile(const char* fileName) {
                                 SourceLine{kSource, kLineLinkRefused}, kLinkRefused, fileName);
   }
   auto stream = std::make_unique<TraceFileStream>(guard.get());
-  guard.release();
+  static_cast<void>(guard.release()); // the stream owns it now
   return stream;
 }
 
