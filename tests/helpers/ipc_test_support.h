@@ -4,11 +4,13 @@
 #ifndef TAVUTIL_TESTS_IPC_TEST_SUPPORT_H
 #define TAVUTIL_TESTS_IPC_TEST_SUPPORT_H
 
+#include "helpers/ipc_commands.h"
 #include "platform/posix/ipclayout.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <grp.h>
 #include <poll.h>
@@ -40,8 +42,9 @@ inline bool ShmExists(IpcKind kind, const std::string& name) {
 }
 
 /// The ipc_helper program (built next to the tests), talked to one line at a time over a
-/// socket; killed when the object goes. Runs as the user `user` when given one (the caller
-/// must be root).
+/// socket; killed when the object goes. Given a user (the caller must be root), it is a child
+/// forked without exec that runs the same commands as that user, who may not be allowed into
+/// the build directory.
 class ChildProcess {
 public:
   explicit ChildProcess(const passwd* user = nullptr) {
@@ -50,16 +53,23 @@ public:
       return;
     }
     const std::string path = std::string(TAVUTIL_TEST_BINARY_DIR) + "/ipc_helper";
+    std::cout.flush(); // nothing buffered may be written twice
+    std::fflush(nullptr);
     fPid = ::fork();
     if (fPid == 0) {
-      if (user != nullptr && (::setgroups(0, nullptr) != 0 || ::setgid(user->pw_gid) != 0 ||
-                              ::setuid(user->pw_uid) != 0)) {
-        ::_exit(126);
-      }
       ::dup2(ends[1], STDIN_FILENO);
       ::dup2(ends[1], STDOUT_FILENO);
-      ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
+      ::close(ends[0]);
+      ::close(ends[1]);
+      if (user == nullptr) {
+        ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+      }
+      if (::setgroups(0, nullptr) != 0 || ::setgid(user->pw_gid) != 0 ||
+          ::setuid(user->pw_uid) != 0) {
+        ::_exit(126);
+      }
+      ::_exit(RunIpcCommands());
     }
     ::close(ends[1]);
     fSocket = ends[0];
