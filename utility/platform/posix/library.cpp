@@ -67,8 +67,8 @@ bool SearchPath(const char* directories, const char* name, const char* extension
   const char* element = directories;
   while (*element != '\0') {
     const char* end = std::strchr(element, ';');
-    const std::size_t length =
-        end != nullptr ? static_cast<std::size_t>(end - element) : std::strlen(element);
+    const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - element)
+                                              : std::strlen(element);
     if (length > 0) {
       candidate.assign(element, length);
       if (candidate.back() != '/' && candidate.back() != '\\') {
