@@ -148,19 +148,6 @@ TEST_F(ipcSharedMemoryTest, ObjectOfAnotherNameUnderItsOsNameIsRefused) {
   EXPECT_EQ(::unlink(path.c_str()), 0) << "the refused object was removed";
 }
 
-TEST_F(ipcSharedMemoryTest, AnObjectWhoseModeWasChangedIsRefused) {
-  const std::string name = Unique("mode");
-  ipcSharedMemory made(name.c_str(), 16);
-  ASSERT_EQ(made.rdstate(), 0);
-  const std::string path = ShmPath(IpcKind::section, name);
-  for (const mode_t mode : {0640, 0606, 0700}) {
-    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
-    EXPECT_EQ(ipcSharedMemory(name.c_str()).rdstate(), 3) << std::oct << mode;
-  }
-  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
-  EXPECT_EQ(ipcSharedMemory(name.c_str()).rdstate(), 0);
-}
-
 /// Names in the directory of shm objects that start with `prefix`.
 int CountNames(const std::string& prefix) {
   int count = 0;
