@@ -7,9 +7,9 @@
 #include <tavutil/message.h>
 #include <tavutil/tracestream.h>
 
+#include "internal/traceline.h"
 #include "platform/platform.h"
 
-#include <cstdio>
 #include <exception>
 #include <fstream>
 #include <ostream>
@@ -17,20 +17,6 @@
 #include <vector>
 
 namespace {
-
-/// The file part of a line whose message has no debugging file.
-constexpr const char* kNoFile = "????.???";
-
-/// What follows the last '\' or '/' of `path`; the whole path when it has neither.
-const char* FilePart(const char* path) noexcept {
-  const char* part = path;
-  for (const char* c = path; *c != '\0'; ++c) {
-    if (*c == '\\' || *c == '/') {
-      part = c + 1;
-    }
-  }
-  return part;
-}
 
 /// Makes every missing directory of `path`, a file name with '/' separators, outermost
 /// first. Returns false when `path` has no directory part or one of them cannot be made.
@@ -134,25 +120,14 @@ void TTraceStreamBase::Write(unsigned long level, const TTrace::Category& /*cate
     return;
   }
   try {
-    const char* file = message.QueryFile();
-    const TString& text = message.QueryMessage();
+    const TString& text = message.QueryMessage(); // may trace: before the line is begun
     TString prefix;
     FormatPrefix(prefix, level);
-    char line[24];
-    std::snprintf(line, sizeof line, "%lu", message.QueryLine());
-
     fLine.clear();
     if (const char* p = prefix) {
       fLine.append(p, prefix.length());
     }
-    fLine += " [";
-    fLine += file != nullptr ? FilePart(file) : kNoFile;
-    fLine += ':';
-    fLine += line;
-    fLine += "] ";
-    if (const char* t = text) {
-      fLine.append(t, text.length());
-    }
+    tavutil::detail::AppendEntry(fLine, message, text);
     fStream->write(fLine.data(), static_cast<std::streamsize>(fLine.size()));
     *fStream << std::endl;
   } catch (const std::exception&) {

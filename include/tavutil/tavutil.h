@@ -6,12 +6,15 @@
 #include <tavutil/config.h>
 #include <tavutil/datetime.h>
 #include <tavutil/exception.h>
+#include <tavutil/factory.h>
 #include <tavutil/message.h>
 #include <tavutil/mutexsem.h>
 #include <tavutil/sets.h>
 #include <tavutil/sharedmemory.h>
 #include <tavutil/tagvar.h>
 #include <tavutil/trace.h>
+#include <tavutil/tracefactory.h>
+#include <tavutil/tracesharedfile.h>
 #include <tavutil/tracestream.h>
 #include <tavutil/trefcnt.h>
 #include <tavutil/tstring.h>

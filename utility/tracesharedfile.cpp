@@ -1,0 +1,80 @@
+// utility/tracesharedfile.cpp: the shared trace file, appended by several processes.
+// Licensed under the Apache License, Version 2.0.
+//
+// Operating-system independent: the file, its writers' lock and the named mutex come from the
+// platform layer. The file is opened for appending, so each write lands at the end of the
+// file as it is then, after whatever another process wrote meanwhile.
+#include <tavutil/message.h>
+#include <tavutil/tracesharedfile.h>
+
+#include "internal/traceline.h"
+#include "platform/platform.h"
+
+#include <cassert>
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+/// The machine-wide mutex that every process's shared trace file writes under.
+constexpr const char* kMutexName = "qelvoTraceFile";
+
+/// The line prefix: month/day-hour:minute:second.hundredths, process id:thread id, level.
+constexpr const char* kPrefixFormat = "%2.2d/%2.2d-%2.2d:%2.2d:%2.2d.%2.2d %08X:%08X %c";
+constexpr int kPrefixLength = 37;
+
+using tavutil::detail::TwoDigits;
+
+} // namespace
+
+TTraceSharedFileBase::TTraceSharedFileBase(const char* fileName)
+    : fFileName(fileName), fMutex(std::make_unique<TMutexSemaphore>(kMutexName)), fFile(nullptr) {
+  int error = 0;
+  fFile = tavutil::platform::OpenSharedFile(fileName, error);
+}
+
+TTraceSharedFileBase::~TTraceSharedFileBase() {
+  tavutil::platform::CloseSharedFile(fFile);
+}
+
+void TTraceSharedFileBase::FormatPrefix(TString& prefix, unsigned long level) const {
+  const tavutil::platform::LocalTimeValue now = tavutil::platform::LocalTime();
+  char text[kPrefixLength + 1];
+  const int length =
+      std::snprintf(text, sizeof text, kPrefixFormat, TwoDigits(now.month), TwoDigits(now.day),
+                    TwoDigits(now.hour), TwoDigits(now.minute), TwoDigits(now.second),
+                    TwoDigits(now.millisecond / 10), tavutil::platform::ProcessId(),
+                    tavutil::platform::ThreadId(), LevelChar(level));
+  assert(length == kPrefixLength && "the shared-file prefix layout is 37 characters");
+  (void)length;
+  prefix = TString(text);
+}
+
+void TTraceSharedFileBase::Write(unsigned long level, const TTrace::Category& /*category*/,
+                                 const TMessage& message) {
+  // WriteEntry already holds the trace mutex (it is recursive); a direct call gets it here.
+  const TMutexSemaphoreEntry lock(fsMutex, TMutexSemaphore::fsInfinite);
+  if (fFile == nullptr) {
+    return;
+  }
+  try {
+    const TString& text = message.QueryMessage(); // may trace: before the line is begun
+    TString prefix;
+    FormatPrefix(prefix, level);
+    fLine.clear();
+    fLine.append(static_cast<const char*>(prefix), prefix.length());
+    tavutil::detail::AppendEntry(fLine, message, text);
+    fLine += '\n';
+    // Held only while the line goes out, and after the trace mutex (the lock order). A mutex
+    // that could not be made still lets the line out: each write goes whole to the end.
+    const TMutexSemaphoreEntry fileLock(*fMutex, TMutexSemaphore::fsInfinite);
+    tavutil::platform::AppendSharedFile(*fFile, fLine.data(), fLine.size());
+  } catch (const std::exception&) {
+    // The line is lost; a trace point never fails its caller.
+  }
+}
+
+TTraceSharedFile::TTraceSharedFile(const char* fileName)
+    : TTrace(new TTraceSharedFileBase(fileName)) {}
+
+TTraceSharedFile::~TTraceSharedFile() = default;
