@@ -89,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::size_t comma = spec.find(',');
   const std::string whole =
-      "fuzznull" + (comma == std::string_view::npos ? std::string() : std::string(spec.substr(comma)));
+      "fuzznull" +
+      (comma == std::string_view::npos ? std::string() : std::string(spec.substr(comma)));
   try {
     const TTrace trace(whole.c_str());
     Check(!trace.QueryPointer().IsNull());
