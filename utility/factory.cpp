@@ -171,7 +171,7 @@ void TFactoryLoaderBase::Add(const TFactoryType& type, void* factory) {
     if (fSet->Find(type) == nullptr) {
       auto element = std::make_unique<TFactoryElement>(type, factory);
       fSet->Add(element.get());
-      element.release(); // the set owns it now
+      static_cast<void>(element.release()); // the set owns it now
       return;
     }
   }
@@ -197,6 +197,8 @@ void TFactoryLoaderBase::Remove(const TFactoryType& type, void* factory) noexcep
   }
 }
 
+// A member, not a static, so that typed loaders call it as their own.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
 void TFactoryLoaderBase::ThrowSingletonException() {
   tavutil::detail::Raise<TInvalidRequest>(
       kSingletonObject, SourceLine{kSource, kLineSingletonObject}, TUtilityTraceCategory::Factory);

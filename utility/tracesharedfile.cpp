@@ -37,6 +37,8 @@ TTraceSharedFileBase::~TTraceSharedFileBase() {
   tavutil::platform::CloseSharedFile(fFile);
 }
 
+// A member like TTrace::Base::FormatPrefix, which it stands in for on this state.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
 void TTraceSharedFileBase::FormatPrefix(TString& prefix, unsigned long level) const {
   const tavutil::platform::LocalTimeValue now = tavutil::platform::LocalTime();
   char text[kPrefixLength + 1];

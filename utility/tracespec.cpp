@@ -54,8 +54,10 @@ bool FindLevelCode(std::string_view field, std::size_t at, std::uint32_t& mask) 
     return false;
   }
   for (const LevelCode& entry : kLevelCodes) {
-    if (AsciiLower(static_cast<unsigned char>(field[at])) == entry.code[0] &&
-        AsciiLower(static_cast<unsigned char>(field[at + 1])) == entry.code[1]) {
+    if (AsciiLower(static_cast<unsigned char>(field[at])) ==
+            static_cast<unsigned char>(entry.code[0]) &&
+        AsciiLower(static_cast<unsigned char>(field[at + 1])) ==
+            static_cast<unsigned char>(entry.code[1])) {
       mask = entry.mask;
       return true;
     }
