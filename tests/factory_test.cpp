@@ -27,15 +27,13 @@ std::string Text(const TString& s) {
   return text != nullptr ? std::string(text, s.length()) : std::string("<none>");
 }
 
-/// A kind of factory for the untyped loader's tests.
 class TWidgetFactory : public TFactory<TWidgetFactory> {
 public:
   explicit TWidgetFactory(const char* type) : TFactory<TWidgetFactory>(TFactoryType(type)) {}
 };
-
 class TWidgetLoader : public TFactoryLoader<TWidgetFactory> {};
 
-/// The rendered texts of the Factory entries a recording took.
+/// The rendered texts of the entries a recording took from the factory loader.
 std::vector<std::string> FactoryTexts(const TRecording& recording) {
   std::vector<std::string> texts;
   for (const TRecordingState::Entry& entry : recording.Entries()) {
@@ -48,8 +46,7 @@ std::vector<std::string> FactoryTexts(const TRecording& recording) {
   return texts;
 }
 
-/// The trace factory loader, made when the process has none yet (the library never deletes
-/// the one it makes, and neither do these tests).
+/// The trace factory loader, made when the process has none yet (and never deleted).
 TFactoryLoader<TTraceFactory>& TraceLoader() {
   if (TTraceFactory::GetLoaderInstance() == nullptr) {
     static_cast<void>(std::make_unique<TTraceFactoryLoader>().release());
@@ -57,7 +54,7 @@ TFactoryLoader<TTraceFactory>& TraceLoader() {
   return *TTraceFactory::GetLoaderInstance();
 }
 
-/// A trace factory made by the test program; CreateTrace gives an empty handle.
+/// A trace factory of the program's own; CreateTrace records its argument.
 class TTestTraceFactory : public TTraceFactory {
 public:
   explicit TTestTraceFactory(const std::string& type) : TTraceFactory(TFactoryType(type.c_str())) {}
@@ -72,7 +69,7 @@ public:
 
 } // namespace
 
-TEST(TFactoryType, ParsesTypeAndLibraryNames) {
+TEST(TFactoryType, ParsesAndComparesTypeNames) {
   struct Case {
     const char* spec;
     const char* name;
@@ -81,40 +78,22 @@ TEST(TFactoryType, ParsesTypeAndLibraryNames) {
       {"Stream[tracelib]", "Stream", "tracelib"},
       {"Stream", "Stream", "Stream"},
       {"Stream[tracelib", "Stream", "Stream"},
-      {"Stream[]", "Stream", ""},
       {"[lib]", "", "lib"},
       {"A[b]c]d", "A", "b"},
-      {"A[b[c]", "A", "b[c"},
       {"", "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.spec);
-    const TFactoryType type(c.spec);
-    EXPECT_EQ(Text(type.GetName()), c.name);
-    EXPECT_EQ(Text(type.GetDllName()), c.library);
-    const TFactoryType fromString{TString(c.spec)};
-    EXPECT_EQ(Text(fromString.GetName()), c.name);
-    EXPECT_EQ(Text(fromString.GetDllName()), c.library);
+    for (const TFactoryType& type : {TFactoryType(c.spec), TFactoryType(TString(c.spec))}) {
+      EXPECT_EQ(Text(type.GetName()), c.name);
+      EXPECT_EQ(Text(type.GetDllName()), c.library);
+    }
   }
-  const TFactoryType none(static_cast<const char*>(nullptr));
-  EXPECT_EQ(Text(none.GetName()), "");
-  EXPECT_EQ(Text(none.GetDllName()), "");
-}
-
-TEST(TFactoryType, ComparesTypeNamesIgnoringCaseAndLibrary) {
+  EXPECT_EQ(Text(TFactoryType(static_cast<const char*>(nullptr)).GetName()), "");
   EXPECT_TRUE(TFactoryType("Stream[a]") == TFactoryType("STREAM[b]"));
-  EXPECT_TRUE(TFactoryType("stream").IsEqual(TFactoryType("Stream")));
   EXPECT_FALSE(TFactoryType("Stream") == TFactoryType("Streams"));
   EXPECT_TRUE(TFactoryType("alpha") < TFactoryType("BETA"));
-  EXPECT_FALSE(TFactoryType("BETA") < TFactoryType("alpha"));
   EXPECT_FALSE(TFactoryType("Same") < TFactoryType("sAME"));
-
-  TFactoryType type("One[lib1]");
-  type = TFactoryType("Two[lib2]");
-  const TFactoryType& alias = type;
-  type = alias; // assigning a type to itself keeps it
-  EXPECT_EQ(Text(type.GetName()), "Two");
-  EXPECT_EQ(Text(type.GetDllName()), "lib2");
 }
 
 TEST(TFactoryLoader, FindsAddsAndRemovesByTypeNameIgnoringCase) {
@@ -128,8 +107,6 @@ TEST(TFactoryLoader, FindsAddsAndRemovesByTypeNameIgnoringCase) {
 
   ExpectRaises([&] { loader.Add(TFactoryType("stream"), &other); },
                {"TInvalidRequest", "Already defined", 1, 1, "utility/FACTORY", 212});
-  EXPECT_EQ(loader.Find(TFactoryType("Stream")), &stream); // the refused one changed nothing
-
   loader.Remove(TFactoryType("NeverAdded"));
   loader.Remove(TFactoryType("Stream"), &other); // not its factory: stays
   EXPECT_EQ(loader.Find(TFactoryType("Stream")), &stream);
@@ -141,9 +118,10 @@ TEST(TFactoryLoader, FindsAddsAndRemovesByTypeNameIgnoringCase) {
 TEST(TFactoryLoader, ProviderLibraryFailuresAreTracedWithTheLoadersReason) {
   struct Case {
     const char* library;
-    std::vector<std::string> expected; ///< fragments of the first entry
+    std::vector<std::string> fragments; ///< of the first entry
   } const cases[] = {
-      {"tavplug_missing", {"Unable to load Dll ", "rc=x", "cannot open shared object file"}},
+      {"tavplug_missing", {"Unable to load Dll ", "rc=x", "tavplug_missing.so: cannot open"}},
+      {"tavplug_missing.SO", {"Unable to load Dll ", "tavplug_missing.SO: cannot open"}},
       {"tavplug_noentry",
        {"does not have an entry point named FactoryLoaderInitializeDll",
         "undefined symbol: FactoryLoaderInitializeDll"}},
@@ -157,36 +135,11 @@ TEST(TFactoryLoader, ProviderLibraryFailuresAreTracedWithTheLoadersReason) {
     EXPECT_EQ(loader.Find(TFactoryType(("Widget[" + path + "]").c_str())), nullptr);
     const std::vector<std::string> texts = FactoryTexts(recording);
     ASSERT_EQ(texts.size(), 2u) << "the failure, then the missing type";
-    EXPECT_NE(texts[0].find(path), std::string::npos) << texts[0];
-    for (const std::string& fragment : c.expected) {
+    for (const std::string& fragment : c.fragments) {
       EXPECT_NE(texts[0].find(fragment), std::string::npos) << texts[0];
     }
     EXPECT_EQ(texts[1], "Unable to find factory type Widget");
   }
-}
-
-TEST(TFactoryLoader, LoadDllAppendsTheSuffixOnlyWhenMissing) {
-  TWidgetLoader loader;
-  const TRecording recording;
-  char name[] = "tavplug_nosuch.SO";
-  EXPECT_EQ(loader.LoadDll(name), 1);
-  EXPECT_EQ(loader.LoadDll("tavplug_nosuch"), 1);
-  const std::vector<std::string> texts = FactoryTexts(recording);
-  ASSERT_EQ(texts.size(), 2u);
-  EXPECT_NE(texts[0].find("tavplug_nosuch.SO: cannot open"), std::string::npos) << texts[0];
-  EXPECT_NE(texts[1].find("tavplug_nosuch.so: cannot open"), std::string::npos) << texts[1];
-  EXPECT_EQ(loader.LoadDll(TFactoryType("Widget[tavplug_nosuch]")), 0); // 0 whatever happens
-}
-
-TEST(TFactoryLoader, AddLibpathPutsDirectoriesInFront) {
-  const TString saved = TFactoryLoaderBase::fsLibpath;
-  TFactoryLoaderBase::fsLibpath = TString("");
-  TFactoryLoaderBase::AddLibpath("/b");
-  TFactoryLoaderBase::AddLibpath("/a");
-  TFactoryLoaderBase::AddLibpath(nullptr);
-  TFactoryLoaderBase::AddLibpath("");
-  EXPECT_EQ(Text(TFactoryLoaderBase::fsLibpath), "/a;/b;");
-  TFactoryLoaderBase::fsLibpath = saved;
 }
 
 TEST(TTraceFactoryLoader, IsASingleton) {
@@ -195,13 +148,12 @@ TEST(TTraceFactoryLoader, IsASingleton) {
     own = std::make_unique<TTraceFactoryLoader>();
   }
   TFactoryLoader<TTraceFactory>* first = TTraceFactoryLoader::GetInstance();
-  ASSERT_NE(first, nullptr);
   ExpectRaises([] { TTraceFactoryLoader second; },
                {"TInvalidRequest", "Singleton Object", 1, 1, "utility/FACTORY", 274});
   EXPECT_EQ(TTraceFactoryLoader::GetInstance(), first);
   if (own) {
     own.reset();
-    EXPECT_EQ(TTraceFactory::GetLoaderInstance(), nullptr);
+    EXPECT_EQ(TTraceFactory::GetLoaderInstance(), nullptr) << "its destructor clears it";
   }
 }
 
@@ -211,14 +163,12 @@ TEST(TTraceFactory, RegistrationFollowsObjectLifetime) {
   TTestTraceFactory early("EarlyTrace"); // no loader yet: never registered
   TTraceFactory::SetLoaderInstance(saved);
   TFactoryLoader<TTraceFactory>& loader = TraceLoader();
+  const TRecording recording; // takes the misses' entries
+  EXPECT_EQ(loader.Find(TFactoryType("EarlyTrace[tavplug_missing]")), nullptr);
 
   auto late = std::make_unique<TTestTraceFactory>("LateTrace");
   EXPECT_EQ(loader.Find(TFactoryType("latetrace")), late.get());
-  {
-    const TRecording recording;
-    EXPECT_EQ(loader.Find(TFactoryType("EarlyTrace[tavplug_missing]")), nullptr);
-  }
-  // A namesake made now is refused, and its destruction leaves the registration alone.
+  // A namesake is refused, and its destruction leaves the registration alone.
   EXPECT_THROW(TTestTraceFactory("LATETRACE"), TInvalidRequest);
   EXPECT_EQ(loader.Find(TFactoryType("LateTrace")), late.get());
 
@@ -226,90 +176,64 @@ TEST(TTraceFactory, RegistrationFollowsObjectLifetime) {
   const TTrace handle("LateTrace( spaced (nested) argument )");
   EXPECT_EQ(late->calls, 1);
   EXPECT_EQ(late->lastArgument, " spaced (nested) argument ");
-  EXPECT_TRUE(handle.QueryPointer().IsNull());
 
   late.reset();
-  const TRecording recording;
   EXPECT_EQ(loader.Find(TFactoryType("LateTrace[tavplug_missing]")), nullptr);
 }
 
 TEST(TTraceFactory, ProviderLibraryFoundAlongTheLibraryPath) {
+  TFactoryLoaderBase::AddLibpath("/nonexistent");
   TFactoryLoaderBase::AddLibpath(kPlugins.c_str());
-  const std::string file =
-      ::testing::TempDir() + "tavplug_trace." + std::to_string(::getpid()) + ".log";
+  EXPECT_EQ(Text(TFactoryLoaderBase::fsLibpath).rfind(kPlugins + ";/nonexistent;", 0), 0u);
+
+  const std::string file = ::testing::TempDir() + "tavplug." + std::to_string(::getpid());
   {
-    TTrace trace(("PlugTrace[tavplug_trace](" + file + ")").c_str());
+    const TTrace trace(("PlugTrace[tavplug_trace](" + file + ")").c_str());
     ASSERT_FALSE(trace.QueryPointer().IsNull());
     TMessage message("through a provider's output");
     message.SetDebugging("plug.cpp", 7);
     TTrace::WriteEntry(0x4, TUtilityTraceCategory::Utility, message);
   }
-  using ArgumentReader = void (*)(char*, unsigned);
+  // The provider saw exactly the argument; the library stays loaded.
   void* plugin = ::dlopen((kPlugins + "/tavplug_trace.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
-  ASSERT_NE(plugin, nullptr) << "the loader loaded it, and never unloads it";
+  ASSERT_NE(plugin, nullptr);
+  using ArgumentReader = void (*)(char*, unsigned);
   auto read = reinterpret_cast<ArgumentReader>(::dlsym(plugin, "TavplugLastArgument"));
-  ASSERT_NE(read, nullptr);
   char argument[512];
   read(argument, sizeof argument);
   EXPECT_EQ(std::string(argument), file);
-  ::dlclose(plugin); // drops the reference RTLD_NOLOAD took; the loader's stays
+  ::dlclose(plugin); // drops only the reference RTLD_NOLOAD took
 
   std::ifstream in(file);
   std::string line;
   ASSERT_TRUE(std::getline(in, line));
-  EXPECT_NE(line.find("E [plug.cpp:7] through a provider's output"), std::string::npos) << line;
+  EXPECT_EQ(line.substr(28), " [plug.cpp:7] through a provider's output");
   ::unlink(file.c_str());
-
-  // An unknown output name without a provider: an empty handle and one entry at level 0x4.
-  const TRecording recording;
-  const TTrace none("NoSuchOutput[tavplug_missing](x)");
-  EXPECT_TRUE(none.QueryPointer().IsNull());
-  bool traced = false;
-  for (const TRecordingState::Entry& entry : recording.Entries()) {
-    if (entry.category == &TUtilityTraceCategory::Trace) {
-      EXPECT_EQ(entry.level, 0x4u);
-      EXPECT_EQ(Text(entry.message.QueryMessage()),
-                "Unable to load trace factory NoSuchOutput[tavplug_missing]");
-      traced = true;
-    }
-  }
-  EXPECT_TRUE(traced);
 }
 
 // Threads load a provider library and build outputs from it while other threads register,
-// use and destroy factories of their own: under ThreadSanitizer no access races, and no
-// thread ever finds a factory before its library's entry point has returned.
+// use and destroy factories of their own: no access races (ThreadSanitizer), and no thread
+// finds the provider's type missing once it asked for it.
 TEST(TTraceFactoryThreaded, RegistrationLoadingAndLookupsRunConcurrently) {
   TFactoryLoader<TTraceFactory>& loader = TraceLoader();
   const std::string libraryType = "PlugTrace[" + kPlugins + "/tavplug_trace]";
   constexpr int kThreads = 4;
   constexpr int kRounds = 200;
-  std::atomic<int> outputs{0};
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      if (t % 2 == 0) {
-        for (int i = 0; i < kRounds / 10; ++i) {
-          // An empty argument makes the provider give an empty handle; Find must not be null.
-          if (loader.Find(TFactoryType(libraryType.c_str())) == nullptr) {
-            ++failures;
-          }
-          const TTrace trace((libraryType + "()").c_str());
-          ++outputs;
-        }
-        return;
-      }
       for (int i = 0; i < kRounds; ++i) {
+        if (t % 2 == 0) {
+          failures += loader.Find(TFactoryType(libraryType.c_str())) == nullptr;
+          const TTrace trace((libraryType + "()").c_str()); // an empty argument: no output
+          continue;
+        }
         const std::string type = "Own" + std::to_string(t) + "_" + std::to_string(i);
         TTestTraceFactory factory(type);
-        if (loader.Find(TFactoryType(type.c_str())) != &factory) {
-          ++failures;
-        }
+        failures += loader.Find(TFactoryType(type.c_str())) != &factory;
         const TTrace trace((type + "(x)").c_str());
-        if (factory.calls != 1) {
-          ++failures;
-        }
+        failures += factory.calls != 1;
       }
     });
   }
@@ -317,5 +241,4 @@ TEST(TTraceFactoryThreaded, RegistrationLoadingAndLookupsRunConcurrently) {
     thread.join();
   }
   EXPECT_EQ(failures, 0);
-  EXPECT_EQ(outputs, kThreads / 2 * (kRounds / 10));
 }

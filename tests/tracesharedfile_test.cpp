@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -20,7 +19,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -41,58 +39,45 @@ std::vector<std::string> Lines(const std::string& contents) {
   return lines;
 }
 
-/// Whether `prefix` is "MM/DD-hh:mm:ss.cc PPPPPPPP:TTTTTTTT L" with upper-case hex ids.
-bool IsSharedPrefix(const std::string& prefix, char letter) {
-  const char* layout = "dd/dd-dd:dd:dd.dd hhhhhhhh:hhhhhhhh L";
-  if (prefix.size() != 37) {
-    return false;
-  }
-  for (std::size_t i = 0; i < 37; ++i) {
-    const char c = prefix[i];
-    const bool ok = layout[i] == 'd'   ? std::isdigit(static_cast<unsigned char>(c)) != 0
-                    : layout[i] == 'h' ? std::isxdigit(static_cast<unsigned char>(c)) != 0 &&
-                                             std::islower(static_cast<unsigned char>(c)) == 0
-                    : layout[i] == 'L' ? c == letter
-                                       : c == layout[i];
-    if (!ok) {
+/// Whether `line` starts "MM/DD-hh:mm:ss.cc PPPPPPPP:TTTTTTTT L" (upper-case hex ids); gives
+/// the ids and what follows them (the letter and the rest).
+bool SplitLine(const std::string& line, std::string& ids, std::string& rest) {
+  const char* layout = "dd/dd-dd:dd:dd.dd hhhhhhhh:hhhhhhhh ";
+  for (std::size_t i = 0; i < 36; ++i) {
+    const char c = i < line.size() ? line[i] : '\0';
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    if (layout[i] == 'd' ? !(c >= '0' && c <= '9') : layout[i] == 'h' ? !hex : c != layout[i]) {
       return false;
     }
   }
+  ids = line.substr(18, 17);
+  rest = line.substr(36);
   return true;
 }
 
 /// A file name in the test's temporary directory, removed when the object goes.
-class TempFile {
-public:
+struct TempFile {
   explicit TempFile(const std::string& tag)
-      : fPath(::testing::TempDir() + "shfile." + std::to_string(::getpid()) + "." + tag) {
-    ::unlink(fPath.c_str());
+      : path(::testing::TempDir() + "shfile." + std::to_string(::getpid()) + "." + tag) {
+    ::unlink(path.c_str());
   }
-  ~TempFile() { ::unlink(fPath.c_str()); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  const std::string& Path() const { return fPath; }
-
-private:
-  std::string fPath;
+  ~TempFile() { ::unlink(path.c_str()); }
+  const std::string path;
 };
 
-void WriteLine(unsigned long level, const char* text, const char* file = "src\\unit.cpp") {
+void WriteLine(unsigned long level, const char* text) {
   TMessage message(text);
-  message.SetDebugging(file, 12);
+  message.SetDebugging("src\\unit.cpp", 12);
   TTrace::WriteEntry(level, TUtilityTraceCategory::Utility, message);
 }
 
-/// The shfile_helper program with its standard input and output on pipes; killed and reaped
-/// when the object goes.
+/// The shfile_helper program, talked to over pipes; killed when the object goes.
 class Helper {
 public:
   explicit Helper(std::vector<std::string> arguments) {
     int in[2];
     int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
-      return;
-    }
+    EXPECT_EQ(::pipe2(in, O_CLOEXEC) | ::pipe2(out, O_CLOEXEC), 0);
     const std::string program = std::string(TAVUTIL_TEST_BINARY_DIR) + "/shfile_helper";
     arguments.insert(arguments.begin(), program);
     std::vector<char*> argv;
@@ -114,16 +99,11 @@ public:
   }
   ~Helper() {
     Kill();
-    CloseInput();
-    if (fOutput >= 0) {
-      ::close(fOutput);
-    }
+    ::close(fInput);
+    ::close(fOutput);
   }
-  Helper(const Helper&) = delete;
-  Helper& operator=(const Helper&) = delete;
-
-  /// The next line the helper writes, or "<none>" when none comes within `timeoutMs`.
-  std::string Read(int timeoutMs = 30000) {
+  /// The next line the helper writes, or "<none>" when none comes in time.
+  std::string Read(int timeoutMs = 60000) {
     std::string line;
     pollfd ready{fOutput, POLLIN, 0};
     char c = 0;
@@ -133,20 +113,15 @@ public:
     return c == '\n' ? line : "<none>";
   }
   void Send(const std::string& line) {
-    const std::string text = line + "\n";
-    EXPECT_EQ(::write(fInput, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    EXPECT_EQ(::write(fInput, (line + "\n").data(), line.size() + 1),
+              static_cast<ssize_t>(line.size() + 1));
   }
-  void CloseInput() {
-    if (fInput >= 0) {
-      ::close(fInput);
-      fInput = -1;
-    }
-  }
-  /// Waits for the helper to end by itself and gives its exit code (-1 when it did not).
-  int Wait(int timeoutMs = 30000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    int status = 0;
-    while (fPid > 0 && std::chrono::steady_clock::now() < deadline) {
+  /// Ends its input and gives its exit code once it has ended by itself, or -1.
+  int Finish() {
+    ::close(fInput);
+    fInput = -1;
+    for (int waited = 0; waited < 30000; waited += 5) {
+      int status = 0;
       if (::waitpid(fPid, &status, WNOHANG) == fPid) {
         fPid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -169,39 +144,32 @@ private:
   int fOutput = -1;
 };
 
-/// Checks that `contents` holds exactly `lines` lines from each thread of each process, whole,
-/// each thread's in order, and nothing else.
+/// Checks that `contents` holds exactly `lines` lines "w P T S" from each thread T of each
+/// process P, whole, each thread's in order, all of a writer with one process:thread id, and
+/// nothing else.
 void ExpectAllLines(const std::string& contents, int processes, int threads, int lines) {
-  ASSERT_FALSE(contents.empty());
-  ASSERT_EQ(contents.back(), '\n');
-  std::map<std::pair<int, int>, int> next; // (process, thread) -> next sequence number
+  ASSERT_EQ(contents.empty() ? '?' : contents.back(), '\n');
+  std::map<std::pair<int, int>, int> next;
   std::map<std::pair<int, int>, std::string> ids;
-  std::size_t count = 0;
-  for (const std::string& line : Lines(contents)) {
-    ++count;
-    ASSERT_GT(line.size(), 37u) << line;
-    ASSERT_TRUE(IsSharedPrefix(line.substr(0, 37), 'E')) << line;
-    int process = -1;
-    int thread = -1;
+  const std::vector<std::string> all = Lines(contents);
+  std::string id;
+  std::string rest;
+  for (const std::string& line : all) {
+    ASSERT_TRUE(SplitLine(line, id, rest)) << line;
+    int p = -1;
+    int t = -1;
     int sequence = -1;
     char tail = 0;
-    ASSERT_EQ(std::sscanf(line.c_str() + 37, " [shfile_helper.cpp:42] w %d %d %d%c", &process,
-                          &thread, &sequence, &tail),
+    ASSERT_EQ(std::sscanf(rest.c_str(), "E [shfile_helper.cpp:42] w %d %d %d%c", &p, &t, &sequence,
+                          &tail),
               3)
         << line;
-    const std::pair<int, int> writer(process, thread);
-    ASSERT_EQ(sequence, next[writer]) << "out of order or repeated: " << line;
-    ++next[writer];
-    const std::string id = line.substr(18, 17);
-    auto known = ids.emplace(writer, id);
-    ASSERT_EQ(known.first->second, id) << "another process or thread id: " << line;
+    const auto writer = std::make_pair(p, t);
+    ASSERT_EQ(sequence, next[writer]++) << "out of order or repeated: " << line;
+    ASSERT_EQ(ids.emplace(writer, id).first->second, id) << line;
   }
-  EXPECT_EQ(count, static_cast<std::size_t>(processes * threads * lines));
-  for (int p = 0; p < processes; ++p) {
-    for (int t = 0; t < threads; ++t) {
-      EXPECT_EQ(next[std::make_pair(p, t)], lines) << "process " << p << " thread " << t;
-    }
-  }
+  EXPECT_EQ(all.size(), static_cast<std::size_t>(processes * threads * lines));
+  EXPECT_EQ(next.size(), static_cast<std::size_t>(processes * threads));
 }
 
 } // namespace
@@ -209,31 +177,27 @@ void ExpectAllLines(const std::string& contents, int processes, int threads, int
 TEST(TTraceSharedFile, LinesCarryTheFullPrefixWhateverTheDisplayFlag) {
   const TempFile file("prefix");
   {
-    TTraceSharedFile trace(file.Path().c_str());
+    TTraceSharedFile trace(file.path.c_str());
     trace.SetLevel(0xFF);
-    WriteLine(0x4, "first", "C:\\dir\\MUTEXSEM");
+    WriteLine(0x4, "first");
     trace.SetDisplayPrefix(0);
     WriteLine(0x80, "second");
-    TMessage bare("no file");
-    TTrace::WriteEntry(0x8, TUtilityTraceCategory::Utility, bare);
+    TTrace::WriteEntry(0x8, TUtilityTraceCategory::Utility, TMessage("no file"));
   }
-  const std::string contents = Slurp(file.Path());
+  const std::string contents = Slurp(file.path);
   EXPECT_EQ(contents.find('\0'), std::string::npos);
   const std::vector<std::string> lines = Lines(contents);
   ASSERT_EQ(lines.size(), 3u) << contents;
-  const struct {
-    char letter;
-    const char* rest;
-  } expected[] = {{'E', " [MUTEXSEM:12] first"},
-                  {'N', " [unit.cpp:12] second"},
-                  {'W', " [????.???:0] no file"}};
-  char ids[32];
-  std::snprintf(ids, sizeof ids, "%08X:", static_cast<unsigned>(::getpid()));
+  char id[16];
+  std::snprintf(id, sizeof id, "%08X:", static_cast<unsigned>(::getpid()));
+  const std::string expected[] = {"E [unit.cpp:12] first", "N [unit.cpp:12] second",
+                                  "W [????.???:0] no file"};
+  std::string ids;
+  std::string rest;
   for (std::size_t i = 0; i < 3; ++i) {
-    SCOPED_TRACE(lines[i]);
-    EXPECT_TRUE(IsSharedPrefix(lines[i].substr(0, 37), expected[i].letter));
-    EXPECT_EQ(lines[i].substr(18, 9), ids);
-    EXPECT_EQ(lines[i].substr(37), expected[i].rest);
+    ASSERT_TRUE(SplitLine(lines[i], ids, rest)) << lines[i];
+    EXPECT_EQ(ids.substr(0, 9), id);
+    EXPECT_EQ(rest, expected[i]);
   }
   TString prefix;
   TTraceSharedFile().FormatPrefix(prefix, 0x4); // an empty handle leaves it alone
@@ -242,32 +206,27 @@ TEST(TTraceSharedFile, LinesCarryTheFullPrefixWhateverTheDisplayFlag) {
 
 TEST(TTraceSharedFile, StartsAfreshOnlyWhenNoOtherWriterHoldsTheFile) {
   const TempFile file("afresh");
-  std::ofstream(file.Path()) << "stale line\n";
+  std::ofstream(file.path) << "stale line\n";
   {
-    const TTraceSharedFile first(file.Path().c_str());
-    EXPECT_EQ(Slurp(file.Path()), "") << "nobody held it: emptied";
+    const TTraceSharedFile first(file.path.c_str());
+    EXPECT_EQ(Slurp(file.path), "") << "nobody held it: emptied";
     WriteLine(0x4, "one");
-    const TTraceSharedFile second(file.Path().c_str()); // the first still holds it
-    EXPECT_EQ(Lines(Slurp(file.Path())).size(), 1u);
+    const TTraceSharedFile second(file.path.c_str()); // the first holds it: kept
     WriteLine(0x4, "two");
   }
-  EXPECT_EQ(Lines(Slurp(file.Path())).size(), 3u) << "the entry went to both outputs";
+  EXPECT_EQ(Lines(Slurp(file.path)).size(), 3u);
 
-  // A symbolic link at the last component is not followed: nothing is written through it.
+  // A symbolic link at the last component is not followed; nothing is written through it.
   const TempFile target("target");
   const TempFile link("link");
-  std::ofstream(target.Path()) << "keep\n";
-  ASSERT_EQ(::symlink(target.Path().c_str(), link.Path().c_str()), 0);
+  std::ofstream(target.path) << "keep\n";
+  ASSERT_EQ(::symlink(target.path.c_str(), link.path.c_str()), 0);
   {
-    const TTraceSharedFile trace(link.Path().c_str());
-    WriteLine(0x4, "through a link");
+    const TTraceSharedFile trace(link.path.c_str());
+    const TTraceSharedFile nowhere("/nonexistent-dir/trace.log");
+    WriteLine(0x4, "lost");
   }
-  EXPECT_EQ(Slurp(target.Path()), "keep\n");
-
-  // An empty handle and a file that cannot be opened trace nothing and throw nothing.
-  EXPECT_TRUE(TTraceSharedFile().QueryPointer().IsNull());
-  const TTraceSharedFile nowhere("/nonexistent-dir/x/trace.log");
-  WriteLine(0x4, "lost");
+  EXPECT_EQ(Slurp(target.path), "keep\n");
 }
 
 TEST(TTraceSharedFileThreaded, ThreadsOfOneProcessWriteWholeLines) {
@@ -275,7 +234,7 @@ TEST(TTraceSharedFileThreaded, ThreadsOfOneProcessWriteWholeLines) {
   constexpr int kThreads = 4;
   constexpr int kLines = 2000;
   {
-    const TTraceSharedFile trace(file.Path().c_str());
+    const TTraceSharedFile trace(file.path.c_str());
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([t] {
@@ -290,48 +249,38 @@ TEST(TTraceSharedFileThreaded, ThreadsOfOneProcessWriteWholeLines) {
       thread.join();
     }
   }
-  ExpectAllLines(Slurp(file.Path()), 1, kThreads, kLines);
+  ExpectAllLines(Slurp(file.path), 1, kThreads, kLines);
 }
 
-// Three processes of two threads each; the third joins after the others have written. The
-// file held stale lines that no process had open, so it starts afresh.
+// Three processes of two threads; the third starts after the others have written. The file
+// held a stale line that no process had open, so it starts afresh.
 TEST(TTraceSharedFileProcesses, EveryLineOnceWholeAndInOrder) {
   const TempFile file("processes");
-  std::ofstream(file.Path()) << "stale line\n";
-  constexpr int kThreads = 2;
+  std::ofstream(file.path) << "stale line\n";
   constexpr int kLines = 20000;
-  const auto writer = [&](int process) {
-    return std::make_unique<Helper>(
-        std::vector<std::string>{"write", file.Path(), std::to_string(process),
-                                 std::to_string(kThreads), std::to_string(kLines)});
+  std::vector<std::unique_ptr<Helper>> writers;
+  const auto start = [&](int process) {
+    writers.push_back(std::make_unique<Helper>(std::vector<std::string>{
+        "write", file.path, std::to_string(process), "2", std::to_string(kLines)}));
+    ASSERT_EQ(writers.back()->Read(), "open");
   };
-  std::vector<std::unique_ptr<Helper>> helpers;
-  helpers.push_back(writer(0));
-  helpers.push_back(writer(1));
-  for (auto& helper : helpers) {
-    ASSERT_EQ(helper->Read(), "open");
-  }
-  for (auto& helper : helpers) {
-    helper->Send("go");
-  }
-  // The third starts once the others have written some lines.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  start(0);
+  start(1);
+  writers[0]->Send("go");
+  writers[1]->Send("go");
   struct stat status {};
-  while ((::stat(file.Path().c_str(), &status) != 0 || status.st_size < 37 * 200) &&
-         std::chrono::steady_clock::now() < deadline) {
+  for (int waited = 0;
+       waited < 30000 && (::stat(file.path.c_str(), &status) != 0 || status.st_size < 64 * 1000);
+       ++waited) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  helpers.push_back(writer(2));
-  ASSERT_EQ(helpers.back()->Read(), "open");
-  helpers.back()->Send("go");
-  for (auto& helper : helpers) {
-    ASSERT_EQ(helper->Read(60000), "done");
+  start(2);
+  writers[2]->Send("go");
+  for (auto& writer : writers) {
+    ASSERT_EQ(writer->Read(), "done");
+    EXPECT_EQ(writer->Finish(), 0);
   }
-  for (auto& helper : helpers) {
-    helper->CloseInput();
-    EXPECT_EQ(helper->Wait(), 0);
-  }
-  ExpectAllLines(Slurp(file.Path()), 3, kThreads, kLines);
+  ExpectAllLines(Slurp(file.path), 3, 2, kLines);
 }
 
 // A process killed while it holds "qelvoTraceFile" does not stop the others: the next locker
@@ -340,14 +289,13 @@ TEST(TTraceSharedFileProcesses, AHolderKilledWithTheMutexDoesNotStopTheOthers) {
   const TempFile file("killed");
   Helper holder({"lock"});
   ASSERT_EQ(holder.Read(), "locked");
-  Helper writer({"write", file.Path(), "0", "1", "500"});
+  Helper writer({"write", file.path, "0", "1", "500"});
   ASSERT_EQ(writer.Read(), "open");
   writer.Send("go");
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(Slurp(file.Path()), "") << "the writer waits for the holder";
+  EXPECT_EQ(Slurp(file.path), "") << "the writer waits for the holder";
   holder.Kill();
   ASSERT_EQ(writer.Read(), "done");
-  writer.CloseInput();
-  EXPECT_EQ(writer.Wait(), 0);
-  ExpectAllLines(Slurp(file.Path()), 1, 1, 500);
+  EXPECT_EQ(writer.Finish(), 0);
+  ExpectAllLines(Slurp(file.path), 1, 1, 500);
 }
