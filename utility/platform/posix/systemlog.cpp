@@ -56,20 +56,22 @@ struct SystemLogHandle {
   int socket = -1;
   std::string record; ///< the record being sent, kept for its capacity
 
-  /// Connects when not connected; false when the log cannot be reached now.
-  bool Connect() noexcept {
+  /// Connects when not connected; 0, or the system's error code when the log cannot be
+  /// reached now.
+  int Connect() noexcept {
     if (socket >= 0) {
-      return true;
+      return 0;
     }
     socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (socket < 0) {
-      return false;
+      return errno;
     }
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      const int error = errno;
       Disconnect();
-      return false;
+      return error;
     }
-    return true;
+    return 0;
   }
 
   void Disconnect() noexcept {
@@ -129,8 +131,9 @@ int WriteSystemLog(SystemLogHandle& log, LogPriority priority, const char* text,
   // A log daemon that restarted leaves a dead connection: reconnect once and try again.
   int error = 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!log.Connect()) {
-      return errno != 0 ? errno : ENOTCONN;
+    error = log.Connect();
+    if (error != 0) {
+      return error;
     }
     if (::send(log.socket, log.record.data(), log.record.size(), MSG_NOSIGNAL) >= 0) {
       return 0;
