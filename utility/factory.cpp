@@ -49,17 +49,6 @@ const char* TextOf(const TString& name) noexcept {
   return text != nullptr ? text : "";
 }
 
-/// Holds a loader's lock for one scope. A lock that failed (the mutex could not be made) lets
-/// the work go on unguarded rather than losing it, as the trace model's lock does.
-class LoaderLock {
-public:
-  explicit LoaderLock(TMutexSemaphore& mutex) noexcept
-      : fEntry(mutex, TMutexSemaphore::fsInfinite) {}
-
-private:
-  TMutexSemaphoreEntry fEntry;
-};
-
 } // namespace
 
 // --------------------------------------------------------------- factory type ----
@@ -150,7 +139,7 @@ void* TFactoryLoaderBase::Find(const TFactoryType& type) {
   {
     // Held across the load, so another thread asking for the same type waits for the
     // library's factories to be complete rather than finding one half-built.
-    const LoaderLock lock(*fLock);
+    const TMutexSemaphoreEntry lock(*fLock, TMutexSemaphore::fsInfinite);
     factory = Lookup(type);
     if (factory == nullptr) {
       LoadDll(type);
@@ -167,7 +156,7 @@ void* TFactoryLoaderBase::Find(const TFactoryType& type) {
 
 void TFactoryLoaderBase::Add(const TFactoryType& type, void* factory) {
   {
-    const LoaderLock lock(*fLock);
+    const TMutexSemaphoreEntry lock(*fLock, TMutexSemaphore::fsInfinite);
     if (fSet->Find(type) == nullptr) {
       auto element = std::make_unique<TFactoryElement>(type, factory);
       fSet->Add(element.get());
@@ -181,7 +170,7 @@ void TFactoryLoaderBase::Add(const TFactoryType& type, void* factory) {
 }
 
 void TFactoryLoaderBase::Remove(const TFactoryType& type) noexcept {
-  const LoaderLock lock(*fLock);
+  const TMutexSemaphoreEntry lock(*fLock, TMutexSemaphore::fsInfinite);
   if (TFactoryElement* element = fSet->Find(type)) {
     fSet->Remove(element);
     delete element;
@@ -189,7 +178,7 @@ void TFactoryLoaderBase::Remove(const TFactoryType& type) noexcept {
 }
 
 void TFactoryLoaderBase::Remove(const TFactoryType& type, void* factory) noexcept {
-  const LoaderLock lock(*fLock);
+  const TMutexSemaphoreEntry lock(*fLock, TMutexSemaphore::fsInfinite);
   TFactoryElement* element = fSet->Find(type);
   if (element != nullptr && element->QueryFactory() == factory) {
     fSet->Remove(element);
@@ -246,7 +235,7 @@ int TFactoryLoaderBase::LoadDll(const char* file) {
   if (dot == nullptr || tavutil::detail::StrICmp(dot, suffix) != 0) {
     name += suffix;
   }
-  const LoaderLock lock(*fLock);
+  const TMutexSemaphoreEntry lock(*fLock, TMutexSemaphore::fsInfinite);
   std::string reason;
   int error = 0;
   void* library = tavutil::platform::LoadLibrary(name.c_str(), reason, error);

@@ -60,12 +60,7 @@ void TTraceSharedFileBase::Write(unsigned long level, const TTrace::Category& /*
     return;
   }
   try {
-    const TString& text = message.QueryMessage(); // may trace: before the line is begun
-    TString prefix;
-    FormatPrefix(prefix, level);
-    fLine.clear();
-    fLine.append(static_cast<const char*>(prefix), prefix.length());
-    tavutil::detail::AppendEntry(fLine, message, text);
+    tavutil::detail::BuildLine(fLine, *this, level, message); // this state's own prefix
     fLine += '\n';
     // Held only while the line goes out, and after the trace mutex (the lock order). A mutex
     // that could not be made still lets the line out: each write goes whole to the end.

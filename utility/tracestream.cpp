@@ -120,14 +120,7 @@ void TTraceStreamBase::Write(unsigned long level, const TTrace::Category& /*cate
     return;
   }
   try {
-    const TString& text = message.QueryMessage(); // may trace: before the line is begun
-    TString prefix;
-    FormatPrefix(prefix, level);
-    fLine.clear();
-    if (const char* p = prefix) {
-      fLine.append(p, prefix.length());
-    }
-    tavutil::detail::AppendEntry(fLine, message, text);
+    tavutil::detail::BuildLine(fLine, *this, level, message);
     fStream->write(fLine.data(), static_cast<std::streamsize>(fLine.size()));
     *fStream << std::endl;
   } catch (const std::exception&) {

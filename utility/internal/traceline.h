@@ -51,6 +51,22 @@ inline void AppendEntry(std::string& line, const TMessage& message, const TStrin
   }
 }
 
+/// Builds a whole trace line, without its line end, in `line`: `state`'s prefix for `level`,
+/// then the entry. The message is rendered first, since rendering may trace into the very
+/// output whose line this is. Throws std::bad_alloc.
+template <class State>
+void BuildLine(std::string& line, const State& state, unsigned long level,
+               const TMessage& message) {
+  const TString& text = message.QueryMessage();
+  TString prefix;
+  state.FormatPrefix(prefix, level);
+  line.clear();
+  if (const char* p = prefix) {
+    line.append(p, prefix.length());
+  }
+  AppendEntry(line, message, text);
+}
+
 } // namespace tavutil::detail
 
 #endif // TAVUTIL_INTERNAL_TRACELINE_H
