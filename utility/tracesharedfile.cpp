@@ -11,7 +11,7 @@
 #include "platform/platform.h"
 
 #include <cassert>
-#include <cstdio>
+#include <cstdint>
 #include <exception>
 
 namespace {
@@ -19,11 +19,29 @@ namespace {
 /// The machine-wide mutex that every process's shared trace file writes under.
 constexpr const char* kMutexName = "qelvoTraceFile";
 
-/// The line prefix: month/day-hour:minute:second.hundredths, process id:thread id, level.
-constexpr const char* kPrefixFormat = "%2.2d/%2.2d-%2.2d:%2.2d:%2.2d.%2.2d %08X:%08X %c";
+/// The line prefix, "%2.2d/%2.2d-%2.2d:%2.2d:%2.2d.%2.2d %08X:%08X %c": month/day-hour:minute:
+/// second.hundredths, process id:thread id, level letter. It is on every line's path, so it
+/// is written digit by digit rather than through the formatter.
 constexpr int kPrefixLength = 37;
 
 using tavutil::detail::TwoDigits;
+
+/// Writes `value` (a clock field) as two decimal digits.
+char* PutTwoDigits(char* out, int value) noexcept {
+  const int digits = TwoDigits(value);
+  out[0] = static_cast<char>('0' + digits / 10);
+  out[1] = static_cast<char>('0' + digits % 10);
+  return out + 2;
+}
+
+/// Writes `value` as eight upper-case hexadecimal digits.
+char* PutHex8(char* out, std::uint32_t value) noexcept {
+  for (int i = 7; i >= 0; --i) {
+    out[i] = "0123456789ABCDEF"[value & 0xFu];
+    value >>= 4;
+  }
+  return out + 8;
+}
 
 } // namespace
 
@@ -42,13 +60,25 @@ TTraceSharedFileBase::~TTraceSharedFileBase() {
 void TTraceSharedFileBase::FormatPrefix(TString& prefix, unsigned long level) const {
   const tavutil::platform::LocalTimeValue now = tavutil::platform::LocalTime();
   char text[kPrefixLength + 1];
-  const int length =
-      std::snprintf(text, sizeof text, kPrefixFormat, TwoDigits(now.month), TwoDigits(now.day),
-                    TwoDigits(now.hour), TwoDigits(now.minute), TwoDigits(now.second),
-                    TwoDigits(now.millisecond / 10), tavutil::platform::ProcessId(),
-                    tavutil::platform::ThreadId(), LevelChar(level));
-  assert(length == kPrefixLength && "the shared-file prefix layout is 37 characters");
-  (void)length;
+  char* out = PutTwoDigits(text, now.month);
+  *out++ = '/';
+  out = PutTwoDigits(out, now.day);
+  *out++ = '-';
+  out = PutTwoDigits(out, now.hour);
+  *out++ = ':';
+  out = PutTwoDigits(out, now.minute);
+  *out++ = ':';
+  out = PutTwoDigits(out, now.second);
+  *out++ = '.';
+  out = PutTwoDigits(out, now.millisecond / 10);
+  *out++ = ' ';
+  out = PutHex8(out, tavutil::platform::ProcessId());
+  *out++ = ':';
+  out = PutHex8(out, tavutil::platform::ThreadId());
+  *out++ = ' ';
+  *out++ = LevelChar(level);
+  *out = '\0';
+  assert(out - text == kPrefixLength && "the shared-file prefix layout is 37 characters");
   prefix = TString(text);
 }
 
