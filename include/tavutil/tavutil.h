@@ -9,6 +9,7 @@
 #include <tavutil/datetime.h>
 #include <tavutil/exception.h>
 #include <tavutil/memstream.h>
+#include <tavutil/factory.h>
 #include <tavutil/message.h>
 #include <tavutil/mutexsem.h>
 #include <tavutil/olestrm.h>
@@ -20,6 +21,8 @@
 #include <tavutil/tmpstrm.h>
 #include <tavutil/trace.h>
 #include <tavutil/tracescope.h>
+#include <tavutil/tracefactory.h>
+#include <tavutil/tracesharedfile.h>
 #include <tavutil/tracestream.h>
 #include <tavutil/trefcnt.h>
 #include <tavutil/tstring.h>
