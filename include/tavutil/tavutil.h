@@ -7,10 +7,13 @@
 #include <tavutil/datetime.h>
 #include <tavutil/exception.h>
 #include <tavutil/message.h>
+#include <tavutil/msgstrpm.h>
 #include <tavutil/mutexsem.h>
+#include <tavutil/nlsresrc.h>
 #include <tavutil/sets.h>
 #include <tavutil/sharedmemory.h>
 #include <tavutil/tagvar.h>
+#include <tavutil/tdll.h>
 #include <tavutil/trace.h>
 #include <tavutil/tracestream.h>
 #include <tavutil/trefcnt.h>
