@@ -178,6 +178,22 @@ TEST(Tavrc, StopsAfterFiftyErrorsAndSurvivesDeepNesting) {
   EXPECT_EQ(many.diagnostics.back().text, "too many errors; stopping");
   const Catalogue deep = Read("STRINGTABLE BEGIN\n" + std::string(100000, '(') + "1 \"a\"\nEND\n");
   EXPECT_EQ(deep.diagnostics.at(0).text, "expression nested too deeply");
+  // Each macro doubles the one before: 2^40 tokens, were they all produced.
+  std::string doubling = "#define A40 1\n";
+  for (int i = 39; i >= 0; --i) {
+    doubling += "#define A" + std::to_string(i) + " A" + std::to_string(i + 1) + " + A" +
+                std::to_string(i + 1) + "\n";
+  }
+  const Catalogue huge = Read(doubling + "STRINGTABLE BEGIN\nA0 \"a\"\nEND\n");
+  EXPECT_EQ(Diagnostics(huge),
+            "cat.rc:43: error: macro expansion gives more than a million tokens\n");
+  // Files that include each other twice over would be read 2^16 times: files are counted.
+  std::string includes;
+  for (int i = 0; i < 300; ++i) {
+    includes += "#include \"empty.h\"\n";
+  }
+  EXPECT_EQ(Diagnostics(Read(includes, {{"empty.h", ""}})),
+            "cat.rc:256: error: more than 256 files included\n");
 }
 
 /// A scratch directory for the program's files, removed with everything in it.

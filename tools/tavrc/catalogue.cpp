@@ -29,7 +29,9 @@ namespace {
 constexpr unsigned kMaxErrors = 50;
 constexpr unsigned kMaxIncludeDepth = 16;
 constexpr unsigned kMaxExpansionDepth = 64;
-constexpr unsigned kMaxNesting = 256; ///< parentheses and unary operators in one expression
+constexpr unsigned kMaxFiles = 256;           ///< files read, the catalogue included
+constexpr std::size_t kMaxExpanded = 1000000; ///< tokens that macro expansion may produce
+constexpr unsigned kMaxNesting = 256;         ///< parentheses and unary operators in one expression
 
 // ------------------------------------------------------------------ UTF-8 ----
 
@@ -257,6 +259,10 @@ public:
       Error(*from, "#include nested more than 16 deep");
       return;
     }
+    if (fOut.files.size() > kMaxFiles) {
+      Fatal(*from, "more than 256 files included");
+      return;
+    }
     std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; // a byte order mark
     fSources.push_back(Source{name, std::move(text), start, 1, true, directivesOnly, {}});
   }
@@ -277,6 +283,11 @@ public:
   void Error(const Token& at, std::string text) { Report(at, true, std::move(text)); }
   void Warning(const Token& at, std::string text) { Report(at, false, std::move(text)); }
   bool Stopped() const { return fErrors >= kMaxErrors; }
+  /// Reports an error after which reading stops.
+  void Fatal(const Token& at, std::string text) {
+    Error(at, std::move(text));
+    fErrors = kMaxErrors;
+  }
 
   /// Evaluates an expression; nullopt after an error (already reported).
   std::optional<std::int64_t> Evaluate(TokenStream& in, Names names) {
@@ -774,6 +785,11 @@ private:
       Error(t, "macros nested more than 64 deep in " + t.text);
       return false;
     }
+    fExpanded += macro->second.tokens.size();
+    if (fExpanded > kMaxExpanded) { // chains like A0 -> A1 A1 -> A2 A2 A2 A2 grow exponentially
+      Fatal(t, "macro expansion gives more than a million tokens");
+      return false;
+    }
     Frame frame{t.text, macro->second.tokens, 0};
     for (Token& token : frame.tokens) {
       token.file = t.file;
@@ -917,6 +933,7 @@ private:
   Token fLookahead;
   bool fPeeked = false;
   unsigned fErrors = 0;
+  std::size_t fExpanded = 0;
 };
 
 // ---------------------------------------------------------------- grammar ----
