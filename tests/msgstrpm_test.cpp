@@ -36,6 +36,7 @@ void ExpectDiagnostic(const TRecordingState::Entry& entry, unsigned long level, 
 }
 
 using TMessageStorePMTest = TNlsSettingsTest;
+using TMessageStorePMThreaded = TNlsSettingsTest;
 
 TEST_F(TMessageStorePMTest, LanguageCLoadsNothingAndRendersDefaultTexts) {
   TSearchNLSPath::SetLang("C");
@@ -129,8 +130,9 @@ TEST_F(TMessageStorePMTest, ALibraryNotFoundOrNotLoadedIsTracedNotThrown) {
 // Stores come and go on every thread while the language changes and a shared store serves
 // present and missing messages to all of them: the settings and the store's names are never
 // shared between threads by handle.
-TEST_F(TMessageStorePMTest, ThreadedStoresRenderWhileTheLanguageChanges) {
-  constexpr int kThreads = 4, kRounds = 100;
+TEST_F(TMessageStorePMThreaded, StoresRenderWhileTheLanguageChanges) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 100;
   TSearchNLSPath::SetLang("English");
   const TMessageStorePM shared(Store("PM.Shared"), "nlstest");
   TRecording trace;

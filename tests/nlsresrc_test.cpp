@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 /// Searches along the path for one language.
 class TSearchNLSPathTest : public TNlsSettingsTest {
 protected:
-  std::string Find(const char* name, const char* lang) const {
+  static std::string Find(const char* name, const char* lang) {
     TSearchNLSPath search(name);
     const char* found = search.FindFile(TString(lang));
     return found != nullptr ? found : "(none)";

@@ -11,6 +11,7 @@
 #include "platform/stringtable.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -246,7 +247,9 @@ public:
     fMacros[name] = std::move(macro);
   }
 
-  void Open(const std::string& path, std::string text, bool directivesOnly, const Token* from) {
+  /// Starts reading the file `path`, whose #include is `from` (a default token for the
+  /// catalogue itself).
+  void Open(const std::string& path, std::string text, bool directivesOnly, const Token& from) {
     fOut.files.push_back(path);
     const std::string* name = Name(path);
     if (fMain == nullptr) {
@@ -256,11 +259,11 @@ public:
       return;
     }
     if (fSources.size() >= kMaxIncludeDepth) {
-      Error(*from, "#include nested more than 16 deep");
+      Error(from, "#include nested more than 16 deep");
       return;
     }
     if (fOut.files.size() > kMaxFiles) {
-      Fatal(*from, "more than 256 files included");
+      Fatal(from, "more than 256 files included");
       return;
     }
     std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; // a byte order mark
@@ -309,7 +312,7 @@ private:
           Diagnostic{fOut.diagnostics.back().file, at.line, true, "too many errors; stopping"});
     }
   }
-  Token At(const Source& source) const {
+  static Token At(const Source& source) {
     Token t;
     t.file = source.path;
     t.line = source.line;
@@ -327,7 +330,8 @@ private:
       if (!DecodeUtf8(text, pos, code)) {
         Token at;
         at.file = name;
-        at.line = 1 + static_cast<unsigned>(std::count(text.begin(), text.begin() + start, '\n'));
+        const auto end = text.begin() + static_cast<std::ptrdiff_t>(start);
+        at.line = 1 + static_cast<unsigned>(std::count(text.begin(), end, '\n'));
         Error(at, "invalid UTF-8");
         return false;
       }
@@ -521,16 +525,18 @@ private:
       ++s.pos;
       return;
     }
-    unsigned base = 0, limit = 0;
-    if (c == 'x' || c == 'X') {
-      base = 16, limit = 4, ++s.pos;
-    } else if (c >= '0' && c <= '7') {
-      base = 8, limit = 3;
-    } else {
+    unsigned base = 8; // up to three octal digits
+    unsigned limit = 3;
+    if (c == 'x' || c == 'X') { // up to four hex digits
+      base = 16;
+      limit = 4;
+      ++s.pos;
+    } else if (c < '0' || c > '7') {
       Error(At(s), std::string("unknown escape sequence \\") + (c == '\n' ? "" : Shown(c)));
       return;
     }
-    unsigned value = 0, count = 0;
+    unsigned value = 0;
+    unsigned count = 0;
     for (int digit = DigitValue(s.Peek());
          count < limit && digit >= 0 && static_cast<unsigned>(digit) < base;
          digit = DigitValue(s.Peek())) {
@@ -739,7 +745,7 @@ private:
     const std::size_t dot = path.find_last_of('.');
     const std::string extension = dot == std::string::npos ? "" : path.substr(dot);
     static const std::set<std::string> kHeaders = {".h", ".hh", ".hpp", ".hxx", ".c", ".cpp"};
-    Open(path, std::move(contents), kHeaders.count(extension) != 0, &at);
+    Open(path, std::move(contents), kHeaders.count(extension) != 0, at);
   }
 
   // --------------------------------------------------------------- expansion
@@ -1098,7 +1104,7 @@ Catalogue ReadCatalogue(const std::string& path, const std::string& text,
   for (const auto& [name, value] : defines) {
     in.Define(name, value);
   }
-  in.Open(path, text, false, nullptr);
+  in.Open(path, text, false, Token{});
   Parser(in, catalogue).Run();
   return catalogue;
 }
