@@ -2,6 +2,8 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tavutil.h>
 
+#include "demomsgs.h"
+
 #include <iostream>
 
 namespace {
@@ -137,6 +139,27 @@ void TraceTour(const char* specification) {
   TTrace::WriteEntry(0x4, TUtilityTraceCategory::Message, copied);
 }
 
+/// The same stored messages in "C" (their default texts), English and German: the store
+/// loads the catalogue of the language current when it is made.
+void LanguageTour() {
+  std::cout << "== Stored messages in three languages (examples/demomsgs_*.rc)\n";
+  const TMessage::StoreID demo(TString("DemoNLS"), explicitInit);
+  for (const char* language : {"C", "English", "German"}) {
+    TSearchNLSPath::SetLang(language);
+    const TMessageStorePM store(demo, "demomsgs"); // <demo dir>/<language>/demomsgs.so
+    const TMessage messages[] = {
+        TMessage(demo, 1, DEMO_WELCOME, "welcome %s", TagVar("Ada")),
+        TMessage(demo, 1, DEMO_COPIED, "%2$s: %1$d files copied", TagVar(12), TagVar("backup")),
+        TMessage(demo, 1, DEMO_DISK_FULL, "disk %s %u%% full", TagVar("/var"), TagVar(97u)),
+        TMessage(demo, 1, DEMO_GOODBYE, "goodbye %s", TagVar("Ada"))};
+    std::cout << "  -- " << language << '\n';
+    for (const TMessage& message : messages) {
+      std::cout << "  " << message.QueryMessage() << '\n';
+    }
+  }
+  TSearchNLSPath::SetLang(nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -150,5 +173,6 @@ int main(int argc, char** argv) {
     PrintException(e);
     return 1;
   }
+  LanguageTour();
   return 0;
 }

@@ -8,9 +8,17 @@
 #include <tavutil/factory.h>
 #include <tavutil/message.h>
 #include <tavutil/mutexsem.h>
+#include <tavutil/nlsresrc.h>
 #include <tavutil/trace.h>
 
 #include <clocale>
+
+// The language search path: the default language, the language that means none, the current
+// language (sharing the text of "C") and the search path.
+const TString TSearchNLSPath::fsDefaultLocale("English");
+const TString TSearchNLSPath::fsLang_C("C");
+TString TSearchNLSPath::fsLang(TSearchNLSPath::fsLang_C);
+TString TSearchNLSPath::fsNLSpath("%E\\%L\\%N;%E\\%N;");
 
 namespace {
 

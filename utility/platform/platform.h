@@ -16,6 +16,7 @@
 //                        CloseSemaphore (time-outs on the monotonic clock)
 //   Shared trace file:  OpenSharedFile, AppendSharedFile, CloseSharedFile
 //   System log:         OpenSystemLog, WriteSystemLog, CloseSystemLog
+//   String resources:   LoadStringResource
 //
 // Internal to the library; never installed.
 #ifndef TAVUTIL_PLATFORM_PLATFORM_H
@@ -200,7 +201,16 @@ int WriteSystemLog(SystemLogHandle& log, LogPriority priority, const char* text,
 void CloseSystemLog(SystemLogHandle* log) noexcept;
 
 // ------------------------------------------------------------- string resources ----
-// (reserved for reading string resources out of language resource libraries)
+
+/// Reads string resource `id` of the loaded library `library` (a handle from LoadLibrary) into
+/// `buffer`, which has room for `capacity` UTF-16 units: at most `capacity` - 1 units, then a
+/// zero unit. A text cut there never ends in the first half of a surrogate pair. Gives the
+/// number of units stored, or 0 with the system's error code in `error`: ENOENT when the
+/// library has no such string (an empty text counts as none), ENOEXEC when it has no string
+/// table this library can read, ERANGE when `capacity` holds no whole character, EINVAL for a
+/// null library or buffer.
+std::size_t LoadStringResource(void* library, unsigned long id, char16_t* buffer,
+                               std::size_t capacity, int& error) noexcept;
 
 // ----------------------------------------------------------- threads and semaphores ----
 
