@@ -9,6 +9,8 @@
 #include <tavutil/message.h>
 #include <tavutil/trace.h>
 
+#include "fuzz_input.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,37 +19,6 @@
 #include <vector>
 
 namespace {
-
-/// Reads the input front to back; past the end every read gives zeros.
-class Reader {
-public:
-  Reader(const std::uint8_t* data, std::size_t size) : fData(data), fSize(size) {}
-  void Read(void* out, std::size_t n) {
-    std::memset(out, 0, n);
-    const std::size_t take = n < fSize - fAt ? n : fSize - fAt;
-    if (take != 0) {
-      std::memcpy(out, fData + fAt, take);
-    }
-    fAt += take;
-  }
-  template <class T> T Get() {
-    T value;
-    Read(&value, sizeof value);
-    return value;
-  }
-  /// Up to `n` bytes as a string (fewer at the end of the input).
-  TString Bytes(std::size_t n) {
-    const std::size_t take = n < fSize - fAt ? n : fSize - fAt;
-    TString text(fData + fAt, static_cast<unsigned int>(take));
-    fAt += take;
-    return text;
-  }
-
-private:
-  const std::uint8_t* fData;
-  std::size_t fSize;
-  std::size_t fAt = 0;
-};
 
 /// Gives the format being fuzzed as its stored text, narrow or Unicode.
 class TFuzzStore : public TMessageStore {
@@ -71,38 +42,6 @@ public:
   TRenderingTrace() : TTrace(new TRenderingState) {}
 };
 
-TagVar MakeArgument(Reader& in) {
-  switch (in.Get<std::uint8_t>() % 12) {
-  case 0:
-    return TagVar(static_cast<long>(in.Get<std::int32_t>()));
-  case 1:
-    return TagVar(static_cast<unsigned long>(in.Get<std::uint32_t>()));
-  case 2:
-    return TagVar(in.Get<double>());
-  case 3:
-    return TagVar(in.Bytes(in.Get<std::uint8_t>())); // narrow, NULs included
-  case 4: {
-    TString wide = in.Bytes(in.Get<std::uint8_t>());
-    wide.SetUnicode(1);
-    return TagVar(wide); // a wideString
-  }
-  case 5:
-    return TagVar(TagVarVoidPtr(reinterpret_cast<void*>(in.Get<std::uintptr_t>())));
-  case 6:
-    return TagVar();
-  case 7:
-    return TagVar(TDateTime(static_cast<long>(in.Get<std::int32_t>()), 0));
-  case 8:
-    return TagVar(TDate());
-  case 9:
-    return TagVar(TTime());
-  case 10:
-    return TagVar(static_cast<const char*>(nullptr)); // a string without buffer
-  default:
-    return TagVar(static_cast<TagVar::Type>(in.Get<std::uint8_t>() % 11)); // zero payload
-  }
-}
-
 void Check(bool condition) {
   if (!condition) {
     std::abort();
@@ -118,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const TString format = in.Bytes(in.Get<std::uint16_t>());
   std::vector<TagVar> arguments(in.Get<std::uint8_t>() % 10);
   for (TagVar& argument : arguments) {
-    argument = MakeArgument(in);
+    argument = MakeTagVar(in);
   }
 
   std::unique_ptr<TRenderingTrace> trace;

@@ -139,4 +139,55 @@ TEST(TException, TraceAndTheEmptyHooksChangeNothing) {
   EXPECT_EQ(e.locationCount(), 0u);
 }
 
+// --------------------------------------------------------------- the report ----
+
+std::string Report(const TException& e) {
+  const TString report = TTraceException::FormatException(e);
+  EXPECT_FALSE(report.IsUnicode());
+  return std::string(static_cast<const char*>(report), report.length());
+}
+
+TEST(TTraceException, ReportOfALibraryErrorEndsWithTheBlankOfItsEmptyFunctionName) {
+  try {
+    tavutil::detail::Raise<TInvalidRequest>(
+        "Bad index value for this String", {"utility/TSTRING", 194}, TUtilityTraceCategory::String);
+  } catch (const TException& e) {
+    EXPECT_EQ(Report(e), "Exception TInvalidRequest, group Tessel Library, error ID: 1 (x1), "
+                         "recoverable\nwith the following text:\n  Bad index value for this "
+                         "String\nat location:\n  [utility/TSTRING, 194] ");
+  }
+}
+
+TEST(TTraceException, ReportListsTextsNewestFirstAndLocationsOldestFirst) {
+  TException bare("a", 255, TException::unrecoverable);
+  bare.appendText("b").appendText("c");
+  EXPECT_EQ(Report(bare), "Exception TException, group unknown, error ID: 255 (xff), "
+                          "unrecoverable\nwith the following text:\n  c\n  b\n  a\nat location:");
+
+  TOutOfMemory full("t1", 0xABCDEF01, TException::recoverable);
+  full.setErrorCodeGroup("Disk");
+  for (const char* text : {"t2", "t3", "t4", "t5", "t6"}) {
+    full.appendText(text);
+  }
+  full.addLocation(TExceptionLocation("dropped.cpp", "gone", 1));
+  full.addLocation(TExceptionLocation("a.cpp", nullptr, 2));
+  full.addLocation(TExceptionLocation("b.cpp", "", 3));
+  full.addLocation(TExceptionLocation("c.cpp", "Copy", 4294967295ul));
+  full.addLocation(TExceptionLocation(nullptr, "NoFile", 0));
+  full.addLocation(TExceptionLocation("e.cpp", "Last", 6));
+  EXPECT_EQ(Report(full), "Exception TOutOfMemory, group Disk, error ID: 2882400001 (xabcdef01), "
+                          "recoverable\nwith the following text:\n  t6\n  t5\n  t4\n  t3\n  t2\n"
+                          "at location:\n  [a.cpp, 2]\n  [b.cpp, 3] \n  [c.cpp, 4294967295] Copy\n"
+                          "  [, 0] NoFile\n  [e.cpp, 6] Last");
+  EXPECT_EQ(full.textCount(), 5u); // the report changed nothing
+  EXPECT_EQ(full.locationCount(), 5u);
+}
+
+TEST(TTraceException, ATextWithoutBufferIsLeftOut) {
+  TException e(nullptr, 0, static_cast<TException::Severity>(7));
+  e.appendText("kept");
+  EXPECT_EQ(Report(e), "Exception TException, group unknown, error ID: 0 (x0), unrecoverable\n"
+                       "with the following text:\n  kept\nat location:");
+}
+
 } // namespace

@@ -3,11 +3,14 @@
 #include <tavutil/tagvar.h>
 
 #include "library_error.h"
+#include "tagvar_describe.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iomanip>
 #include <memory>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -17,31 +20,6 @@ bool SoleHolder(TString& s) {
   const char* before = s;
   s.lowerCase();
   return static_cast<const char*>(s) == before;
-}
-
-/// The tag and the payload's value as text ("<null>" for a null string payload).
-std::string Describe(const TagVar& v) {
-  const std::string tag = std::to_string(v.QueryType()) + ":";
-  switch (v.QueryType()) {
-  case TagVar::integer:
-    return tag + std::to_string(static_cast<long>(v));
-  case TagVar::unsignedInteger:
-    return tag + std::to_string(static_cast<unsigned long>(v));
-  case TagVar::real:
-    return tag + std::to_string(static_cast<double>(v));
-  case TagVar::string:
-  case TagVar::wideString: {
-    const TString* s = v.QueryString();
-    return tag + (s == nullptr ? "<null>" : std::string(*s, s->length()));
-  }
-  case TagVar::datetime:
-    return tag + std::to_string(v.QueryDateTime()->QueryTime()) + "/" +
-           std::to_string(v.QueryDateTime()->QueryTimeZone());
-  case TagVar::voidptr:
-    return tag + std::to_string(reinterpret_cast<std::uintptr_t>(v.QueryVoidPtr()));
-  default:
-    return tag;
-  }
 }
 
 /// Calls `f` with a value of every type TagVar is made from, and with TagVars of other tags.
@@ -54,7 +32,7 @@ template <class F> void ForEveryType(void* target, const F& f) {
 }
 
 TEST(TagVar, NumbersKeepTheirLowThirtyTwoBits) {
-  EXPECT_EQ(Describe(TagVar(TagVar::real)), "4:0.000000"); // all 8 payload bytes start at zero
+  EXPECT_EQ(Describe(TagVar(TagVar::real)), "4:0"); // all 8 payload bytes start at zero
   EXPECT_EQ(Describe(TagVar(4000000000ul)), "3:4000000000");
   if constexpr (sizeof(long) > 4) {
     EXPECT_EQ(Describe(TagVar(static_cast<long>((1LL << 32) + 5))), "2:5");
@@ -165,6 +143,89 @@ TEST(TagVar, UnknownTagsCannotBeCopied) {
                {"TInvalidRequest", "unknown type", 3, 0, "utility/TAGVAR", 130});
   EXPECT_EQ(target.QueryType(), unknown.QueryType()); // the tag was copied before the throw
   EXPECT_TRUE(SoleHolder(text));                      // and the old payload went first
+}
+
+/// What StreamOut writes, or the error it raises with nothing written.
+std::string TextOf(const TagVar& v) {
+  std::ostringstream os;
+  EXPECT_EQ(&v.StreamOut(os), &os);
+  return os.str();
+}
+
+std::string TypeOf(const TagVar& v) {
+  std::ostringstream os;
+  EXPECT_EQ(&v.PrintType(os), &os);
+  return os.str();
+}
+
+TEST(TagVar, TextFormOfEveryType) {
+  int target = 0;
+  std::ostringstream pointer;
+  pointer << static_cast<const void*>(&target);
+  const TDateTime when(86400L * 365, 3600);
+  const struct {
+    TagVar value;
+    std::string text;
+    const char* type;
+  } cases[] = {
+      {TagVar(), "(nil)", "nil"},
+      {TagVar(TagVar::endOfArgs), "(endOfArgs)", "endOfArgs"},
+      {TagVar(-5), "-5", "integer"},
+      {TagVar(4294967295u), "4294967295", "unsignedInteger"},
+      {TagVar(2.5), "2.5", "real"},
+      {TagVar(TString("a\0b", 3)), std::string("a\0b", 3), "string"}, // exactly the bytes
+      {TagVar(TagVar::string), "(null)", "string"},
+      {TagVar(static_cast<const char*>(nullptr)), "<NULL>", "string"},
+      {TagVar(u"hi"), std::string("h\0i\0", 4), "string"},
+      {TagVar(TagVar::wideString), "(null)", "string"},
+      {TagVar(when), std::string(when.QueryString("%c"), when.QueryString("%c").length()),
+       "datetime"},
+      {TagVar(TDateTime(-1, 0)), "<NULL>", "datetime"}, // a time that has no text
+      {TagVar(TagVar::datetime), "(null)", "datetime"},
+      {TagVar(TagVarVoidPtr(&target)), pointer.str(), "voidptr"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type + (": " + c.text));
+    EXPECT_EQ(TextOf(c.value), c.text);
+    EXPECT_EQ(TypeOf(c.value), c.type);
+  }
+  EXPECT_FALSE(TextOf(TagVar(when)).empty());
+  EXPECT_EQ(TypeOf(TagVar(TDate())), "date");
+  EXPECT_EQ(TypeOf(TagVar(TTime())), "time");
+}
+
+TEST(TagVar, TextFormFollowsTheStreamsNumberSettings) {
+  std::ostringstream os;
+  os << std::hex;
+  TagVar(255).StreamOut(os) << ' ';
+  TagVar(255u).StreamOut(os) << ' ' << std::dec << std::setw(5);
+  TagVar(42).StreamOut(os) << ' ' << std::setprecision(3);
+  TagVar(3.14159).StreamOut(os);
+  EXPECT_EQ(os.str(), "ff ff    42 3.14");
+}
+
+TEST(TagVar, TextFormRefusesDatesTimesAndUnknownTags) {
+  const auto expect = [](const TagVar& v, const ExpectedError& error) {
+    std::ostringstream os;
+    ExpectRaises([&] { v.StreamOut(os); }, error);
+    EXPECT_EQ(os.str(), "");
+  };
+  expect(TagVar(TDate()), {"TInvalidRequest", "not implemented", 1, 0, "utility/TAGVAR", 2101});
+  expect(TagVar(TTime()), {"TInvalidRequest", "not implemented", 1, 0, "utility/TAGVAR", 2104});
+  expect(TagVar(static_cast<TagVar::Type>(42)),
+         {"TInvalidRequest", "unknown type", 3, 0, "utility/TAGVAR", 2075});
+  std::istringstream in("5");
+  TagVar target(1);
+  ExpectRaises([&] { target.StreamIn(in); },
+               {"TInvalidRequest", "not implemented", 1, 0, "utility/TAGVAR", 2123});
+  EXPECT_EQ(Describe(target), "2:1");
+}
+
+TEST(TagVar, UnknownTagsPrintTheirNumberInHexadecimal) {
+  std::ostringstream os;
+  TagVar(static_cast<TagVar::Type>(42)).PrintType(os) << 255; // the stream stays hexadecimal
+  TagVar(static_cast<TagVar::Type>(-1)).PrintType(os);
+  EXPECT_EQ(os.str(), "unknown(2a)ffunknown(ffffffff)");
 }
 
 } // namespace

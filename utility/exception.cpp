@@ -1,9 +1,14 @@
-// utility/exception.cpp: TException and its nine subclasses.
+// utility/exception.cpp: TException, its nine subclasses and the exception report.
 // Licensed under the Apache License, Version 2.0.
 //
 // Operating-system independent. Texts and locations are kept in two rings of five slots,
 // oldest first; a full ring drops its oldest entry.
 #include <tavutil/exception.h>
+
+#include <charconv>
+#include <limits>
+#include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -127,3 +132,65 @@ TAVUTIL_DEFINE_EXCEPTION(TOutOfSystemResource)
 TAVUTIL_DEFINE_EXCEPTION(TOutOfWindowResource)
 
 #undef TAVUTIL_DEFINE_EXCEPTION
+
+// --------------------------------------------------------------- the report ----
+
+namespace {
+
+/// Appends `value` in decimal (base 10) or lower-case hexadecimal (base 16), no leading zeros.
+void AppendNumber(std::string& out, unsigned long value, int base) {
+  char digits[24];
+  const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value, base);
+  out.append(digits, end.ptr);
+}
+
+/// Appends a text the exception borrows; a null pointer adds nothing.
+void AppendText(std::string& out, const char* text) {
+  if (text != nullptr) {
+    out += text;
+  }
+}
+
+} // namespace
+
+TString TTraceException::FormatException(const TException& exception) {
+  std::string report;
+  report.reserve(256);
+  report += "Exception ";
+  AppendText(report, exception.name());
+  const char* group = exception.errorCodeGroup();
+  report += ", group ";
+  report += group != nullptr ? group : "unknown";
+  report += ", error ID: ";
+  AppendNumber(report, exception.errorId(), 10);
+  report += " (x";
+  AppendNumber(report, exception.errorId(), 16);
+  report += exception.isRecoverable() ? "), recoverable\n" : "), unrecoverable\n";
+  report += "with the following text:";
+  for (unsigned long i = 0; i < exception.textCount(); ++i) {
+    if (const char* text = exception.text(i)) {
+      report += "\n  ";
+      report += text;
+    }
+  }
+  report += "\nat location:";
+  for (unsigned long i = 0; i < exception.locationCount(); ++i) {
+    const TExceptionLocation* location = exception.locationAtIndex(i);
+    if (location == nullptr) {
+      continue;
+    }
+    report += "\n  [";
+    AppendText(report, location->fileName());
+    report += ", ";
+    AppendNumber(report, location->lineNumber(), 10);
+    report += ']';
+    if (const char* function = location->functionName()) {
+      report += ' ';
+      report += function;
+    }
+  }
+  if (report.size() > std::numeric_limits<unsigned int>::max()) {
+    throw std::length_error("exception report longer than a TString holds");
+  }
+  return TString(report.data(), static_cast<unsigned int>(report.size()));
+}

@@ -10,6 +10,7 @@
 #include <tavutil/exception.h>
 #include <tavutil/message.h>
 
+#include "internal/arglist.h"
 #include "internal/raise.h"
 #include "internal/scopedlock.h"
 #include "internal/setelements.h"
@@ -39,10 +40,7 @@ constexpr unsigned long kLineRequestedArgument = 236;
 constexpr unsigned long kLineOutOfRange = 240;
 constexpr unsigned long kDiagnosticLevel = 0x8;
 
-/// Whether a list entry ends the list: a null pointer, a nil or an end-of-arguments value.
-bool EndsList(const TagVar* entry) noexcept {
-  return entry == nullptr || entry->IsNil() || entry->IsEndOfArgs();
-}
+using tavutil::detail::EndsList;
 
 } // namespace
 

@@ -29,13 +29,10 @@ constexpr unsigned long kLineCloseFailed = 103;
 /// Traces a failure of the system's mutex with the error code (unsigned) and the mutex name.
 /// A mutex never throws: a trace entry that cannot be built is dropped.
 void ReportFailure(const char* text, unsigned long line, int errorCode, const char* name) noexcept {
-  try {
-    tavutil::detail::TracePoint(kTraceLevel, TUtilityTraceCategory::Utility,
-                                SourceLine{kSource, line}, text,
-                                static_cast<unsigned long>(static_cast<unsigned>(errorCode)),
-                                name != nullptr ? name : kUnnamed);
-  } catch (...) {
-  }
+  tavutil::detail::TracePointNoThrow(kTraceLevel, TUtilityTraceCategory::Utility,
+                                     SourceLine{kSource, line}, text,
+                                     static_cast<unsigned long>(static_cast<unsigned>(errorCode)),
+                                     name != nullptr ? name : kUnnamed);
 }
 
 } // namespace

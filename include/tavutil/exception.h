@@ -1,8 +1,9 @@
-// tavutil/exception.h: TException, its nine subclasses and TExceptionLocation.
+// tavutil/exception.h: TException, its nine subclasses, TExceptionLocation and the report.
 // Licensed under the Apache License, Version 2.0.
 //
 // Every error the library reports to its caller is one of these classes, thrown by value.
 // An exception carries up to five texts and five source locations; the oldest gives way.
+// TTraceException turns a caught exception into a readable multi-line report.
 #ifndef TAVUTIL_EXCEPTION_H
 #define TAVUTIL_EXCEPTION_H
 
@@ -132,5 +133,35 @@ TAVUTIL_DECLARE_EXCEPTION(TOutOfSystemResource, TResourceExhausted);
 TAVUTIL_DECLARE_EXCEPTION(TOutOfWindowResource, TResourceExhausted);
 
 #undef TAVUTIL_DECLARE_EXCEPTION
+
+/// Formats any TException into one readable report, for a log, a trace entry or a dialog.
+///
+///   catch (const TException& e) {
+///     std::fputs(TTraceException::FormatException(e), stderr);
+///   }
+///
+/// The report names the class, group, id (decimal and hex) and severity on its first line,
+/// then lists the texts newest first and the locations oldest first:
+///
+///   Exception TInvalidRequest, group Tessel Library, error ID: 1 (x1), recoverable
+///   with the following text:
+///     Bad index value for this String
+///   at location:
+///     [utility/TSTRING, 194]
+///
+/// A location's function name follows its "]" after one blank (so a location with an empty
+/// function name, as the library's own have, ends in a blank; a null one adds nothing). Lines
+/// end with a single '\n'; the report has no line end after its last line.
+class TAVUTIL_API TTraceException {
+public:
+  /// The report of `exception`, a new narrow string. Changes nothing in the exception. Throws
+  /// only std::bad_alloc (or std::length_error) when the text cannot be allocated.
+  static TString FormatException(const TException& exception);
+
+  TTraceException() noexcept = default;
+  TTraceException(const TTraceException& /*other*/) noexcept = default;
+  /// Does nothing: the class holds no data.
+  TTraceException& operator=(const TTraceException& /*other*/) noexcept { return *this; }
+};
 
 #endif // TAVUTIL_EXCEPTION_H

@@ -7,6 +7,7 @@
 #define TAVUTIL_TAGVAR_H
 
 #include <cstdint>
+#include <iosfwd>
 #include <tavutil/config.h>
 #include <tavutil/datetime.h>
 #include <tavutil/tstring.h>
@@ -35,6 +36,18 @@ private:
 ///   long n = count;                    // 42
 ///   const TString* s = name;           // the payload string
 ///   double d = count;                  // throws "type mismatch": count is an integer
+///
+/// The operators compute across types by fixed tables of (left tag, right tag): `+=` of an
+/// integer and a real leaves a real, `+=` of two strings concatenates, and a pair the table
+/// refuses throws TInvalidRequest "type mismatch" (id 2), "not implemented" (id 1) or
+/// "unknown type" (id 3), leaving the left value unchanged. Integer arithmetic is 32-bit and
+/// wraps; integer division or remainder by zero never throws (see operator/=). Where a real
+/// is taken as an integer it is truncated toward zero, a value beyond the 32-bit range giving
+/// the nearest limit and NaN giving 0.
+///
+///   TagVar total(5);
+///   total += TagVar(2.5);              // a real 7.5
+///   TagVar(7u).IsLessThan(TagVar(-1)); // false: unsigned against integer compares signed
 ///
 /// A heap allocation that fails leaves a null payload under the new tag; nothing is thrown.
 /// Note that assigning a Type enumerator (`v = TagVar::string`) assigns its integer value;
@@ -138,6 +151,102 @@ public:
   /// The pointer of a voidptr; throws "type mismatch" for any other tag.
   void* QueryVoidPtr() const;
 
+  // Arithmetic. Each compound assignment replaces this value by the result and returns it.
+  // Integers take integers, unsigned integers and reals; an integer with a real gives a real,
+  // an unsigned integer with an integer gives an integer, two unsigned integers an unsigned
+  // one. Integer results wrap modulo 2^32. A refused pair throws TInvalidRequest and leaves
+  // this value unchanged: "unknown type" for an unknown tag, else "type mismatch", or "not
+  // implemented" where the pair is meaningful but not provided (dates, times, date-times).
+
+  /// Sum, or for two strings (string or wideString) the concatenation: a null right string
+  /// changes nothing, a null left one becomes a new string sharing the right's buffer. Throws
+  /// "not implemented" for any date, time or datetime on the left and for an integer left with
+  /// one on the right; "type mismatch" for the other refused pairs. A string that would grow
+  /// past 4 GiB throws std::length_error (std::bad_alloc when memory runs out).
+  TagVar& operator+=(const TagVar& r);
+  /// Difference. No strings; throws "not implemented" for a date, time or datetime on the left,
+  /// "type mismatch" for the other refused pairs.
+  TagVar& operator-=(const TagVar& r);
+  /// Product. Numbers only; throws "type mismatch" for every other pair.
+  TagVar& operator*=(const TagVar& r);
+  /// Quotient; numbers only, throws "type mismatch" for every other pair. Two integers divide
+  /// signed; a pair with an unsigned integer divides unsigned (the left tag stays, except that
+  /// an unsigned left with an integer right gives an integer); a pair with a real divides as
+  /// doubles. Integer division never traps: a zero divisor gives 0, and -2147483648 / -1
+  /// wraps to -2147483648.
+  TagVar& operator/=(const TagVar& r);
+  /// Remainder of two integers or unsigned integers, with the tags of operator/=. A zero
+  /// divisor leaves the dividend (so x == (x / y) * y + x % y always holds), and
+  /// -2147483648 % -1 is 0. Throws "type mismatch" for every other pair, reals included.
+  TagVar& operator%=(const TagVar& r);
+  /// Bitwise or of integers and unsigned integers (the left tag stays), or of two strings
+  /// bytewise over the left's length (null strings as for operator+=). Throws "type mismatch"
+  /// for every other pair.
+  TagVar& operator|=(const TagVar& r);
+  /// Bitwise and; the pairs and failures of operator|=.
+  TagVar& operator&=(const TagVar& r);
+  /// Bitwise exclusive or; the pairs and failures of operator|=.
+  TagVar& operator^=(const TagVar& r);
+  /// Left shift of an integer or unsigned integer by the right value (a real right is first
+  /// truncated) modulo 32; a real left is truncated and gives an integer. Throws "type
+  /// mismatch" for every other pair.
+  TagVar& operator<<=(const TagVar& r);
+  /// Right shift, arithmetic for integers and reals, logical for unsigned integers; the pairs
+  /// and failures of operator<<=.
+  TagVar& operator>>=(const TagVar& r);
+
+  // Comparison. Numbers compare with numbers (an integer and an unsigned integer as 32-bit
+  // patterns for equality), strings with strings, date-times with date-times, nil with nil
+  // and endOfArgs with endOfArgs. Refused pairs throw as the arithmetic does.
+
+  /// Whether the values are equal. Throws "not implemented" for a date or time on the left,
+  /// "type mismatch" for a voidptr on the left and for pairs of different kinds.
+  int IsEqual(const TagVar& r) const;
+  /// Whether this value orders before `r`: signed unless both are unsigned; a null string or
+  /// date-time orders before a non-null one. Throws as IsEqual.
+  int IsLessThan(const TagVar& r) const;
+  /// Both truth values set; each side must be an integer, unsigned integer or real (a real
+  /// counts by its truncated value, so 0.5 is false). Throws "type mismatch" otherwise.
+  int LogicalAnd(const TagVar& r) const;
+  /// Either truth value set; the sides and failures of LogicalAnd.
+  int LogicalOr(const TagVar& r) const;
+
+  /// Whether the value is zero: a number by its (truncated) value, a string when its payload
+  /// is null (an empty string is not). Throws "type mismatch" for the other tags.
+  int operator!() const;
+  /// The complement of an integer or unsigned integer; throws "type mismatch" otherwise.
+  TagVar operator~() const;
+  /// The negation of an integer (wrapping) or a real; throws "type mismatch" otherwise,
+  /// unsigned integers included.
+  TagVar operator-() const;
+  /// A copy of a number; throws "type mismatch" for other tags.
+  TagVar operator+() const;
+  /// Adds 1 to a number (wrapping) or one second to a datetime (a null one is left alone);
+  /// returns this value. Throws "not implemented" for a date or time, "type mismatch" for the
+  /// other tags.
+  TagVar& operator++();
+  /// Subtracts 1 or one second; the failures of operator++().
+  TagVar& operator--();
+  /// As operator++(), returning a copy of the value before the change.
+  TagVar operator++(int);
+  /// As operator--(), returning a copy of the value before the change.
+  TagVar operator--(int);
+
+  // Text form.
+
+  /// Writes the value as text: "(nil)", "(endOfArgs)", numbers by the stream's own inserters
+  /// (its base, precision and width apply), a string's bytes ("<NULL>" for a string without
+  /// buffer, "(null)" for a null payload), a datetime as its "%c" text, a pointer as the
+  /// stream writes pointers. Returns `os`. Throws "not implemented" for a date or time and
+  /// "unknown type" for an unknown tag, having written nothing.
+  std::ostream& StreamOut(std::ostream& os) const;
+  /// Reading the text form is not provided: always throws "not implemented".
+  std::istream& StreamIn(std::istream& is);
+  /// Writes the type word ("integer", "string" for both string tags, ...); an unknown tag
+  /// writes "unknown(" and the tag in hexadecimal, then ")", leaving the stream in hexadecimal
+  /// mode. Returns `os`; throws nothing of its own.
+  std::ostream& PrintType(std::ostream& os) const;
+
 private:
   /// The 8 payload bytes. They are all zero for a new value, so each member reads as zero
   /// (0, 0u, 0.0 or a null pointer) until one is stored.
@@ -158,6 +267,26 @@ private:
   void StorePointer(Type type, void* pointer) noexcept;
   /// Copies `other` into this nil value; raises "unknown type" quoting `unknownTypeLine`.
   void CopyFrom(const TagVar& other, unsigned long unknownTypeLine);
+  /// Names an operator, and so the lines its errors quote; defined in the source.
+  enum class Operation : unsigned char;
+  /// The bodies shared by the operators: + - * / %, | & ^, << >>, the comparisons, && ||
+  /// and the increments. Each raises the operator's errors before anything changes.
+  TagVar& Arithmetic(const TagVar& r, Operation op);
+  TagVar& Bitwise(const TagVar& r, Operation op);
+  TagVar& Shift(const TagVar& r, Operation op);
+  int Compare(const TagVar& r, Operation op) const;
+  int Logical(const TagVar& r, Operation op) const;
+  /// Adds 1 (or subtracts it for the decrements); `before`, when given, receives the value
+  /// before the change.
+  void Step(Operation op, TagVar* before);
+  /// Stores `bits` as an unsignedInteger when `type` is one, else as an integer.
+  void StoreBits(Type type, std::uint32_t bits) noexcept;
+  /// The integer or unsigned integer payload as its 32 bits.
+  std::uint32_t Bits() const noexcept;
+  /// An integer, unsigned integer or real payload as a double (unsigned read as unsigned).
+  double AsDouble() const noexcept;
+  /// An integer, unsigned integer or real payload as an integer; a real is truncated.
+  std::int32_t AsInteger() const noexcept;
 
   Type fType;
   Payload fValue;

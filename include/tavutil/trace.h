@@ -62,6 +62,7 @@ public:
   };
 
   class Base;
+  class SaveState;
 
   /// A counted pointer to a trace state: copies share the state, the last one destroys it.
   class TAVUTIL_API Pointer {
@@ -193,6 +194,7 @@ public:
   private:
     friend class TTrace;
     friend class Category;
+    friend class TTrace::SaveState;
     void Link();
     void Unlink() noexcept;
     /// The category's switch, or the default tracing when it has none; call under fsMutex.
@@ -220,6 +222,15 @@ public:
 
   /// An empty handle.
   TTrace() noexcept = default;
+  /// A handle on a new output configured by one line of text,
+  /// "output[,levels[,components[,default[,categories]]]]", for example "stdout,er+wa",
+  /// "file(run.log),al,Utility,1,Message-" or "shfile(/tmp/app.trc),er+xc". Outputs: stdout,
+  /// stderr, file(NAME), shfile(NAME) (both default to the executable's path with ".log"),
+  /// pm(IDENT) (the system log) and any trace factory type. Null or empty text, an unknown
+  /// output or an unreadable executable path give an empty handle. Throws TInvalidRequest
+  /// "Unknown level specified", "Unknown level +- specified" or "Invalid default specified"
+  /// for a malformed field, releasing the output already made; std::bad_alloc.
+  explicit TTrace(const char* specification);
   TTrace(const TTrace& other) = default;
   TTrace& operator=(const TTrace& other) = default;
   virtual ~TTrace();
@@ -287,6 +298,50 @@ protected:
 
 private:
   Pointer fPointer;
+};
+
+/// A scope that saves a trace state's level mask, component mask and default tracing and puts
+/// them back when it ends, optionally switching one level, component and category on for the
+/// length of the scope.
+///
+///   void Suspect(TTrace& trace) {
+///     TTrace::SaveState scope(trace, 0x100, TUtilityTraceCategory::Message);
+///     ...   // the state now takes level 0x100 entries of Message as well
+///   }       // the masks and default tracing are back, the Message switch stays on
+///
+/// Only the masks and default tracing are restored: category switches made during the scope,
+/// including the one the scope made, remain. A state whose disable-restore flag is set when the
+/// scope ends (StopTracing sets it) keeps its settings. QueryCountSaveState() counts the live
+/// scopes on a state, copies included. On an empty handle the scope does nothing.
+class TAVUTIL_API TTrace::SaveState {
+public:
+  /// Saves the state's settings, counts the scope and calls the state's Change(). Never
+  /// throws: what Change() throws is dropped.
+  explicit SaveState(TTrace& trace) noexcept;
+  /// Saves the settings and counts the scope, then replaces the level mask with `level`, adds
+  /// the category's component to the component mask and switches the category on (each step
+  /// calls Change()). Throws std::bad_alloc when the switch cannot be made, or what Change()
+  /// throws; the saved settings are then put back and the scope is not counted.
+  SaveState(TTrace& trace, unsigned long level, const Category& category);
+  /// Another live scope on the same state with the same saved settings; it is counted and
+  /// restores them too. Never throws.
+  SaveState(const SaveState& other) noexcept;
+  /// Ends this scope as its destructor would, then becomes a copy of `other`. Never throws.
+  SaveState& operator=(const SaveState& other) noexcept;
+  /// Restores the saved settings unless the state's disable-restore flag is set, uncounts the
+  /// scope and calls Change(). Never throws: what Change() throws is dropped.
+  ~SaveState();
+
+private:
+  /// Counts this scope on its state, if any.
+  void Count() noexcept;
+  /// Restores (unless disabled) and uncounts; leaves the scope without a state.
+  void Leave() noexcept;
+
+  Pointer fState;
+  std::uint32_t fLevel;
+  std::uint32_t fComponent;
+  int fDefaultTracing;
 };
 
 /// One explicit category switch of a trace state: a copy of the category and its on-flag.

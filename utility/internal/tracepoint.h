@@ -28,6 +28,17 @@ void TracePoint(unsigned long level, const TTrace::Category& category, SourceLin
   TTrace::WriteEntry(level, category, message);
 }
 
+/// TracePoint for code that never throws (operating-system wrappers, stream buffers,
+/// destructors, thread handlers): an entry that cannot be built or written is dropped.
+template <class... Arguments>
+void TracePointNoThrow(unsigned long level, const TTrace::Category& category, SourceLine where,
+                       const char* format, const Arguments&... arguments) noexcept {
+  try {
+    TracePoint(level, category, where, format, arguments...);
+  } catch (...) {
+  }
+}
+
 } // namespace tavutil::detail
 
 #endif // TAVUTIL_INTERNAL_TRACEPOINT_H

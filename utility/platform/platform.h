@@ -8,9 +8,15 @@
 //
 //   Identity and time:  ThreadId, ProcessId, LocalTime, StandardTimeZone, BreakDownUtc
 //   Files:              MakeDirectory, QueryPathKind, ExecutablePath, SearchPath
+//   Output files:       PathFits, OpenOutputFile, WriteOutputFile, CloseOutputFile
 //   Mutexes:            OpenMutex, LockMutex, UnlockMutex, CloseMutex
 //   Shared memory:      CreateSection, OpenSection, SectionAddress, CloseSection
 //   Dynamic libraries:  LibrarySuffix, LoadLibrary, FindSymbol, LibraryPath
+//   Threads, semaphores: StartThread, NewSemaphore, WaitSemaphore, PostSemaphore,
+//                        CloseSemaphore (time-outs on the monotonic clock)
+//   Shared trace file:  OpenSharedFile, AppendSharedFile, CloseSharedFile
+//   System log:         OpenSystemLog, WriteSystemLog, CloseSystemLog
+//   String resources:   LoadStringResource
 //
 // Internal to the library; never installed.
 #ifndef TAVUTIL_PLATFORM_PLATFORM_H
@@ -70,6 +76,29 @@ bool ExecutablePath(std::string& path);
 /// `found`, or false. Throws std::bad_alloc.
 bool SearchPath(const char* directories, const char* name, const char* extension,
                 std::string& found);
+
+// --------------------------------------------------------------- output files ----
+
+/// A file open for writing from its start (a trace file).
+struct OutputFile;
+
+/// Result of OpenOutputFile.
+enum class OpenOutputResult { opened, isLink, failed };
+
+/// Whether the system accepts `path` as a name: shorter than its longest path, and no
+/// component longer than its longest file name. Takes '/' as the only separator.
+bool PathFits(const char* path) noexcept;
+/// Creates the file `path`, or empties the one there, for writing, with the default
+/// permissions less the umask. A symbolic link as the last component is never followed
+/// (`isLink`, nothing changed): a link planted in a shared directory must not turn the
+/// output onto its target. `failed` with the system's error code otherwise.
+OpenOutputResult OpenOutputFile(const char* path, OutputFile*& file, int& error) noexcept;
+/// Writes all `size` bytes. Gives 0 or the system's error code: a write past the process's
+/// file-size limit gives EFBIG (what fits is written) and never ends the process by a signal.
+int WriteOutputFile(OutputFile& file, const char* data, std::size_t size) noexcept;
+/// Closes the file. Gives 0 or the system's error code (the file is closed either way). Null
+/// does nothing.
+int CloseOutputFile(OutputFile* file) noexcept;
 
 // -------------------------------------------------------------------- mutexes ----
 
@@ -136,16 +165,112 @@ void* FindSymbol(void* library, const char* name, std::string& reason);
 bool LibraryPath(void* library, std::string& path);
 
 // ------------------------------------------------- shared trace file and system log ----
-// (reserved for the shared trace file's locks and the system-log output)
+
+/// A text file that several processes append to. Every process that has it open through
+/// OpenSharedFile is one of its writers and holds a shared advisory lock on it until it closes
+/// it, so an opener can tell whether another writer is there.
+struct SharedFileHandle;
+
+/// Opens `path` for appending, making the file (0666 less the umask) when it is missing and
+/// never following a symbolic link at its last component. When no other writer holds the file
+/// it is emptied first; otherwise its lines are kept and new ones go after them. Null on
+/// failure, with the system's error code in `error`.
+SharedFileHandle* OpenSharedFile(const char* path, int& error) noexcept;
+/// Appends all `size` bytes at the current end of the file (a partial write is continued).
+/// Gives 0, or the system's error code when the bytes could not all be written.
+int AppendSharedFile(SharedFileHandle& file, const char* data, std::size_t size) noexcept;
+/// Leaves the file's writers and closes it. Null does nothing.
+void CloseSharedFile(SharedFileHandle* file) noexcept;
+
+/// A connection to the system log under one identity (syslog on POSIX systems).
+struct SystemLogHandle;
+
+/// How urgent a system-log entry is, from most to least.
+enum class LogPriority { critical, error, warning, notice, info, debug };
+
+/// Prepares entries under `ident` (a copy is kept) to the system log; `address` names another
+/// log socket to use instead (null for the system's own). Connecting is retried at each write,
+/// so a log that is not there yet is not an error here. Null only when memory runs out or the
+/// platform has no system log.
+SystemLogHandle* OpenSystemLog(const char* ident, const char* address) noexcept;
+/// Sends one entry of `size` bytes (cut to fit one log record) with the process id. Gives 0, or
+/// the system's error code when the log could not be reached; the entry is then lost.
+int WriteSystemLog(SystemLogHandle& log, LogPriority priority, const char* text,
+                   std::size_t size) noexcept;
+/// Closes the connection. Null does nothing.
+void CloseSystemLog(SystemLogHandle* log) noexcept;
 
 // ------------------------------------------------------------- string resources ----
-// (reserved for reading string resources out of language resource libraries)
+
+/// Reads string resource `id` of the loaded library `library` (a handle from LoadLibrary) into
+/// `buffer`, which has room for `capacity` UTF-16 units: at most `capacity` - 1 units, then a
+/// zero unit. A text cut there never ends in the first half of a surrogate pair. Gives the
+/// number of units stored, or 0 with the system's error code in `error`: ENOENT when the
+/// library has no such string (an empty text counts as none), ENOEXEC when it has no string
+/// table this library can read, ERANGE when `capacity` holds no whole character, EINVAL for a
+/// null library or buffer.
+std::size_t LoadStringResource(void* library, unsigned long id, char16_t* buffer,
+                               std::size_t capacity, int& error) noexcept;
 
 // ----------------------------------------------------------- threads and semaphores ----
-// (reserved for threads, binary semaphores and the monotonic clock)
+
+/// What a new thread runs, given the argument of StartThread.
+using ThreadEntry = void (*)(void* argument);
+/// Starts a detached thread that runs `entry(argument)` and ends when it returns. The stack has
+/// at least `stackSize` bytes (0: the platform's default; a size below the platform's minimum
+/// is raised to it). False, with the system's error code in `error`, when no thread could be
+/// started; `entry` then never runs.
+bool StartThread(ThreadEntry entry, void* argument, std::size_t stackSize, int& error) noexcept;
+
+/// A binary semaphore of the process: a count of 0 or 1.
+struct SemaphoreHandle;
+
+/// Result of WaitSemaphore. `abandoned` is for systems whose waits report that the object's
+/// owner died; a POSIX semaphore has no owner and never gives it.
+enum class SemaphoreWaitResult { acquired, timedOut, abandoned, failed };
+/// Result of PostSemaphore.
+enum class SemaphorePostResult { posted, full, failed };
+
+/// A new semaphore with count 1 when `initial`, else 0. Null on failure, with the system's
+/// error code in `error`.
+SemaphoreHandle* NewSemaphore(bool initial, int& error) noexcept;
+/// Waits up to `timeoutMs` milliseconds for the count to be 1 and takes it: 0 only looks, a
+/// negative value waits for ever. The time-out is measured on the monotonic clock, so a change
+/// of the wall clock neither ends the wait early nor stretches it. On `failed`, `code` is the
+/// failing call's return value and `error` the system's error code.
+SemaphoreWaitResult WaitSemaphore(SemaphoreHandle& semaphore, long timeoutMs, int& code,
+                                  int& error) noexcept;
+/// Raises the count from 0 to 1, waking one waiter. `full` when it is 1 already (the maximum),
+/// with the system's code for too many posts in `error`; `failed` with the system's error code.
+SemaphorePostResult PostSemaphore(SemaphoreHandle& semaphore, int& error) noexcept;
+/// Destroys the semaphore, which no thread may be waiting on. Gives 0 or the system's error
+/// code (the handle is gone either way). Null does nothing.
+int CloseSemaphore(SemaphoreHandle* semaphore) noexcept;
 
 // ------------------------------------------------------------------- temporary files ----
-// (reserved for anonymous temporary files)
+
+/// An anonymous temporary file open for reading and writing at one shared position. It never
+/// has a name that another process could open, and the system reclaims it when it is closed
+/// or when the process ends, however it ends.
+struct TempFileHandle;
+
+/// Makes a temporary file, owner-only, in the system's temporary directory (TMPDIR when set,
+/// else /tmp). Null on failure, with the system's error code in `error`.
+TempFileHandle* OpenTempFile(int& error) noexcept;
+/// Writes `size` bytes at the position and moves past them. Gives the number written: fewer
+/// than `size` only on failure, with the system's error code in `error`.
+std::size_t WriteTempFile(TempFileHandle& file, const void* data, std::size_t size,
+                          int& error) noexcept;
+/// Reads up to `size` bytes from the position and moves past them. Gives the number read:
+/// fewer than `size` at the end of the file, or on failure with `error` set (else 0).
+std::size_t ReadTempFile(TempFileHandle& file, void* data, std::size_t size, int& error) noexcept;
+/// Moves the position to `offset`, or to the end when `offset` lies beyond it. Gives the
+/// position reached, or -1 on failure.
+std::int64_t SeekTempFile(TempFileHandle& file, std::uint64_t offset) noexcept;
+/// The current position, or -1 on failure.
+std::int64_t TellTempFile(TempFileHandle& file) noexcept;
+/// Closes the file, which goes with it. Null does nothing.
+void CloseTempFile(TempFileHandle* file) noexcept;
 
 } // namespace tavutil::platform
 

@@ -12,6 +12,7 @@
 // the closing thread's holds before the memory goes: a held robust mutex is linked into its
 // holder's robust list, which must never point into unmapped or freed memory.
 #include "platform/platform.h"
+#include "platform/posix/deadline.h"
 #include "platform/posix/namedobject.h"
 
 #include <atomic>
@@ -72,29 +73,16 @@ int InitialiseSharedMutex(void* payload) noexcept {
   return InitialiseMutex(*new (payload) MutexState, true);
 }
 
-/// The moment `timeoutMs` milliseconds from now on `clock`.
-timespec Deadline(clockid_t clock, long timeoutMs) noexcept {
-  timespec deadline{};
-  ::clock_gettime(clock, &deadline);
-  deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-  deadline.tv_nsec += (timeoutMs % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
-  return deadline;
-}
-
 /// Waits for the mutex until `timeoutMs` from now; a pthread result.
 int TimedLock(pthread_mutex_t& mutex, long timeoutMs) noexcept {
 #if defined(TAVUTIL_UNDER_TSAN)
   // ThreadSanitizer does not intercept pthread_mutex_clocklock and would miss the lock; under
   // it the wait runs on the wall clock instead.
-  const timespec deadline = Deadline(CLOCK_REALTIME, timeoutMs);
+  const timespec deadline = posix::DeadlineAfter(CLOCK_REALTIME, timeoutMs);
   return ::pthread_mutex_timedlock(&mutex, &deadline);
 #else
   // The monotonic clock, so that setting the system time neither ends nor stretches the wait.
-  const timespec deadline = Deadline(CLOCK_MONOTONIC, timeoutMs);
+  const timespec deadline = posix::DeadlineAfter(CLOCK_MONOTONIC, timeoutMs);
   return ::pthread_mutex_clocklock(&mutex, CLOCK_MONOTONIC, &deadline);
 #endif
 }

@@ -1,0 +1,393 @@
+// tavutil/binstream.h: binary streams: numbers in host or network byte order on an iostream.
+// Licensed under the Apache License, Version 2.0.
+//
+// A binary stream is a non-owning view of an istream, an ostream or an iostream (a memory,
+// temporary-file or COM stream, say) that writes and reads numbers as fixed-width bytes. The
+// binary forms of strings, tagged values and messages are built from these forms.
+#ifndef TAVUTIL_BINSTREAM_H
+#define TAVUTIL_BINSTREAM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iosfwd>
+#include <istream>
+#include <ostream>
+#include <tavutil/config.h>
+#include <type_traits>
+
+class TString;
+
+/// The network form (most significant byte first) of one value of type T, and nothing else.
+///
+/// Widths: 2 bytes for `short` and `unsigned short`; 4 for `int`, `unsigned int`, `long`,
+/// `unsigned long` (the low 32 bits; read back sign- or zero-extended) and `float`; 8 for
+/// `double`; 10 for `long double`, which travels as an IEEE double after two zero filler
+/// bytes. Writing a wrapper to a binary stream emits these bytes whatever the stream's order.
+///
+///   TNetworkInt wire(258);          // bytes 00 00 01 02
+///   stream << wire;                 // network form even on a host-order stream
+///   int back = wire;                // 258
+template <class T> class TNetworkValue {
+public:
+  /// Number of bytes of the form.
+  static constexpr std::size_t kWidth = std::is_same<T, long double>::value ? 10
+                                        : std::is_same<T, double>::value    ? 8
+                                        : sizeof(T) == 2                    ? 2
+                                                                            : 4;
+
+  /// The form of zero (all bytes zero).
+  TNetworkValue() noexcept : fBytes{} {}
+  /// The form of `value`. Never fails.
+  explicit TNetworkValue(T value) noexcept : fBytes{} {
+    const std::uint64_t bits = Bits(value);
+    for (std::size_t i = 0; i < kDataWidth; ++i) {
+      fBytes[kWidth - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
+    }
+  }
+  /// The value the bytes hold; integers narrower than T are sign- or zero-extended as T's
+  /// signedness says. Never fails.
+  operator T() const noexcept {
+    std::uint64_t bits = 0;
+    for (std::size_t i = kWidth - kDataWidth; i < kWidth; ++i) {
+      bits = (bits << 8) | fBytes[i];
+    }
+    return FromBits(bits);
+  }
+
+  /// The bytes of the form, kWidth of them.
+  const unsigned char* QueryBytes() const noexcept { return fBytes; }
+  unsigned char* QueryBytes() noexcept { return fBytes; }
+
+private:
+  /// Bytes that carry the value; a long double's two filler bytes come before them.
+  static constexpr std::size_t kDataWidth = kWidth == 10 ? 8 : kWidth;
+  using Real = typename std::conditional<kDataWidth == 8, double, float>::type;
+  using Bits32 =
+      typename std::conditional<std::is_signed<T>::value, std::int32_t, std::uint32_t>::type;
+
+  static std::uint64_t Bits(T value) noexcept {
+    if constexpr (std::is_floating_point<T>::value) {
+      const Real real = static_cast<Real>(value);
+      if constexpr (kDataWidth == 8) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &real, sizeof bits);
+        return bits;
+      } else {
+        std::uint32_t bits;
+        std::memcpy(&bits, &real, sizeof bits);
+        return bits;
+      }
+    } else {
+      // Two's complement bits of the low kWidth bytes.
+      return static_cast<std::uint64_t>(value);
+    }
+  }
+  static T FromBits(std::uint64_t bits) noexcept {
+    if constexpr (std::is_floating_point<T>::value) {
+      Real real;
+      if constexpr (kDataWidth == 8) {
+        std::memcpy(&real, &bits, sizeof real);
+      } else {
+        const auto narrow = static_cast<std::uint32_t>(bits);
+        std::memcpy(&real, &narrow, sizeof real);
+      }
+      return static_cast<T>(real);
+    } else if constexpr (kWidth == 2) {
+      return static_cast<T>(static_cast<std::uint16_t>(bits));
+    } else {
+      return static_cast<T>(static_cast<Bits32>(static_cast<std::uint32_t>(bits)));
+    }
+  }
+
+  unsigned char fBytes[kWidth];
+};
+
+using TNetworkShort = TNetworkValue<short>;
+using TNetworkUnsignedShort = TNetworkValue<unsigned short>;
+using TNetworkInt = TNetworkValue<int>;
+using TNetworkUnsigned = TNetworkValue<unsigned int>;
+using TNetworkLong = TNetworkValue<long>;
+using TNetworkUnsignedLong = TNetworkValue<unsigned long>;
+using TNetworkFloat = TNetworkValue<float>;
+using TNetworkDouble = TNetworkValue<double>;
+using TNetworkLongDouble = TNetworkValue<long double>;
+
+/// What the binary streams share: the underlying stream's `ios` and the byte-order flag.
+///
+/// Used only as the virtual base of TiBinaryStream and ToBinaryStream. The forwarders act on
+/// the underlying stream and give its results; nothing here fails or throws beyond what the
+/// underlying stream does (clear() throws std::ios_base::failure when the stream's
+/// exceptions() ask for it).
+class TAVUTIL_API VBinaryStreamBase {
+public:
+  /// Host order on `stream`, which must outlive this object.
+  explicit VBinaryStreamBase(std::ios& stream) noexcept : fIos(&stream), fOrder(0) {}
+  /// Network order when `order` is non-zero, else host order.
+  VBinaryStreamBase(std::ios& stream, int order) noexcept
+      : fIos(&stream), fOrder(order != 0 ? 1 : 0) {}
+
+  /// Numbers written or read from now on are most significant byte first.
+  void NetworkOrder() noexcept { fOrder |= 1; }
+  /// Numbers written or read from now on are as they lie in memory.
+  void HostOrder() noexcept { fOrder &= ~std::int32_t{1}; }
+  int IsNetworkOrder() const noexcept { return fOrder & 1; }
+  int IsHostOrder() const noexcept { return !(fOrder & 1); }
+
+  // Forwarders to the underlying ios. Format flags, widths and states travel as the classic
+  // integers; only the low 32 bits of a flag word are used, and clear() keeps only the eof,
+  // fail and bad bits of its argument.
+  long flags() const;
+  long flags(long value);
+  long setf(long bits);
+  long setf(long bits, long mask);
+  long unsetf(long bits);
+  int width() const;
+  int width(int value);
+  char fill() const;
+  char fill(char value);
+  int precision() const;
+  int precision(int value);
+  std::ostream* tie() const;
+  std::ostream* tie(std::ostream* stream);
+  int rdstate() const;
+  /// 1 when no state bit is set.
+  int good() const;
+  int eof() const;
+  /// Non-zero when failbit or badbit is set.
+  int fail() const;
+  int bad() const;
+  int operator!() const { return fail(); }
+  /// Null when failbit or badbit is set.
+  operator void*() const;
+  /// Sets the state to `state` (0: good). Throws std::ios_base::failure when the stream's
+  /// exceptions() select a bit that is now set.
+  void clear(int state = 0);
+
+private:
+  std::ios* fIos;
+  std::int32_t fOrder;
+};
+
+/// Reads numbers in binary form from an istream that outlives it.
+///
+/// Each number costs one unformatted `read` of the underlying stream. Nothing throws (beyond
+/// what the underlying stream's exceptions() ask for): a failure shows only in the stream's
+/// state, and the operators return this stream even when it has failed. A short read in
+/// network order stores the value made from the bytes that arrived and zeros for the rest;
+/// in host order the missing bytes keep the target's old bytes. A stream that is not good
+/// (failed, bad or at eof) reads nothing, gets failbit and leaves the target alone, so a
+/// chain of operators simply stops having effect.
+///
+///   TiBinaryStream in(file, 1);     // network order
+///   int count = 0;
+///   TString name;
+///   in >> count >> name;
+///   if (!in) { /* truncated or failed */ }
+class TAVUTIL_API TiBinaryStream : virtual public VBinaryStreamBase {
+public:
+  /// Host order.
+  explicit TiBinaryStream(std::istream& stream) noexcept
+      : VBinaryStreamBase(stream), fIn(&stream) {}
+  /// Network order when `order` is non-zero, else host order.
+  TiBinaryStream(std::istream& stream, int order) noexcept
+      : VBinaryStreamBase(stream, order), fIn(&stream) {}
+
+  /// Reads the value's form in the current order: 2 bytes for the shorts, 4 for `int`,
+  /// `long` (sign-extended) and `unsigned long` (zero-extended) and `float`, 8 for `double`,
+  /// and for `long double` (an IEEE double) 8 in host order, 10 in network order.
+  TiBinaryStream& operator>>(short& value);
+  TiBinaryStream& operator>>(unsigned short& value);
+  TiBinaryStream& operator>>(int& value);
+  TiBinaryStream& operator>>(unsigned int& value);
+  TiBinaryStream& operator>>(long& value);
+  TiBinaryStream& operator>>(unsigned long& value);
+  TiBinaryStream& operator>>(float& value);
+  TiBinaryStream& operator>>(double& value);
+  TiBinaryStream& operator>>(long double& value);
+
+  /// Reads a network form whatever the order flag says; missing bytes read as zero.
+  template <class T> TiBinaryStream& operator>>(TNetworkValue<T>& value) {
+    TNetworkValue<T> wire;
+    if (ReadBytes(wire.QueryBytes(), TNetworkValue<T>::kWidth)) {
+      value = wire;
+    }
+    return *this;
+  }
+
+  /// Characters go to the underlying stream's text extractors unchanged: one character
+  /// (honouring skipws), or a word. A word is not bounded by the buffer: set width() to the
+  /// buffer's size first, as with any istream.
+  TiBinaryStream& operator>>(char& c);
+  TiBinaryStream& operator>>(signed char& c);
+  TiBinaryStream& operator>>(unsigned char& c);
+  TiBinaryStream& operator>>(char* word);
+  TiBinaryStream& operator>>(signed char* word);
+  TiBinaryStream& operator>>(unsigned char* word);
+  /// Copies what the stream holds into `buffer`, as the underlying stream does.
+  TiBinaryStream& operator>>(std::streambuf* buffer);
+
+  /// Manipulators: one on ios (or ios_base) or istream is applied to the underlying stream
+  /// and this stream is returned; one on TiBinaryStream is applied to this stream and its
+  /// result returned.
+  TiBinaryStream& operator>>(std::ios_base& (*manipulator)(std::ios_base&));
+  TiBinaryStream& operator>>(std::ios& (*manipulator)(std::ios&));
+  TiBinaryStream& operator>>(std::istream& (*manipulator)(std::istream&));
+  TiBinaryStream& operator>>(TiBinaryStream& (*manipulator)(TiBinaryStream&)) {
+    return manipulator(*this);
+  }
+
+  // Forwarders to the underlying istream, with its results and failure behaviour.
+  TiBinaryStream& read(char* data, int count);
+  TiBinaryStream& read(signed char* data, int count);
+  TiBinaryStream& read(unsigned char* data, int count);
+  TiBinaryStream& get(char* data, int count, char delimiter = '\n');
+  TiBinaryStream& get(signed char* data, int count, char delimiter = '\n');
+  TiBinaryStream& get(unsigned char* data, int count, char delimiter = '\n');
+  TiBinaryStream& getline(char* data, int count, char delimiter = '\n');
+  TiBinaryStream& getline(signed char* data, int count, char delimiter = '\n');
+  TiBinaryStream& getline(unsigned char* data, int count, char delimiter = '\n');
+  TiBinaryStream& get(std::streambuf& buffer, char delimiter = '\n');
+  TiBinaryStream& get(char& c);
+  TiBinaryStream& get(signed char& c);
+  TiBinaryStream& get(unsigned char& c);
+  /// The next character as an unsigned value, or EOF.
+  int get();
+  int peek();
+  TiBinaryStream& ignore(int count = 1, int delimiter = EOF);
+  int gcount() const;
+  TiBinaryStream& putback(char c);
+  /// The buffer's sync: 0, or -1 when it fails (badbit is then set).
+  int sync();
+  /// The prefix check of an input operation: 1 when the stream is good after flushing the
+  /// tied stream (and, for `need` 0 with skipws, skipping white space); else 0 with failbit set.
+  int ipfx(int need = 0);
+  TiBinaryStream& seekg(long position);
+  TiBinaryStream& seekg(long offset, std::ios_base::seekdir direction);
+  /// The read position, or -1 when the buffer cannot tell.
+  long tellg();
+
+private:
+  /// One unformatted read of `count` bytes into `data`. False, with nothing read, when the
+  /// stream was not good before it.
+  bool ReadBytes(void* data, std::size_t count);
+
+  std::istream* fIn;
+};
+
+/// Writes numbers in binary form to an ostream that outlives it.
+///
+/// Each number costs one unformatted `write` of the underlying stream, or, when the stream
+/// is good, untied, without unitbuf and its put area has room, the same bytes copied straight
+/// into the put area (as `sputc` puts them). Nothing throws (beyond what the underlying
+/// stream's exceptions() ask for): a failure shows only in the stream's state, and the
+/// operators return this stream even when it has failed; nothing is written to a stream that
+/// is not good.
+///
+///   ToBinaryStream out(socketStream, 1);  // network order
+///   out << 258 << 1.0;                    // 00 00 01 02, then 3F F0 00 00 00 00 00 00
+class TAVUTIL_API ToBinaryStream : virtual public VBinaryStreamBase {
+public:
+  /// Host order.
+  explicit ToBinaryStream(std::ostream& stream) noexcept
+      : VBinaryStreamBase(stream), fOut(&stream) {}
+  /// Network order when `order` is non-zero, else host order.
+  ToBinaryStream(std::ostream& stream, int order) noexcept
+      : VBinaryStreamBase(stream, order), fOut(&stream) {}
+
+  /// Writes the value's form in the current order: 2 bytes for the shorts, 4 for `int`,
+  /// `long` and `unsigned long` (their low 32 bits) and `float`, 8 for `double`, and for
+  /// `long double` (converted to an IEEE double) 8 in host order, 10 in network order.
+  ToBinaryStream& operator<<(short value);
+  ToBinaryStream& operator<<(unsigned short value);
+  ToBinaryStream& operator<<(int value);
+  ToBinaryStream& operator<<(unsigned int value);
+  ToBinaryStream& operator<<(long value);
+  ToBinaryStream& operator<<(unsigned long value);
+  ToBinaryStream& operator<<(float value);
+  ToBinaryStream& operator<<(double value);
+  ToBinaryStream& operator<<(long double value);
+
+  /// Writes a network form as it stands, whatever the order flag says.
+  template <class T> ToBinaryStream& operator<<(const TNetworkValue<T>& value) {
+    WriteBytes(value.QueryBytes(), TNetworkValue<T>::kWidth);
+    return *this;
+  }
+
+  /// Characters go to the underlying stream's text inserters unchanged (width and fill
+  /// apply); strings without their terminating null and without a length.
+  ToBinaryStream& operator<<(char c);
+  ToBinaryStream& operator<<(signed char c);
+  ToBinaryStream& operator<<(unsigned char c);
+  ToBinaryStream& operator<<(const char* text);
+  ToBinaryStream& operator<<(const signed char* text);
+  ToBinaryStream& operator<<(const unsigned char* text);
+  /// The stream's text form of a pointer.
+  ToBinaryStream& operator<<(const void* pointer);
+  /// Copies everything `buffer` holds, as the underlying stream does.
+  ToBinaryStream& operator<<(std::streambuf* buffer);
+
+  /// Manipulators: one on ios (or ios_base) or ostream is applied to the underlying stream
+  /// and this stream is returned; one on ToBinaryStream is applied to this stream and its
+  /// result returned.
+  ToBinaryStream& operator<<(std::ios_base& (*manipulator)(std::ios_base&));
+  ToBinaryStream& operator<<(std::ios& (*manipulator)(std::ios&));
+  ToBinaryStream& operator<<(std::ostream& (*manipulator)(std::ostream&));
+  ToBinaryStream& operator<<(ToBinaryStream& (*manipulator)(ToBinaryStream&)) {
+    return manipulator(*this);
+  }
+
+  // Forwarders to the underlying ostream, with its results and failure behaviour.
+  ToBinaryStream& write(const char* data, int count);
+  ToBinaryStream& write(const signed char* data, int count);
+  ToBinaryStream& write(const unsigned char* data, int count);
+  ToBinaryStream& put(char c);
+  ToBinaryStream& flush();
+  /// The prefix check of an output operation: 0 with failbit set when the stream is not
+  /// good; else flushes the tied stream and gives 1.
+  int opfx();
+  /// The suffix of an output operation: flushes when unitbuf is set.
+  void osfx();
+  ToBinaryStream& seekp(long position);
+  ToBinaryStream& seekp(long offset, std::ios_base::seekdir direction);
+  /// The write position, or -1 when the buffer cannot tell.
+  long tellp();
+
+private:
+  /// One unformatted write of `count` bytes.
+  void WriteBytes(const void* data, std::size_t count);
+
+  std::ostream* fOut;
+};
+
+/// Reads and writes binary forms on one iostream, both sides sharing the order flag.
+///
+///   TMemStream memory;
+///   TBinaryStream stream(memory, 1);
+///   stream << 1;                     // 00 00 00 01
+///   int back = 0;
+///   stream >> back;                  // 1
+class TAVUTIL_API TBinaryStream : public TiBinaryStream, public ToBinaryStream {
+public:
+  /// Host order on `stream`, which must outlive this object.
+  explicit TBinaryStream(std::iostream& stream) noexcept
+      : VBinaryStreamBase(stream), TiBinaryStream(stream), ToBinaryStream(stream) {}
+  /// Network order when `order` is non-zero, else host order.
+  TBinaryStream(std::iostream& stream, int order) noexcept
+      : VBinaryStreamBase(stream, order), TiBinaryStream(stream, order),
+        ToBinaryStream(stream, order) {}
+};
+
+/// Writes the string's binary form: its length L as a 4-byte integer, a 4-byte 0 (both in
+/// the stream's order), then its L bytes with no terminating null; nothing records whether
+/// the text was wide. Does nothing on a failed stream; a string without buffer writes as
+/// the empty string.
+TAVUTIL_API ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& s);
+/// Reads a string's binary form. On success the string holds L bytes in a buffer of its own
+/// (an empty buffer for L 0; no flags). On a failed stream nothing is read; when the stream
+/// ends or fails within the form, the string is left unchanged and the stream failed. Text
+/// is read in pieces, so a huge length on a short stream allocates no more than arrived; a
+/// failed allocation sets badbit.
+TAVUTIL_API TiBinaryStream& operator>>(TiBinaryStream& stream, TString& s);
+
+#endif // TAVUTIL_BINSTREAM_H

@@ -1,0 +1,138 @@
+// tavutil/tmpstrm.h: TTempStream, a memory stream that moves to a temporary file on demand.
+// Licensed under the Apache License, Version 2.0.
+//
+// Small streams stay in memory blocks (tavutil/memstream.h); when a policy object says so,
+// the data moves to an anonymous temporary file and the stream goes on through the file.
+#ifndef TAVUTIL_TMPSTRM_H
+#define TAVUTIL_TMPSTRM_H
+
+#include <cstdint>
+#include <memory>
+#include <tavutil/config.h>
+#include <tavutil/memstream.h>
+#include <tavutil/trefcnt.h>
+#include <tavutil/tstring.h>
+
+class TTempStreamBuf;
+
+/// The policy that decides when a temporary stream moves from memory to a file.
+///
+/// The stream asks each time it needs another memory block (the first one included), so
+/// the move happens at block boundaries only. Held by TReference: create it with `new`.
+///
+///   class TAfterOneMegabyte : public TTempStreamTest {
+///     int UseTempFile(TTempStreamBuf* buffer) override { ... count the blocks ... }
+///   };
+///   TTempStream stream(1 << 20, "spool", new TAfterOneMegabyte);
+class TAVUTIL_API TTempStreamTest : public TRefCounted {
+public:
+  /// Non-zero when the stream whose buffer is `buffer` is to move to a temporary file now.
+  /// The buffer's blocks (QueryFirstBuffer()) have their lengths up to date. What it throws
+  /// reaches the iostream layer, which sets badbit.
+  virtual int UseTempFile(TTempStreamBuf* buffer) = 0;
+
+protected:
+  /// Count 0.
+  TTempStreamTest() noexcept = default;
+  ~TTempStreamTest() override;
+};
+
+/// A memory stream buffer that moves its data to an anonymous temporary file when its
+/// policy says so.
+///
+/// In memory it behaves exactly as TMemStreamBuf. After the move, one buffer of the
+/// allocation size is split into a read half and a write half, and reading and writing share
+/// the file's one position, as with a C file open for update: a write lands where the
+/// reader has got to, and a read after writes starts where they ended. Positions held by a
+/// reader in memory are not carried over (the file position is the writer's), so seek
+/// before reading back. The file never has a name, so nothing is left behind when the
+/// process ends, however it ends.
+///
+/// Nothing throws but std::bad_alloc from a memory block and what the policy throws: a
+/// failure gives EOF to the iostream layer and is traced at level 4 under
+/// TUtilityTraceCategory::MemStream.
+class TAVUTIL_API TTempStreamBuf : public TMemStreamBuf {
+public:
+  /// Blocks (and the file-mode buffer) of 10000 bytes; `name` (may be null) is kept, not
+  /// used to name the file; `test` may be null, and the stream then never leaves memory.
+  TTempStreamBuf(const char* name, TReference<TTempStreamTest> test);
+  /// The same with blocks and file-mode buffer of `allocSize` bytes (0: the default).
+  TTempStreamBuf(unsigned long allocSize, const char* name, TReference<TTempStreamTest> test);
+  /// Closes the temporary file (which goes with it), releases the policy and frees the blocks.
+  /// Bytes still in the write half are not written out.
+  ~TTempStreamBuf() override;
+  TTempStreamBuf(const TTempStreamBuf&) = delete;
+  TTempStreamBuf& operator=(const TTempStreamBuf&) = delete;
+
+  /// 1 while the data is in memory blocks, 0 once it is in the temporary file.
+  int IsInMemory() const noexcept { return fInMemory; }
+  /// The name given to the constructor (a string without buffer for null).
+  const TString& QueryName() const noexcept { return fName; }
+
+  /// Writes the whole content to `out` and gives the number of bytes written; the file
+  /// position is kept. The copy stops when `out` fails or the file cannot be read.
+  unsigned long WriteTo(std::ostream& out) override;
+
+protected:
+  /// File mode: writes out the write half and drops unread bytes of the read half (the file
+  /// position goes back to the reader's). 0, or -1 when the file cannot be written.
+  int sync() override;
+  /// File mode: sync(), then the one position moves to `offset` (the end when `offset` is
+  /// beyond it or negative). Gives the position reached; -1 for a direction other than
+  /// `beg` or when the file fails.
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                   std::ios_base::openmode mode) override;
+  /// File mode: writes out the write half and stores `c`. Gives `c` as an unsigned byte (0
+  /// for EOF), or EOF when the file cannot be written.
+  int_type overflow(int_type c) override;
+  /// File mode: the next byte, reading the read half full from the file first when needed.
+  /// EOF at the end of the file or when it cannot be read.
+  int_type underflow() override;
+
+private:
+  struct TempFile;
+
+  /// The move: asks the policy; moves when it answers non-zero, else grows in memory. EOF
+  /// (traced) when the file cannot be made, written or given its buffer; the data then
+  /// stays in memory.
+  int extend() override;
+  int MoveToFile();
+  /// Writes the write half to the file. False when it could not all be written; what was
+  /// written is dropped from the write half either way.
+  bool FlushWriteHalf();
+  /// Empties the read half, moving the file position back over bytes not yet read.
+  bool DropReadHalf();
+  char* WriteHalf() const noexcept { return fFileBuffer.get() + fFileBufferSize / 2; }
+  char* BufferEnd() const noexcept { return fFileBuffer.get() + fFileBufferSize; }
+
+  TReference<TTempStreamTest> fTest;
+  int fInMemory;
+  TString fName;
+  std::unique_ptr<TempFile> fFile;
+  std::unique_ptr<char[]> fFileBuffer;
+  std::uint32_t fFileBufferSize;
+};
+
+/// An iostream over a TTempStreamBuf.
+///
+///   TTempStream spool(1 << 20, "spool", new TAfterOneMegabyte);
+///   spool.write(data, size);          // memory first, then the file
+///   spool.seekg(0);
+///   spool.rdbuf()->WriteTo(out);
+class TAVUTIL_API TTempStream : public TMemStream {
+public:
+  /// Blocks of 10000 bytes; `test` null: the stream never leaves memory.
+  explicit TTempStream(const char* name = nullptr,
+                       TReference<TTempStreamTest> test = TReference<TTempStreamTest>());
+  /// Blocks and file-mode buffer of `allocSize` bytes.
+  TTempStream(unsigned long allocSize, const char* name, TReference<TTempStreamTest> test);
+  ~TTempStream() override;
+
+  /// The stream's buffer.
+  TTempStreamBuf* rdbuf() const noexcept { return &fTempBuffer; }
+
+private:
+  mutable TTempStreamBuf fTempBuffer;
+};
+
+#endif // TAVUTIL_TMPSTRM_H

@@ -1,0 +1,264 @@
+// tests/thread_test.cpp: TSemaphore and TThread, also under ThreadSanitizer.
+// Licensed under the Apache License, Version 2.0.
+#include <tavutil/exception.h>
+#include <tavutil/thread.h>
+
+#include "recording_trace.h"
+
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+/// Milliseconds since `start` on the steady clock.
+long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+/// A trace entry of utility/THREAD as the tests expect it.
+struct ExpectedEntry {
+  unsigned long level;
+  std::string text;
+  unsigned long line;
+};
+
+void ExpectEntries(const TRecording& trace, const std::vector<ExpectedEntry>& expected) {
+  ASSERT_EQ(trace.Entries().size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const TRecordingState::Entry& entry = trace.Entries()[i];
+    EXPECT_EQ(entry.level, expected[i].level) << i;
+    EXPECT_EQ(entry.category, &TUtilityTraceCategory::Utility) << i;
+    EXPECT_STREQ(entry.message.QueryMessage(), expected[i].text.c_str()) << i;
+    EXPECT_STREQ(entry.message.QueryFile(), "utility/THREAD") << i;
+    EXPECT_EQ(entry.message.QueryLine(), expected[i].line) << i;
+  }
+}
+
+/// Posts `semaphore` from another thread after `delayMs`.
+std::thread PostLater(TSemaphore& semaphore, int delayMs) {
+  return std::thread([&semaphore, delayMs] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    semaphore.Post();
+  });
+}
+
+// ---------------------------------------------------------------- TSemaphore ----
+
+TEST(TSemaphoreThreaded, CountsAtMostOneAndAFullPostFailsWithATrace) {
+  TRecording trace;
+  TSemaphore semaphore(1);
+  EXPECT_EQ(semaphore.Wait(0), 0);
+  EXPECT_EQ(semaphore.Wait(0), 1);
+  EXPECT_EQ(semaphore.Post(), 0);
+  EXPECT_EQ(semaphore.Post(), 1);
+  EXPECT_EQ(semaphore.Clear(), 0);
+  EXPECT_EQ(semaphore.Clear(), 1); // already 0: stays 0
+  EXPECT_EQ(semaphore.Wait(0), 1);
+  ExpectEntries(trace, {{0x4, "Unable to post semaphore, error=x0000004B", 155}}); // EOVERFLOW
+}
+
+TEST(TSemaphoreThreaded, WaitsTimeOutOrTakeALatePost) {
+  TSemaphore semaphore;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(semaphore.Wait(50), 1);
+  EXPECT_GE(MillisecondsSince(start), 50);
+
+  std::thread poster = PostLater(semaphore, 30);
+  EXPECT_EQ(semaphore.Wait(-1), 0);
+  poster.join();
+  poster = PostLater(semaphore, 30);
+  EXPECT_EQ(semaphore.Wait(60000), 0);
+  poster.join();
+
+  semaphore.Post(); // ClearAndWait drops this one and waits for the next
+  const auto cleared = std::chrono::steady_clock::now();
+  poster = PostLater(semaphore, 40);
+  EXPECT_EQ(semaphore.ClearAndWait(), 0);
+  EXPECT_GE(MillisecondsSince(cleared), 40);
+  poster.join();
+}
+
+TEST(TSemaphoreThreaded, PingPongHandsDataBackAndForth) {
+  TSemaphore ping;
+  TSemaphore pong;
+  int shared = 0; // written in turn; only the semaphores order the writes
+  std::thread partner([&] {
+    for (int i = 0; i < 1000 && ping.Wait(-1) == 0; ++i, pong.Post()) {
+      ++shared;
+    }
+  });
+  for (int i = 0; i < 1000 && ping.Post() == 0 && pong.Wait(-1) == 0; ++i) {
+    ++shared;
+  }
+  partner.join();
+  EXPECT_EQ(shared, 2000);
+}
+
+// ------------------------------------------------------------------- TThread ----
+
+/// A thread whose work is given as a function; it posts `destroyed` (if any) when it dies.
+class TJob : public TThread {
+public:
+  explicit TJob(std::function<int()> work, TSemaphore* destroyed = nullptr)
+      : fWork(std::move(work)), fDestroyed(destroyed) {}
+  ~TJob() override {
+    if (fDestroyed != nullptr) {
+      fDestroyed->Post();
+    }
+  }
+  int Run() override { return fWork(); }
+
+private:
+  std::function<int()> fWork;
+  TSemaphore* fDestroyed;
+};
+
+TEST(TThreadThreaded, RunsAndKeepsTheResult) {
+  TReference<TJob> job(new TJob([] { return 7; }));
+  EXPECT_EQ(job->QueryResult(), -1);
+  job->WaitForTermination(-1); // never started: returns at once
+  ASSERT_EQ(job->Start(), 0);
+  job->WaitForTermination(-1);
+  EXPECT_EQ(job->IsRunning(), 0);
+  EXPECT_EQ(job->IsFinished(), 1);
+  EXPECT_EQ(job->QueryResult(), 7);
+}
+
+TEST(TThreadThreaded, EscapingExceptionsBecomeMinusOneAndATrace) {
+  TRecording trace;
+  TAccessError error("disk full", 3, TException::recoverable);
+  error.setErrorCodeGroup("Jobs").addLocation(TExceptionLocation("job.cpp", "Run", 12));
+  const std::function<int()> throwers[] = {[&]() -> int { throw error; },
+                                           []() -> int { throw 42; }};
+  for (const auto& work : throwers) {
+    TReference<TJob> job(new TJob(work));
+    ASSERT_EQ(job->Start(), 0);
+    job->WaitForTermination(-1);
+    EXPECT_EQ(job->QueryResult(), -1);
+  }
+  const std::string report(TTraceException::FormatException(error));
+  ExpectEntries(trace, {{0x2, "Caught: " + report, 243}, {0x2, "Caught unknown exception", 246}});
+}
+
+TEST(TThreadThreaded, StartReturnsOnceTheThreadRunsAndTheWaitCanTimeOut) {
+  TSemaphore gate;
+  TReference<TJob> job(new TJob([&] { return gate.Wait(-1); }));
+  ASSERT_EQ(job->Start(), 0);
+  EXPECT_EQ(job->IsRunning(), 1);
+  const auto start = std::chrono::steady_clock::now();
+  job->WaitForTermination(50);
+  EXPECT_GE(MillisecondsSince(start), 50);
+  EXPECT_EQ(job->IsRunning(), 1);
+  EXPECT_EQ(job->IsFinished(), 0);
+
+  TRecording trace;
+  EXPECT_EQ(job->Start(), 1); // one run at a time
+  ExpectEntries(trace, {{0x4, "Unable to start thread", 282}});
+  gate.Post();
+  job->WaitForTermination(-1);
+  EXPECT_EQ(job->QueryResult(), 0);
+  EXPECT_EQ(job->IsRunning(), 0);
+}
+
+TEST(TThreadThreaded, TheThreadKeepsItsObjectAliveAndDeletesItLast) {
+  TSemaphore destroyed;
+  TSemaphore gate;
+  std::atomic<int> runs{0};
+  {
+    TReference<TJob> job(new TJob(
+        [&] {
+          ++runs;
+          return gate.Wait(-1);
+        },
+        &destroyed));
+    ASSERT_EQ(job->Start(), 0);
+  } // the caller's last reference goes while Run waits
+  EXPECT_EQ(destroyed.Wait(0), 1);
+  gate.Post();
+  EXPECT_EQ(destroyed.Wait(60000), 0);
+
+  // An object nobody ever held is deleted when its thread ends.
+  ASSERT_EQ((new TJob([&] { return ++runs; }, &destroyed))->Start(), 0);
+  EXPECT_EQ(destroyed.Wait(60000), 0);
+  EXPECT_EQ(runs, 2);
+}
+
+TEST(TThreadThreaded, AHundredThreadsAndRestartsAllRun) {
+  std::atomic<int> runs{0};
+  std::vector<TReference<TJob>> jobs;
+  for (int i = 0; i < 100; ++i) {
+    jobs.emplace_back(new TJob([&runs, i] {
+      ++runs;
+      return i;
+    }));
+    ASSERT_EQ(jobs.back()->Start(), 0) << i;
+  }
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 100; ++i) {
+      jobs[i]->WaitForTermination(-1);
+      EXPECT_EQ(jobs[i]->QueryResult(), i);
+      if (round == 0) {
+        ASSERT_EQ(jobs[i]->Start(), 0) << "restart " << i;
+      }
+    }
+  }
+  EXPECT_EQ(runs, 200);
+}
+
+/// The stack size the calling thread runs on, in bytes.
+std::size_t OwnStackSize() {
+  pthread_attr_t attributes;
+  std::size_t size = 0;
+  if (::pthread_getattr_np(::pthread_self(), &attributes) == 0) {
+    ::pthread_attr_getstacksize(&attributes, &size);
+    ::pthread_attr_destroy(&attributes);
+  }
+  return size;
+}
+
+TEST(TThreadThreaded, StackSizeIsHonouredRaisedToTheMinimumOrFailsTheStart) {
+  constexpr unsigned long kLarge = 48ul << 20; // above any default stack
+  std::atomic<std::size_t> seen{0};
+  TReference<TJob> job(new TJob([&] {
+    seen = OwnStackSize();
+    return 0;
+  }));
+  job->SetStackSize(kLarge + 1);
+  ASSERT_EQ(job->Start(), 0);
+  job->WaitForTermination(-1);
+  EXPECT_GT(seen.load(), kLarge);
+
+  job->SetStackSize(1);
+  ASSERT_EQ(job->Start(), 0);
+  job->WaitForTermination(-1);
+  EXPECT_GE(seen.load(), static_cast<std::size_t>(PTHREAD_STACK_MIN));
+
+  TRecording trace;
+  job->SetStackSize(std::numeric_limits<unsigned long>::max() / 2);
+  EXPECT_EQ(job->Start(), 1);
+  EXPECT_EQ(job->IsRunning(), 0);
+  ExpectEntries(trace, {{0x4, "Unable to start thread", 282}});
+}
+
+TEST(TThreadThreaded, AThreadThatExitsFromRunStillFinishes) {
+  TReference<TJob> job(new TJob([]() -> int { ::pthread_exit(nullptr); }));
+  ASSERT_EQ(job->Start(), 0);
+  job->WaitForTermination(-1);
+  EXPECT_EQ(job->IsRunning(), 0);
+  EXPECT_EQ(job->QueryResult(), -1);
+}
+
+} // namespace
