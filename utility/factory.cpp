@@ -10,10 +10,13 @@
 
 #include "internal/ascii.h"
 #include "internal/raise.h"
+#include "internal/scopedlock.h"
+#include "internal/setelements.h"
 #include "internal/tracepoint.h"
 #include "platform/platform.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -139,7 +142,7 @@ void* TFactoryLoaderBase::Find(const TFactoryType& type) {
   {
     // Held across the load, so another thread asking for the same type waits for the
     // library's factories to be complete rather than finding one half-built.
-    const TMutexSemaphoreEntry lock(*fLock, TMutexSemaphore::fsInfinite);
+    const tavutil::detail::ScopedLock lock(*fLock);
     factory = Lookup(type);
     if (factory == nullptr) {
       LoadDll(type);
@@ -156,11 +159,9 @@ void* TFactoryLoaderBase::Find(const TFactoryType& type) {
 
 void TFactoryLoaderBase::Add(const TFactoryType& type, void* factory) {
   {
-    const TMutexSemaphoreEntry lock(*fLock, TMutexSemaphore::fsInfinite);
+    const tavutil::detail::ScopedLock lock(*fLock);
     if (fSet->Find(type) == nullptr) {
-      auto element = std::make_unique<TFactoryElement>(type, factory);
-      fSet->Add(element.get());
-      static_cast<void>(element.release()); // the set owns it now
+      tavutil::detail::AddOwned(*fSet, std::make_unique<TFactoryElement>(type, factory));
       return;
     }
   }
@@ -170,7 +171,7 @@ void TFactoryLoaderBase::Add(const TFactoryType& type, void* factory) {
 }
 
 void TFactoryLoaderBase::Remove(const TFactoryType& type) noexcept {
-  const TMutexSemaphoreEntry lock(*fLock, TMutexSemaphore::fsInfinite);
+  const tavutil::detail::ScopedLock lock(*fLock);
   if (TFactoryElement* element = fSet->Find(type)) {
     fSet->Remove(element);
     delete element;
@@ -178,7 +179,7 @@ void TFactoryLoaderBase::Remove(const TFactoryType& type) noexcept {
 }
 
 void TFactoryLoaderBase::Remove(const TFactoryType& type, void* factory) noexcept {
-  const TMutexSemaphoreEntry lock(*fLock, TMutexSemaphore::fsInfinite);
+  const tavutil::detail::ScopedLock lock(*fLock);
   TFactoryElement* element = fSet->Find(type);
   if (element != nullptr && element->QueryFactory() == factory) {
     fSet->Remove(element);
@@ -197,7 +198,7 @@ void TFactoryLoaderBase::AddLibpath(const char* path) {
   if (path == nullptr || *path == '\0') {
     return;
   }
-  const TMutexSemaphoreEntry lock(TTrace::Base::fsMutex, TMutexSemaphore::fsInfinite);
+  const tavutil::detail::ScopedLock lock(TTrace::Base::fsMutex);
   TString longer = TString(path) + ";" + fsLibpath;
   fsLibpath = longer;
 }
@@ -207,7 +208,7 @@ int TFactoryLoaderBase::LoadDll(const TFactoryType& type) {
   std::string directories;
   {
     // A copy taken under the mutex that AddLibpath changes it under.
-    const TMutexSemaphoreEntry lock(TTrace::Base::fsMutex, TMutexSemaphore::fsInfinite);
+    const tavutil::detail::ScopedLock lock(TTrace::Base::fsMutex);
     directories = TextOf(fsLibpath);
   }
   std::string found;
@@ -235,7 +236,7 @@ int TFactoryLoaderBase::LoadDll(const char* file) {
   if (dot == nullptr || tavutil::detail::StrICmp(dot, suffix) != 0) {
     name += suffix;
   }
-  const TMutexSemaphoreEntry lock(*fLock, TMutexSemaphore::fsInfinite);
+  const tavutil::detail::ScopedLock lock(*fLock);
   std::string reason;
   int error = 0;
   void* library = tavutil::platform::LoadLibrary(name.c_str(), reason, error);

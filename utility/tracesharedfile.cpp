@@ -7,6 +7,7 @@
 #include <tavutil/message.h>
 #include <tavutil/tracesharedfile.h>
 
+#include "internal/scopedlock.h"
 #include "internal/traceline.h"
 #include "platform/platform.h"
 
@@ -85,7 +86,7 @@ void TTraceSharedFileBase::FormatPrefix(TString& prefix, unsigned long level) co
 void TTraceSharedFileBase::Write(unsigned long level, const TTrace::Category& /*category*/,
                                  const TMessage& message) {
   // WriteEntry already holds the trace mutex (it is recursive); a direct call gets it here.
-  const TMutexSemaphoreEntry lock(fsMutex, TMutexSemaphore::fsInfinite);
+  const tavutil::detail::ScopedLock lock(fsMutex);
   if (fFile == nullptr) {
     return;
   }

@@ -12,6 +12,7 @@
 
 #include "internal/ascii.h"
 #include "internal/raise.h"
+#include "internal/scopedlock.h"
 #include "internal/tracepoint.h"
 #include "internal/tracespec.h"
 #include "internal/tracesystemlog.h"
@@ -226,7 +227,7 @@ TFactoryLoader<TTraceFactory>* TraceFactoryLoader() {
     return loader;
   }
   // The trace mutex keeps two specifications on two threads from making two loaders.
-  const TMutexSemaphoreEntry lock(TTrace::Base::fsMutex, TMutexSemaphore::fsInfinite);
+  const tavutil::detail::ScopedLock lock(TTrace::Base::fsMutex);
   if (TFactoryLoader<TTraceFactory>* loader = TTraceFactory::GetLoaderInstance()) {
     return loader;
   }

@@ -7,6 +7,7 @@
 #include <tavutil/message.h>
 #include <tavutil/tracestream.h>
 
+#include "internal/scopedlock.h"
 #include "internal/traceline.h"
 #include "internal/tracepoint.h"
 #include "platform/platform.h"
@@ -219,7 +220,7 @@ void TTraceStreamBase::SetStream(std::ostream* stream) {
 void TTraceStreamBase::Write(unsigned long level, const TTrace::Category& /*category*/,
                              const TMessage& message) {
   // WriteEntry already holds the mutex (it is recursive); a direct call gets it here.
-  const TMutexSemaphoreEntry lock(fsMutex, TMutexSemaphore::fsInfinite);
+  const tavutil::detail::ScopedLock lock(fsMutex);
   if (fStream == nullptr) {
     return;
   }

@@ -8,6 +8,7 @@
 
 #include <tavutil/message.h>
 
+#include "internal/scopedlock.h"
 #include "internal/traceline.h"
 
 #include <exception>
@@ -28,7 +29,7 @@ public:
 
   void Write(unsigned long level, const TTrace::Category& /*category*/,
              const TMessage& message) override {
-    const TMutexSemaphoreEntry lock(fsMutex, TMutexSemaphore::fsInfinite);
+    const tavutil::detail::ScopedLock lock(fsMutex);
     if (fLog == nullptr) {
       return;
     }

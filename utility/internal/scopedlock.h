@@ -1,8 +1,9 @@
 // utility/internal/scopedlock.h: the scoped lock that holds the library's own mutexes.
 // Licensed under the Apache License, Version 2.0.
 //
-// Internal to the library; never installed. The trace model's mutex and the message store
-// archive's mutex are held with it, never with a bare TMutexSemaphoreEntry.
+// Internal to the library; never installed. The library's own unnamed mutexes (the trace
+// model's, the message store archive's, each factory loader's) are held with it, never with a
+// bare TMutexSemaphoreEntry.
 #ifndef TAVUTIL_INTERNAL_SCOPEDLOCK_H
 #define TAVUTIL_INTERNAL_SCOPEDLOCK_H
 
@@ -16,10 +17,10 @@ namespace tavutil::detail {
 /// Holds one of the library's own mutexes for a scope, waiting without limit.
 ///
 /// The lists these mutexes guard (trace states, category switches, the category registry,
-/// message stores) are shared by every thread, and no caller could repair them after a walk
-/// that raced a change. So a lock that fails (the mutex could not be made when the library
-/// loaded, or the system refuses it) never lets the work go on unguarded: it writes one line
-/// to standard error and ends the process through std::terminate. Such a lock cannot throw
+/// message stores, registered factories) are shared by every thread, and no caller could repair
+/// them after a walk that raced a change. So a lock that fails (the mutex could not be made when
+/// the library loaded, or the system refuses it) never lets the work go on unguarded: it writes one
+/// line to standard error and ends the process through std::terminate. Such a lock cannot throw
 /// instead: its callers include destructors and the trace points of no-throw functions.
 class ScopedLock {
 public:
