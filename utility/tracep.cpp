@@ -1,8 +1,8 @@
 // utility/tracep.cpp: the trace model: states, handles, delivery, categories and registry.
 // Licensed under the Apache License, Version 2.0.
 //
-// The source of tavutil/trace.h, named after the location its diagnostics quote
-// ("utility/TRACEP") so that a diagnostic leads here.
+// The source of tavutil/trace.h's model, named after the location that the trace family's
+// diagnostics quote ("utility/TRACEP").
 //
 // Operating-system independent. fsMutex guards the list of states, their category sets and
 // the registry; every walk of them holds it, so no walk meets a node being changed or freed.

@@ -25,6 +25,7 @@ public:
   TFactoryType(const char* spec);
   /// Parses the bytes of `spec` up to its first NUL. Throws std::bad_alloc.
   TFactoryType(const TString& spec);
+  /// Shares both names. Throws nothing.
   TFactoryType(const TFactoryType& other);
   /// Copies both names; assigning a type to itself does nothing.
   TFactoryType& operator=(const TFactoryType& other);
@@ -75,7 +76,9 @@ class TAVUTIL_API TFactoryLoaderSet : public TKeySetOf<TFactoryElement, TFactory
 /// provider library builds while it is loaded (as static objects or from its entry point) are
 /// complete before another thread can find them. A factory made by a program is registered
 /// from its base constructor to its base destructor: make it before another thread may ask
-/// for its type, and destroy it after none can any more.
+/// for its type, and destroy it after none can any more. The lock is the library's own: one
+/// that cannot be taken (its mutex could not be made) ends the process rather than let a
+/// registration race a lookup.
 class TAVUTIL_API TFactoryLoaderBase {
 public:
   TFactoryLoaderBase(const TFactoryLoaderBase&) = delete;
@@ -88,7 +91,8 @@ public:
   /// %s" at level 0x8. Throws std::bad_alloc; a provider's failure to load is only traced.
   void* Find(const TFactoryType& type);
   /// Registers `factory` for `type`. Throws TInvalidRequest "Already defined" when a factory
-  /// of an equal type name is registered; nothing is changed then.
+  /// of an equal type name is registered, and std::bad_alloc when the registration cannot be
+  /// allocated; nothing is changed then.
   void Add(const TFactoryType& type, void* factory);
   /// Takes out the registration of `type`; an unknown type is ignored. Throws nothing.
   void Remove(const TFactoryType& type) noexcept;

@@ -27,8 +27,8 @@
 class TAVUTIL_API TMessageStorePM : public TMessageStore {
 public:
   /// Registers the store and loads the library `dllName` of the current language. Throws
-  /// TInvalidRequest "Duplicate Message Store" when a store of that name exists; failures to
-  /// find or load the library are only traced.
+  /// TInvalidRequest "Duplicate Message Store" when a store of that name exists, and
+  /// std::bad_alloc; failures to find or load the library are only traced.
   TMessageStorePM(const TMessage::StoreID& store, const char* dllName);
   /// Registers the store, which serves the library `dll` (copied). Throws as above.
   TMessageStorePM(const TMessage::StoreID& store, const TDll& dll);
@@ -36,7 +36,8 @@ public:
   ~TMessageStorePM() override;
 
   /// A new Unicode TString with the text of string resource `messageId`, which the caller
-  /// deletes; null without a library or when it has no such text (traced).
+  /// deletes; null without a library or when it has no such text (traced). Throws nothing:
+  /// any other failure, memory running out included, is traced and gives null too.
   TString* GetMsg(long setId, long messageId) override;
 
 private:

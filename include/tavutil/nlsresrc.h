@@ -28,7 +28,9 @@
 /// subdirectory ("de_DE\1252"), then as one directory. The language "C" means none: its
 /// search falls back to fsDefaultLocale ("English"). The settings may be changed and read on
 /// any thread through SetLang, QueryLang and AddNLSpath; the fs members themselves must only
-/// be touched while no other thread uses the settings.
+/// be touched while no other thread uses the settings. Every member but the destructor copies
+/// names or paths and throws std::bad_alloc when memory runs out; the settings and the object
+/// are then as they were.
 class TAVUTIL_API TSearchNLSPath {
 public:
   explicit TSearchNLSPath(const char* name);
@@ -46,7 +48,7 @@ public:
   /// The same as FindFile().
   operator char*() { return FindFile(); }
   /// The path found before, or one search along the path for `lang`; null when no candidate
-  /// is an existing file (directories do not count).
+  /// is an existing file (directories do not count). Throws nothing but std::bad_alloc.
   char* FindFile(const TString& lang);
   /// The path found before, or the file loaded by the system's library search (which stays
   /// loaded); null when it cannot be loaded.

@@ -91,8 +91,9 @@ private:
 /// one deletes it, and so does destroying the array.
 ///
 ///   TSparseArrayOf<Session> sessions;
-///   sessions.Set(4711, new Session);     // owned by the array from here on
-///   Session* s = sessions.Find(4711);
+///   auto session = std::make_unique<Session>();
+///   sessions.Set(4711, session.get());    // may throw: the session is still ours then
+///   session.release();                    // owned by the array from here on
 ///   sessions.Set(4711, nullptr);          // deletes the session
 ///
 /// A value must be stored at one index only, or it would be deleted twice.

@@ -49,7 +49,9 @@ private:
 ///   total += TagVar(2.5);              // a real 7.5
 ///   TagVar(7u).IsLessThan(TagVar(-1)); // false: unsigned against integer compares signed
 ///
-/// A heap allocation that fails leaves a null payload under the new tag; nothing is thrown.
+/// Making or copying a payload (a string, a date) that cannot be allocated leaves a null
+/// payload under the new tag; nothing is thrown then. The string operators (+=, |=, &=, ^=)
+/// work on the left's string itself and throw std::bad_alloc as TString does.
 /// Note that assigning a Type enumerator (`v = TagVar::string`) assigns its integer value;
 /// TagVar(TagVar::string) makes a string value with a null payload.
 class TAVUTIL_API TagVar {
@@ -181,7 +183,8 @@ public:
   TagVar& operator%=(const TagVar& r);
   /// Bitwise or of integers and unsigned integers (the left tag stays), or of two strings
   /// bytewise over the left's length (null strings as for operator+=). Throws "type mismatch"
-  /// for every other pair.
+  /// for every other pair; two strings throw std::bad_alloc when the result's buffer cannot be
+  /// had.
   TagVar& operator|=(const TagVar& r);
   /// Bitwise and; the pairs and failures of operator|=.
   TagVar& operator&=(const TagVar& r);

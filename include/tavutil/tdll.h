@@ -21,7 +21,8 @@ class TAVUTIL_API TDll {
 public:
   /// Loads `file` (a path, or a name for the system's library search). Throws TAccessError
   /// "Unable to find or open <file>, GetLastError=<code>(x<code in hex>)", error id 1, when it
-  /// cannot be loaded; the code is the system's (0 when the loader gives none).
+  /// cannot be loaded; the code is the system's (0 when the loader gives none). Throws
+  /// std::bad_alloc when the name cannot be copied.
   explicit TDll(const char* file);
   /// Wraps a library that is already loaded (a handle from the system's loader); open.
   explicit TDll(void* handle) noexcept;
@@ -39,7 +40,7 @@ public:
   /// is cut there, never inside a surrogate pair). Throws TAccessError "Dll not loaded" (id 1)
   /// when the library is not open, and TAccessError "Error getting message" (id 2), after a
   /// trace entry with the system's error code, when it has no such string (an empty text
-  /// counts as none).
+  /// counts as none). Throws std::bad_alloc when the text's buffer cannot be had.
   TString loadMessage(unsigned long id) const;
 
 private:

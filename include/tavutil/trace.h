@@ -175,7 +175,9 @@ public:
     /// while using it when other threads may construct or destroy categories.
     static TTraceSetKnownCursor* ListClasses();
 
-    /// Guards the list of states, every category set, the registry and all of WriteEntry.
+    /// Guards the list of states, every category set, the registry and all of WriteEntry
+    /// (recursive, so a Write may take it again). The library ends the process when it cannot
+    /// take it, rather than walk those lists unguarded.
     static TMutexSemaphore fsMutex;
     /// Union of the level masks of all live trace states. Read without a lock.
     static std::atomic<std::uint32_t> fsRuntimeLevel;
