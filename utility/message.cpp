@@ -11,6 +11,7 @@
 #include <tavutil/message.h>
 
 #include "internal/arglist.h"
+#include "internal/printf_format.h"
 #include "internal/raise.h"
 #include "internal/tracepoint.h"
 
@@ -43,7 +44,8 @@ using tavutil::detail::EndsList;
 // ------------------------------------------------------------ construction ----
 
 TMessage::TMessage()
-    : fSetId(0), fMessageId(0), fText(""), fNumberArgs(0), fAllocatedArgs(0), fLine(0) {}
+    : fSetId(0), fMessageId(0), fText(""), fNumberArgs(0), fAllocatedArgs(0), fFileName(nullptr),
+      fLine(0) {}
 
 TMessage::TMessage(const char* text) : TMessage() {
   fText = TString(text);
@@ -183,7 +185,11 @@ template <class At> void TMessage::CopyEach(unsigned count, At argument) {
 
 TMessage::TMessage(const TMessage& other)
     : fStore(other.fStore), fSetId(other.fSetId), fMessageId(other.fMessageId), fText(other.fText),
-      fNumberArgs(0), fAllocatedArgs(0), fFile(other.fFile), fLine(other.fLine) {
+      fNumberArgs(0), fAllocatedArgs(0), fFile(other.fFile), fFileName(other.fFileName),
+      fLine(other.fLine) {
+  if (other.fFileName != nullptr && other.fFileName == static_cast<const char*>(other.fFile)) {
+    fFileName = fFile; // its own copy's text, not the other message's
+  }
   CopyEach(other.fNumberArgs, [&other](unsigned i) -> const TagVar& { return other.fArgs[i]; });
 }
 
@@ -196,6 +202,7 @@ TMessage& TMessage::operator=(const TMessage& other) {
     fText = copy.fText;
     fRendered = TString();
     fFile = copy.fFile;
+    fFileName = copy.fFileName; // copy's file text is shared with fFile or a literal
     fLine = copy.fLine;
     Adopt(std::move(copy.fArgs), copy.fNumberArgs);
   }
@@ -300,9 +307,9 @@ void TMessage::CheckIndex(unsigned index) const {
     return;
   }
   if (QueryFile() != nullptr) {
-    tavutil::detail::TracePoint(kDiagnosticLevel, TUtilityTraceCategory::Message,
-                                SourceLine{kSource, kLineRequestedArgument}, kRequestedArgument,
-                                index, fFile, static_cast<unsigned long>(fLine));
+    TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource,
+                     kLineRequestedArgument, kRequestedArgument, index, TString(fFileName),
+                     static_cast<unsigned long>(fLine));
   }
   tavutil::detail::Raise<TInvalidParameter>(kOutOfRange, SourceLine{kSource, kLineOutOfRange},
                                             TUtilityTraceCategory::Message);
@@ -320,6 +327,13 @@ const TagVar& TMessage::operator[](unsigned index) const {
 
 void TMessage::SetDebugging(const char* file, unsigned long line) {
   fFile = TString(file);
+  fFileName = fFile;
+  fLine = static_cast<std::uint32_t>(line);
+}
+
+void TMessage::SetStaticDebugging(const char* file, unsigned long line) noexcept {
+  fFile = TString();
+  fFileName = file;
   fLine = static_cast<std::uint32_t>(line);
 }
 
@@ -777,64 +791,105 @@ void FormatWalk::TakeValues(Piece& piece, Kind kind, std::uint32_t widthArg,
 }
 
 void FormatWalk::TracePercentN() const {
-  tavutil::detail::TracePoint(
-      kDiagnosticLevel, TUtilityTraceCategory::Message, SourceLine{kSource, kLinePercentN},
-      kPercentN, static_cast<const TString&>(fMessage.QueryStoreID()), fMessage.QuerySetID(),
-      fMessage.QueryMessageID(), TString(fMessage.QueryFile()), fMessage.QueryLine());
+  TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource, kLinePercentN,
+                   kPercentN, static_cast<const TString&>(fMessage.QueryStoreID()),
+                   fMessage.QuerySetID(), fMessage.QueryMessageID(), TString(fMessage.QueryFile()),
+                   fMessage.QueryLine());
 }
 
 void FormatWalk::TraceFieldMismatch(const char* text, unsigned long line,
                                     std::uint32_t number) const {
-  tavutil::detail::TracePoint(
-      kDiagnosticLevel, TUtilityTraceCategory::Message, SourceLine{kSource, line}, text,
-      static_cast<const TString&>(fMessage.QueryStoreID()), fMessage.QuerySetID(),
-      fMessage.QueryMessageID(), static_cast<long>(static_cast<std::int32_t>(number)),
-      TString(fMessage.QueryFile()), fMessage.QueryLine());
+  TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource, line, text,
+                   static_cast<const TString&>(fMessage.QueryStoreID()), fMessage.QuerySetID(),
+                   fMessage.QueryMessageID(), static_cast<long>(static_cast<std::int32_t>(number)),
+                   TString(fMessage.QueryFile()), fMessage.QueryLine());
 }
 
 void FormatWalk::TraceValueMismatch(char conversion, std::uint32_t number) const {
-  tavutil::detail::TracePoint(
-      kDiagnosticLevel, TUtilityTraceCategory::Message, SourceLine{kSource, kLineValueMismatch},
-      kValueMismatch, static_cast<const TString&>(fMessage.QueryStoreID()), fMessage.QuerySetID(),
-      fMessage.QueryMessageID(), static_cast<long>(static_cast<unsigned char>(conversion)),
-      static_cast<long>(static_cast<std::int32_t>(number)), TString(fMessage.QueryFile()),
-      fMessage.QueryLine());
+  TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource, kLineValueMismatch,
+                   kValueMismatch, static_cast<const TString&>(fMessage.QueryStoreID()),
+                   fMessage.QuerySetID(), fMessage.QueryMessageID(),
+                   static_cast<long>(static_cast<unsigned char>(conversion)),
+                   static_cast<long>(static_cast<std::int32_t>(number)),
+                   TString(fMessage.QueryFile()), fMessage.QueryLine());
 }
 
 // ------------------------------------------------------------- rendering ----
 
+/// The text being rendered, which never grows past a fixed limit: what would go beyond it is
+/// dropped, and Full() tells the renderer to stop.
+class BoundedText {
+public:
+  explicit BoundedText(std::size_t limit) noexcept : fLimit(limit) {}
+  bool Full() const noexcept { return fText.size() >= fLimit; }
+  void Reserve(std::size_t size) { fText.reserve(std::min(size, fLimit)); }
+  void Append(const char* data, std::size_t size) { fText.append(data, std::min(size, Room())); }
+  void Fill(std::size_t count, char c) { fText.append(std::min(count, Room()), c); }
+  /// Takes back the end of a UTF-8 sequence that the limit cut short.
+  void TrimCutSequence() noexcept;
+  const std::string& Text() const noexcept { return fText; }
+
+private:
+  std::size_t Room() const noexcept { return fLimit - std::min(fLimit, fText.size()); }
+
+  std::string fText;
+  std::size_t fLimit;
+};
+
+void BoundedText::TrimCutSequence() noexcept {
+  if (!Full()) {
+    return;
+  }
+  // Back to the lead byte of the last sequence; drop it when its sequence is incomplete.
+  std::size_t lead = fText.size();
+  std::size_t continuation = 0;
+  while (lead > 0 && continuation < 4 &&
+         (static_cast<unsigned char>(fText[lead - 1]) & 0xC0) == 0x80) {
+    --lead;
+    ++continuation;
+  }
+  if (lead == 0) {
+    return;
+  }
+  const auto byte = static_cast<unsigned char>(fText[lead - 1]);
+  const std::size_t expected = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+  if (expected > continuation) {
+    fText.resize(lead - 1);
+  }
+}
+
 /// Appends `size` bytes padded with spaces to `width`, on the left unless `left`.
-void AppendPadded(std::string& out, const char* data, std::size_t size, std::uint32_t width,
+void AppendPadded(BoundedText& out, const char* data, std::size_t size, std::uint32_t width,
                   bool left) {
   const std::size_t pad = width > size ? width - size : 0;
   if (!left) {
-    out.append(pad, ' ');
+    out.Fill(pad, ' ');
   }
-  out.append(data, size);
+  out.Append(data, size);
   if (left) {
-    out.append(pad, ' ');
+    out.Fill(pad, ' ');
   }
 }
 
 /// Formats one value with snprintf into a buffer sized by what snprintf reports.
-template <class Value> void AppendFormatted(std::string& out, const char* directive, Value value) {
+template <class Value> void AppendFormatted(BoundedText& out, const char* directive, Value value) {
   char local[512];
   const int size = std::snprintf(local, sizeof local, directive, value);
   if (size < 0) {
     return; // an encoding error prints nothing
   }
   if (static_cast<std::size_t>(size) < sizeof local) {
-    out.append(local, static_cast<std::size_t>(size));
+    out.Append(local, static_cast<std::size_t>(size));
     return;
   }
   std::vector<char> large(static_cast<std::size_t>(size) + 1);
   std::snprintf(large.data(), large.size(), directive, value);
-  out.append(large.data(), static_cast<std::size_t>(size));
+  out.Append(large.data(), static_cast<std::size_t>(size));
 }
 
 /// Renders one valid conversion. Widths and precisions are capped at kFieldLimit; flags and
 /// precisions that C leaves undefined for a conversion are ignored.
-void AppendConversion(std::string& out, const Piece& piece) {
+void AppendConversion(BoundedText& out, const Piece& piece) {
   std::uint8_t flags = piece.flags;
   bool hasWidth = piece.hasWidth;
   std::uint32_t width = piece.width;
@@ -919,41 +974,43 @@ void AppendConversion(std::string& out, const Piece& piece) {
   }
 }
 
-/// Formats `format` with the message's arguments: the validation walk, then each piece.
-TString Render(const TMessage& message, const TString& format) {
+/// Formats `format` with the message's arguments: the validation walk, then each piece, until
+/// the text reaches kRenderLimit. `utf8` says the format was made from Unicode, so that a cut
+/// never leaves half a character.
+TString Render(const TMessage& message, const TString& format, bool utf8) {
   TString rewritten;
   TMessage::CharP block;
   std::vector<Piece> pieces;
-  const char* bytes = format;
-  pieces.reserve(static_cast<std::size_t>(
-      bytes != nullptr ? std::count(bytes, bytes + format.length(), '%') : 0));
   const std::uint32_t estimate = FormatWalk(message, format, rewritten, block, &pieces).Run();
 
   // The rewritten format is read as the C formatter reads it: up to its first NUL.
   const char* text = rewritten;
   const std::size_t view = ::strnlen(text, rewritten.length());
-  std::string out;
-  out.reserve(std::min<std::size_t>(estimate, kReserveLimit));
+  BoundedText out(tavutil::detail::kRenderLimit);
+  out.Reserve(std::min<std::size_t>(estimate, kReserveLimit));
   std::size_t at = 0;
   for (const Piece& piece : pieces) {
-    if (piece.begin >= view) {
+    if (piece.begin >= view || out.Full()) {
       break;
     }
-    out.append(text + at, piece.begin - at);
+    out.Append(text + at, piece.begin - at);
     if (piece.conversion == '%') {
-      out.push_back('%');
+      out.Append("%", 1);
     } else if (piece.conversion == '?') {
-      out.append(text + piece.begin, piece.end - piece.begin); // %n prints as written: "%?"
+      out.Append(text + piece.begin, piece.end - piece.begin); // %n prints as written: "%?"
     } else {
       AppendConversion(out, piece);
     }
     at = piece.end;
   }
-  out.append(text + at, view - at);
-  if (out.size() >= std::numeric_limits<unsigned int>::max()) {
-    throw std::length_error("rendered message too long");
+  if (at < view) {
+    out.Append(text + at, view - at);
   }
-  return TString(out.data(), static_cast<unsigned int>(out.size()));
+  if (utf8) {
+    out.TrimCutSequence();
+  }
+  const std::string& result = out.Text();
+  return TString(result.data(), static_cast<unsigned int>(result.size()));
 }
 
 /// The UTF-8 form of a Unicode TString (UTF-16 units in host order, length in bytes). An
@@ -1024,9 +1081,9 @@ const TString& TMessage::QueryMessage() const {
     return fRendered;
   }
   if (text->IsUnicode()) {
-    fRendered = Render(*this, Utf16ToUtf8(*text));
+    fRendered = Render(*this, Utf16ToUtf8(*text), true);
   } else {
-    fRendered = Render(*this, *text);
+    fRendered = Render(*this, *text, false);
   }
   return fRendered;
 }

@@ -224,9 +224,13 @@ void TTraceStreamBase::Write(unsigned long level, const TTrace::Category& /*cate
     return;
   }
   try {
-    tavutil::detail::BuildLine(fLine, *this, level, message);
+    const bool display = QueryDisplayPrefix() != 0;
+    tavutil::detail::BuildLine(
+        fLine,
+        [display, level](char* out) { return tavutil::detail::PutLinePrefix(out, display, level); },
+        message);
     fStream->write(fLine.data(), static_cast<std::streamsize>(fLine.size()));
-    *fStream << std::endl;
+    fStream->flush();
   } catch (const std::exception&) {
     // The line is lost; a stream that threw has its bad bit set, as its owner will see.
   }

@@ -17,6 +17,10 @@
 #include <tavutil/tagvar.h>
 #include <tavutil/tstring.h>
 
+namespace tavutil::detail {
+class TraceSource;
+} // namespace tavutil::detail
+
 /// Marks a constructor that must be called explicitly; its value is not used.
 enum TExplicitInit { explicitInit };
 
@@ -160,10 +164,11 @@ public:
   long QueryMessageID() const noexcept { return fMessageId; }
   /// True for stored messages (a non-empty store name).
   int UserDisplayable() const noexcept { return fStore.length() != 0; }
-  /// Records the source file and line where the message was made.
+  /// Records the source file and line where the message was made; the message keeps a copy
+  /// of `file` (a trace macro's literal is kept by pointer instead, as it lives for good).
   void SetDebugging(const char* file, unsigned long line);
   /// The debugging file, or null when none was set.
-  const char* QueryFile() const noexcept { return fFile; }
+  const char* QueryFile() const noexcept { return fFileName; }
   /// The debugging line; 0 when none was set.
   unsigned long QueryLine() const noexcept { return fLine; }
 
@@ -191,6 +196,9 @@ public:
   operator TagVar() const;
 
 private:
+  friend class tavutil::detail::TraceSource;
+  /// SetDebugging for a file of static storage duration: the pointer is kept, not copied.
+  void SetStaticDebugging(const char* file, unsigned long line) noexcept;
   void Adopt(std::unique_ptr<TagVar[]> arguments, unsigned count) noexcept;
   template <class At> void CopyEach(unsigned count, At argument);
   void CopyArguments(const TagVar* const* pointers, unsigned count);
@@ -206,7 +214,8 @@ private:
   std::uint32_t fNumberArgs;
   std::uint32_t fAllocatedArgs;
   std::unique_ptr<TagVar[]> fArgs;
-  TString fFile;
+  TString fFile;         ///< the copy SetDebugging makes
+  const char* fFileName; ///< the debugging file: fFile's text, or a literal's
   std::uint32_t fLine;
 };
 
