@@ -140,9 +140,7 @@ BENCHMARK(BM_StringStream256MiB)->UseManualTime()->Iterations(1)->Unit(benchmark
 
 /// Moves to the file once a block of memory is full.
 class TAfterOneBlock : public TTempStreamTest {
-  int UseTempFile(TTempStreamBuf* buffer) override {
-    return buffer->QueryFirstBuffer() != nullptr;
-  }
+  int UseTempFile(TTempStreamBuf* buffer) override { return buffer->QueryFirstBuffer() != nullptr; }
 };
 
 void BM_TempStream256MiB(benchmark::State& state) {
