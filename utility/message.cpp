@@ -18,8 +18,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -369,6 +371,10 @@ bool TMessage::CharP::Append(const void* data, std::size_t size) noexcept {
 
 namespace {
 
+using tavutil::detail::ConversionKind;
+using tavutil::detail::FormatParser;
+using tavutil::detail::FormatUnit;
+
 constexpr char kPercentN[] = "%%n found in format string in message(%s,%u,%u) from %s[%u]";
 constexpr char kWidthMismatch[] =
     "Type mismatch in message(%s,%u,%u), expecting width for argument %d from %s[%u]";
@@ -394,76 +400,9 @@ constexpr std::uint32_t kPointerEstimate = 20;
 constexpr std::uint32_t kFieldLimit = 4096;
 /// What a `%s` with a null pointer (a mismatch, or a string without buffer) prints.
 constexpr char kNullText[] = "(null)";
-/// The output reserved up front is the estimate, but never more than this.
-constexpr std::size_t kReserveLimit = 1 << 16;
 
-enum Flag : std::uint8_t { kLeft = 1, kPlus = 2, kSpace = 4, kAlternate = 8, kZero = 16 };
-
-/// The flag of a format character, or 0 when it is none.
-std::uint8_t FlagOf(int c) noexcept {
-  switch (c) {
-  case '-':
-    return kLeft;
-  case '+':
-    return kPlus;
-  case ' ':
-    return kSpace;
-  case '#':
-    return kAlternate;
-  case '0':
-    return kZero;
-  default:
-    return 0;
-  }
-}
-
-/// What a conversion character takes.
-enum class Kind { none, integer, real, character, text, pointer, count };
-
-Kind KindOf(int c) noexcept {
-  switch (c) {
-  case 'X':
-  case 'd':
-  case 'i':
-  case 'o':
-  case 'u':
-  case 'x':
-    return Kind::integer;
-  case 'E':
-  case 'F':
-  case 'G':
-  case 'e':
-  case 'f':
-  case 'g':
-    return Kind::real;
-  case 'c':
-    return Kind::character;
-  case 's':
-    return Kind::text;
-  case 'p':
-    return Kind::pointer;
-  case 'n':
-    return Kind::count;
-  default:
-    return Kind::none;
-  }
-}
-
-bool IsDigit(int c) noexcept {
-  return c >= '0' && c <= '9';
-}
-
-/// A part of the rewritten format that does not render as its own bytes: a valid conversion
-/// with the values it takes, or a `%`-ending unit that prints one `%`.
-struct Piece {
-  std::size_t begin = 0; ///< first byte in the rewritten format
-  std::size_t end = 0;   ///< one past the last byte
-  char conversion = 0;   ///< as written: '?' for %n, '%' for a percent unit
-  std::uint8_t flags = 0;
-  bool starWidth = false;
-  bool hasWidth = false;
-  bool starPrecision = false;
-  bool hasPrecision = false;
+/// The values a valid conversion takes from the message's arguments.
+struct BoundValues {
   std::uint32_t width = 0;     ///< the literal width, or the bits of the `*` argument
   std::uint32_t precision = 0; ///< likewise
   std::uint32_t bits = 0;      ///< integer and character values
@@ -473,59 +412,21 @@ struct Piece {
   std::size_t textLength = 0;
 };
 
-/// One run of the validation over a format: rewrites it, fills the block, adds up the
-/// estimate and traces the diagnostics; optionally records the pieces for rendering.
-///
-/// Positions are 0-based here. Every read of the format goes through At(), which gives -1
-/// past the end, so a format cut short anywhere ends its conversion as an invalid one.
-class FormatWalk {
+/// Binds each conversion's width, precision and value to the message's arguments, traces
+/// what is missing or mismatched, adds up the size estimate and, given a block, pushes the
+/// values into it in format order.
+class ArgumentBinder {
 public:
-  FormatWalk(const TMessage& message, const TString& format, TString& rewritten,
-             TMessage::CharP& block, std::vector<Piece>* pieces)
-      : fMessage(message), fFormat(format), fLength(format.length()), fPieces(pieces) {
-    if (fLength >= std::numeric_limits<unsigned int>::max()) {
-      throw std::length_error("message format too long");
-    }
-    // length + 1 NUL bytes, overwritten from the start; the text ends at the first NUL.
-    rewritten = TString(nullptr, static_cast<unsigned int>(fLength + 1), '\0');
-    fRewritten = rewritten;
-    block.Reset(kRoomPerArgument * message.QueryNumberArgs());
-    fBlock = &block;
-  }
+  ArgumentBinder(const TMessage& message, TMessage::CharP* block) noexcept
+      : fMessage(message), fBlock(block) {}
 
-  /// Walks the whole format; returns the estimate.
-  std::uint32_t Run();
+  /// The values of a valid conversion: a `%n` is traced, then width, precision and value are
+  /// taken in this order.
+  BoundValues Bind(const FormatUnit& unit);
+  void AddEstimate(std::uint32_t size) noexcept { fEstimate += size; }
+  std::uint32_t Estimate() const noexcept { return fEstimate; }
 
 private:
-  int At(std::size_t i) const noexcept {
-    return i < fLength ? static_cast<unsigned char>(fFormat[i]) : -1;
-  }
-  /// The first '%' at or after `from`, or npos.
-  std::size_t FindPercent(std::size_t from) const noexcept {
-    if (from >= fLength) {
-      return std::string::npos;
-    }
-    const void* hit = std::memchr(fFormat + from, '%', fLength - from);
-    return hit == nullptr ? std::string::npos : static_cast<const char*>(hit) - fFormat;
-  }
-  /// Reads decimal digits at `i`, saturating at 2^32 - 1; `any` tells whether there were any.
-  std::uint32_t ReadNumber(std::size_t& i, bool& any) const noexcept;
-  /// Reads digits at `i` as ReadNumber does and copies them to the rewritten format at `w`.
-  std::uint32_t CopyNumber(std::size_t& i, std::size_t& w) noexcept;
-  /// After a `*` at `i - 1`: the argument number of `*n$` (skipping it), else q (then q + 1).
-  std::uint32_t StarNumber(std::size_t& i, std::uint32_t& q) const noexcept;
-  void Put(std::size_t w, char c) noexcept {
-    // A rewritten conversion is never longer than its source, so this stays within the
-    // length + 1 bytes of the rewritten format.
-    assert(w <= fLength && "rewritten format overran its source");
-    fRewritten[w] = c;
-  }
-  void CopyRun(std::size_t from, std::size_t to, std::size_t at) noexcept {
-    assert(at + (to - from) <= fLength && "literal run overran the rewritten format");
-    if (to > from) { // a format without buffer has a null text
-      std::memcpy(fRewritten + at, fFormat + from, to - from);
-    }
-  }
   /// The argument of a 1-based number, or null when there is no such argument.
   const TagVar* Argument(std::uint32_t number) const {
     return number == 0 || number > fMessage.QueryNumberArgs() ? nullptr : &fMessage[number - 1];
@@ -534,57 +435,20 @@ private:
   bool IntegerBits(std::uint32_t number, std::uint32_t& bits) const;
   void Push(const void* data, std::size_t size) noexcept {
     // A value that does not fit is left out of the block; rendering does not read the block.
-    static_cast<void>(fBlock->Append(data, size));
+    if (fBlock != nullptr) {
+      static_cast<void>(fBlock->Append(data, size));
+    }
   }
-  /// Width, precision and value of a valid conversion, in this order.
-  void TakeValues(Piece& piece, Kind kind, std::uint32_t widthArg, std::uint32_t precisionArg,
-                  std::uint32_t valueArg);
   void TraceFieldMismatch(const char* text, unsigned long line, std::uint32_t number) const;
   void TraceValueMismatch(char conversion, std::uint32_t number) const;
   void TracePercentN() const;
 
   const TMessage& fMessage;
-  const char* fFormat;
-  std::size_t fLength;
-  char* fRewritten = nullptr;
-  TMessage::CharP* fBlock = nullptr;
-  std::vector<Piece>* fPieces;
+  TMessage::CharP* fBlock;
   std::uint32_t fEstimate = 0;
 };
 
-std::uint32_t FormatWalk::ReadNumber(std::size_t& i, bool& any) const noexcept {
-  std::uint64_t value = 0;
-  any = false;
-  while (IsDigit(At(i))) {
-    value = std::min<std::uint64_t>(value * 10 + static_cast<unsigned>(At(i) - '0'), 0xFFFFFFFFu);
-    any = true;
-    ++i;
-  }
-  return static_cast<std::uint32_t>(value);
-}
-
-std::uint32_t FormatWalk::CopyNumber(std::size_t& i, std::size_t& w) noexcept {
-  const std::size_t start = i;
-  bool any = false;
-  const std::uint32_t value = ReadNumber(i, any);
-  for (std::size_t k = start; k < i; ++k) {
-    Put(w++, fFormat[k]);
-  }
-  return value;
-}
-
-std::uint32_t FormatWalk::StarNumber(std::size_t& i, std::uint32_t& q) const noexcept {
-  std::size_t look = i;
-  bool any = false;
-  const std::uint32_t number = ReadNumber(look, any);
-  if (any && At(look) == '$') {
-    i = look + 1;
-    return number;
-  }
-  return q++;
-}
-
-bool FormatWalk::IntegerBits(std::uint32_t number, std::uint32_t& bits) const {
+bool ArgumentBinder::IntegerBits(std::uint32_t number, std::uint32_t& bits) const {
   const TagVar* argument = Argument(number);
   if (argument == nullptr) {
     return false;
@@ -600,212 +464,111 @@ bool FormatWalk::IntegerBits(std::uint32_t number, std::uint32_t& bits) const {
   return false;
 }
 
-std::uint32_t FormatWalk::Run() {
-  fEstimate = static_cast<std::uint32_t>(fLength);
-  std::size_t s = 0; // pending literal start
-  std::size_t o = 0; // output position in the rewritten format
-  std::uint32_t q = 1;
-  for (std::size_t p = FindPercent(0); p != std::string::npos;) {
-    if (p + 1 >= fLength) {
-      break; // a trailing '%' goes with the tail
-    }
-    const std::uint32_t q0 = q;
-    CopyRun(s, p, o);
-    o += p - s;
-    s = p;
-    std::size_t w = o;
-    Put(w++, '%');
-    Piece piece;
-    piece.begin = o;
-    std::size_t i = p + 1;
-
-    bool valueGiven = false;
-    std::uint32_t valueArg = 0;
-    {
-      std::size_t look = i;
-      bool any = false;
-      const std::uint32_t number = ReadNumber(look, any);
-      if (any && At(look) == '$') {
-        valueGiven = true;
-        valueArg = number;
-        i = look + 1;
-      }
-    }
-    for (std::uint8_t flag = FlagOf(At(i)); flag != 0; flag = FlagOf(At(i))) {
-      piece.flags |= flag;
-      Put(w++, fFormat[i++]);
-    }
-    std::uint32_t widthArg = 0;
-    if (At(i) == '*') {
-      Put(w++, '*');
-      ++i;
-      piece.starWidth = true;
-      widthArg = StarNumber(i, q);
-    } else if (IsDigit(At(i))) {
-      piece.hasWidth = true;
-      piece.width = CopyNumber(i, w);
-    }
-    std::uint32_t precisionArg = 0;
-    if (At(i) == '.') {
-      Put(w++, '.');
-      ++i;
-      if (At(i) == '*') {
-        Put(w++, '*');
-        ++i;
-        piece.starPrecision = true;
-        precisionArg = StarNumber(i, q);
-      } else {
-        piece.hasPrecision = true;
-        piece.precision = CopyNumber(i, w);
-      }
-    }
-    int length = 0;
-    if (At(i) == 'L' || At(i) == 'h' || At(i) == 'l') {
-      length = At(i++);
-    }
-    if (!valueGiven) {
-      valueArg = q++;
-    }
-
-    const int c = At(i);
-    const Kind kind = KindOf(c);
-    if (kind == Kind::none) {
-      // Not a conversion: its bytes go out with the next literal run, unchanged.
-      q = q0;
-      if (c == '%' && fPieces != nullptr) {
-        Piece unit;
-        unit.begin = o;
-        unit.end = o + (i - p) + 1;
-        unit.conversion = '%';
-        fPieces->push_back(unit);
-      }
-      p = FindPercent(i + 1);
-      continue;
-    }
-    if (kind == Kind::character || kind == Kind::text) {
-      if (length != 0) {
-        Put(w++, static_cast<char>(length));
-      }
-    }
-    if (kind == Kind::count) {
-      Put(w++, '?');
-      TracePercentN();
-    } else {
-      Put(w++, static_cast<char>(c));
-    }
-    o = w;
-    s = i + 1;
-    piece.end = w;
-    piece.conversion = fRewritten[w - 1];
-    TakeValues(piece, kind, widthArg, precisionArg, valueArg);
-    if (fPieces != nullptr) {
-      fPieces->push_back(piece);
-    }
-    p = FindPercent(i + 1);
+BoundValues ArgumentBinder::Bind(const FormatUnit& unit) {
+  const ConversionKind kind = unit.kind;
+  if (kind == ConversionKind::count) {
+    TracePercentN();
   }
-  CopyRun(s, fLength, o);
-  return fEstimate;
-}
-
-void FormatWalk::TakeValues(Piece& piece, Kind kind, std::uint32_t widthArg,
-                            std::uint32_t precisionArg, std::uint32_t valueArg) {
-  const std::uint32_t zero = 0;
-  if (piece.starWidth) {
+  BoundValues values;
+  if (unit.width.fromArgument) {
     std::uint32_t bits = 0;
-    if (IntegerBits(widthArg, bits)) {
-      Push(&bits, sizeof bits);
-      piece.width = bits;
+    const bool given = IntegerBits(unit.width.argument, bits);
+    Push(&bits, sizeof bits);
+    if (given) {
+      values.width = bits;
       fEstimate += std::max(bits, kFieldEstimate);
     } else {
-      Push(&zero, sizeof zero);
       fEstimate += kFieldEstimate;
-      TraceFieldMismatch(kWidthMismatch, kLineWidthMismatch, widthArg);
+      TraceFieldMismatch(kWidthMismatch, kLineWidthMismatch, unit.width.argument);
     }
   } else {
-    fEstimate += std::max(piece.width, kFieldEstimate);
+    values.width = unit.width.value;
+    fEstimate += std::max(values.width, kFieldEstimate);
   }
-  if (piece.starPrecision) {
+  if (unit.precision.fromArgument) {
     std::uint32_t bits = 0;
-    if (IntegerBits(precisionArg, bits)) {
-      Push(&bits, sizeof bits);
-      piece.precision = bits;
+    const bool given = IntegerBits(unit.precision.argument, bits);
+    Push(&bits, sizeof bits);
+    if (given) {
+      values.precision = bits;
       fEstimate += bits;
     } else {
-      Push(&zero, sizeof zero);
       fEstimate += kFieldEstimate;
-      TraceFieldMismatch(kPrecisionMismatch, kLinePrecisionMismatch, precisionArg);
+      TraceFieldMismatch(kPrecisionMismatch, kLinePrecisionMismatch, unit.precision.argument);
     }
   } else {
-    fEstimate += std::max(piece.precision, kFieldEstimate);
+    values.precision = unit.precision.value;
+    fEstimate += std::max(values.precision, kFieldEstimate);
   }
 
-  const TagVar* argument = Argument(valueArg);
-  const char conversion = piece.conversion;
+  const std::uint32_t number = unit.argument;
+  const TagVar* argument = Argument(number);
+  const char conversion = kind == ConversionKind::count ? '?' : unit.conversion;
   switch (kind) {
-  case Kind::integer:
-  case Kind::character:
-    if (IntegerBits(valueArg, piece.bits)) {
-      Push(&piece.bits, sizeof piece.bits);
-    } else {
-      Push(&zero, sizeof zero);
-      TraceValueMismatch(conversion, valueArg);
+  case ConversionKind::integer:
+  case ConversionKind::character:
+    if (!IntegerBits(number, values.bits)) {
+      values.bits = 0;
+      TraceValueMismatch(conversion, number);
     }
-    fEstimate += kind == Kind::integer ? kIntegerEstimate : kCharEstimate;
+    Push(&values.bits, sizeof values.bits);
+    fEstimate += kind == ConversionKind::integer ? kIntegerEstimate : kCharEstimate;
     break;
-  case Kind::real:
+  case ConversionKind::real:
     if (argument != nullptr && argument->IsReal()) {
-      piece.real = static_cast<double>(*argument);
+      values.real = static_cast<double>(*argument);
     } else {
-      TraceValueMismatch(conversion, valueArg);
+      TraceValueMismatch(conversion, number);
     }
-    Push(&piece.real, sizeof piece.real); // 0.0 is eight zero bytes
+    Push(&values.real, sizeof values.real); // 0.0 is eight zero bytes
     fEstimate += kRealEstimate;
     break;
-  case Kind::pointer:
+  case ConversionKind::pointer:
     if (argument != nullptr && argument->IsType(TagVar::voidptr)) {
-      piece.pointer = argument->QueryVoidPtr();
+      values.pointer = argument->QueryVoidPtr();
     } else {
-      TraceValueMismatch(conversion, valueArg);
+      TraceValueMismatch(conversion, number);
     }
-    Push(&piece.pointer, sizeof piece.pointer);
+    Push(&values.pointer, sizeof values.pointer);
     fEstimate += kPointerEstimate;
     break;
-  case Kind::text:
+  case ConversionKind::text:
     if (argument != nullptr && argument->IsString()) {
       const TString* text = argument->QueryString();
       if (text != nullptr) {
-        piece.text = *text;
-        piece.textLength = piece.text != nullptr ? text->length() : 0;
+        values.text = *text;
+        values.textLength = values.text != nullptr ? text->length() : 0;
       }
-      fEstimate += static_cast<std::uint32_t>(piece.textLength);
+      fEstimate += static_cast<std::uint32_t>(values.textLength);
     } else {
-      TraceValueMismatch(conversion, valueArg);
+      TraceValueMismatch(conversion, number);
       fEstimate += kFieldEstimate;
     }
-    Push(&piece.text, sizeof piece.text);
+    Push(&values.text, sizeof values.text);
     break;
-  case Kind::count: // its argument number is used up; nothing is pushed
-  case Kind::none:
+  case ConversionKind::count: // its argument number is used up; nothing is pushed
+  case ConversionKind::none:
     break;
   }
+  return values;
 }
 
-void FormatWalk::TracePercentN() const {
+void ArgumentBinder::TracePercentN() const {
   TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource, kLinePercentN,
                    kPercentN, static_cast<const TString&>(fMessage.QueryStoreID()),
                    fMessage.QuerySetID(), fMessage.QueryMessageID(), TString(fMessage.QueryFile()),
                    fMessage.QueryLine());
 }
 
-void FormatWalk::TraceFieldMismatch(const char* text, unsigned long line,
-                                    std::uint32_t number) const {
+void ArgumentBinder::TraceFieldMismatch(const char* text, unsigned long line,
+                                        std::uint32_t number) const {
   TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource, line, text,
                    static_cast<const TString&>(fMessage.QueryStoreID()), fMessage.QuerySetID(),
                    fMessage.QueryMessageID(), static_cast<long>(static_cast<std::int32_t>(number)),
                    TString(fMessage.QueryFile()), fMessage.QueryLine());
 }
 
-void FormatWalk::TraceValueMismatch(char conversion, std::uint32_t number) const {
+void ArgumentBinder::TraceValueMismatch(char conversion, std::uint32_t number) const {
   TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource, kLineValueMismatch,
                    kValueMismatch, static_cast<const TString&>(fMessage.QueryStoreID()),
                    fMessage.QuerySetID(), fMessage.QueryMessageID(),
@@ -814,52 +577,119 @@ void FormatWalk::TraceValueMismatch(char conversion, std::uint32_t number) const
                    TString(fMessage.QueryFile()), fMessage.QueryLine());
 }
 
+/// Writes a conversion as the sequential C formatter reads it, through `put(bytes, size)`:
+/// positions and `*n$` numbers dropped, a length modifier kept only on `%c` and `%s`, `%n`
+/// written `%?`. Never longer than the conversion as written.
+template <class Put> void RewriteConversion(const char* format, const FormatUnit& unit, Put put) {
+  put("%", 1);
+  put(format + unit.flagsBegin, unit.flagsEnd - unit.flagsBegin);
+  auto field = [&](const tavutil::detail::FormatField& written) {
+    if (written.fromArgument) {
+      put("*", 1);
+    } else {
+      put(format + written.digitsBegin, written.digitsEnd - written.digitsBegin);
+    }
+  };
+  if (unit.width.present) {
+    field(unit.width);
+  }
+  if (unit.precision.present) {
+    put(".", 1);
+    field(unit.precision);
+  }
+  if (unit.lengthModifier != 0 &&
+      (unit.kind == ConversionKind::character || unit.kind == ConversionKind::text)) {
+    put(&unit.lengthModifier, 1);
+  }
+  const char conversion = unit.kind == ConversionKind::count ? '?' : unit.conversion;
+  put(&conversion, 1);
+}
+
+/// Refuses a format whose length a TString cannot hold with its terminator.
+void CheckFormatLength(std::size_t length) {
+  if (length >= std::numeric_limits<unsigned int>::max()) {
+    throw std::length_error("message format too long");
+  }
+}
+
 // ------------------------------------------------------------- rendering ----
 
-/// The text being rendered, which never grows past a fixed limit: what would go beyond it is
-/// dropped, and Full() tells the renderer to stop.
-class BoundedText {
+/// The text being rendered: on the stack while it is short, never past a fixed limit. What
+/// would go beyond the limit is dropped, and Full() tells the renderer to stop.
+class RenderBuffer {
 public:
-  explicit BoundedText(std::size_t limit) noexcept : fLimit(limit) {}
-  bool Full() const noexcept { return fText.size() >= fLimit; }
-  void Reserve(std::size_t size) { fText.reserve(std::min(size, fLimit)); }
-  void Append(const char* data, std::size_t size) { fText.append(data, std::min(size, Room())); }
-  void Fill(std::size_t count, char c) { fText.append(std::min(count, Room()), c); }
+  explicit RenderBuffer(std::size_t limit) noexcept : fLimit(limit) {}
+  RenderBuffer(const RenderBuffer&) = delete;
+  RenderBuffer& operator=(const RenderBuffer&) = delete;
+
+  bool Full() const noexcept { return fSize >= fLimit; }
+  void Append(const char* data, std::size_t size) {
+    size = std::min(size, fLimit - fSize);
+    if (size != 0) {
+      std::memcpy(Room(size), data, size);
+      fSize += size;
+    }
+  }
+  void Fill(std::size_t count, char c) {
+    count = std::min(count, fLimit - fSize);
+    if (count != 0) {
+      std::memset(Room(count), c, count);
+      fSize += count;
+    }
+  }
   /// Takes back the end of a UTF-8 sequence that the limit cut short.
   void TrimCutSequence() noexcept;
-  const std::string& Text() const noexcept { return fText; }
+  /// The text as a TString of exactly its size.
+  TString Result() const { return TString(fData, static_cast<unsigned int>(fSize)); }
 
 private:
-  std::size_t Room() const noexcept { return fLimit - std::min(fLimit, fText.size()); }
+  /// Where `size` more bytes go, growing the buffer when they do not fit.
+  char* Room(std::size_t size);
 
-  std::string fText;
+  char fLocal[256];
+  std::unique_ptr<char[]> fHeap;
+  char* fData = fLocal;
+  std::size_t fSize = 0;
+  std::size_t fCapacity = sizeof fLocal;
   std::size_t fLimit;
 };
 
-void BoundedText::TrimCutSequence() noexcept {
+char* RenderBuffer::Room(std::size_t size) {
+  if (size > fCapacity - fSize) {
+    const std::size_t capacity = std::min(std::max(fSize + size, 2 * fCapacity), fLimit);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    std::memcpy(grown.get(), fData, fSize);
+    fHeap = std::move(grown);
+    fData = fHeap.get();
+    fCapacity = capacity;
+  }
+  return fData + fSize;
+}
+
+void RenderBuffer::TrimCutSequence() noexcept {
   if (!Full()) {
     return;
   }
   // Back to the lead byte of the last sequence; drop it when its sequence is incomplete.
-  std::size_t lead = fText.size();
+  std::size_t lead = fSize;
   std::size_t continuation = 0;
   while (lead > 0 && continuation < 4 &&
-         (static_cast<unsigned char>(fText[lead - 1]) & 0xC0) == 0x80) {
+         (static_cast<unsigned char>(fData[lead - 1]) & 0xC0) == 0x80) {
     --lead;
     ++continuation;
   }
   if (lead == 0) {
     return;
   }
-  const auto byte = static_cast<unsigned char>(fText[lead - 1]);
+  const auto byte = static_cast<unsigned char>(fData[lead - 1]);
   const std::size_t expected = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
   if (expected > continuation) {
-    fText.resize(lead - 1);
+    fSize = lead - 1;
   }
 }
 
 /// Appends `size` bytes padded with spaces to `width`, on the left unless `left`.
-void AppendPadded(BoundedText& out, const char* data, std::size_t size, std::uint32_t width,
+void AppendPadded(RenderBuffer& out, const char* data, std::size_t size, std::uint32_t width,
                   bool left) {
   const std::size_t pad = width > size ? width - size : 0;
   if (!left) {
@@ -871,8 +701,8 @@ void AppendPadded(BoundedText& out, const char* data, std::size_t size, std::uin
   }
 }
 
-/// Formats one value with snprintf into a buffer sized by what snprintf reports.
-template <class Value> void AppendFormatted(BoundedText& out, const char* directive, Value value) {
+/// Formats one value with snprintf into a stack buffer, or one sized by what snprintf reports.
+template <class Value> void AppendFormatted(RenderBuffer& out, const char* directive, Value value) {
   char local[512];
   const int size = std::snprintf(local, sizeof local, directive, value);
   if (size < 0) {
@@ -889,128 +719,151 @@ template <class Value> void AppendFormatted(BoundedText& out, const char* direct
 
 /// Renders one valid conversion. Widths and precisions are capped at kFieldLimit; flags and
 /// precisions that C leaves undefined for a conversion are ignored.
-void AppendConversion(BoundedText& out, const Piece& piece) {
-  std::uint8_t flags = piece.flags;
-  bool hasWidth = piece.hasWidth;
-  std::uint32_t width = piece.width;
-  if (piece.starWidth) {
+void AppendConversion(RenderBuffer& out, const FormatUnit& unit, const BoundValues& values) {
+  using tavutil::detail::kFlagLeft;
+  std::uint8_t flags = unit.flags;
+  bool hasWidth = unit.width.present;
+  std::uint32_t width = values.width;
+  if (unit.width.fromArgument) {
     // A negative `*` width means left-justified in its magnitude.
-    const auto value = static_cast<std::int64_t>(static_cast<std::int32_t>(piece.width));
+    const auto value = static_cast<std::int64_t>(static_cast<std::int32_t>(values.width));
     if (value < 0) {
-      flags |= kLeft;
+      flags |= kFlagLeft;
     }
     width =
         static_cast<std::uint32_t>(std::min<std::int64_t>(value < 0 ? -value : value, kFieldLimit));
-    hasWidth = true;
   }
   width = std::min(width, kFieldLimit);
-  bool hasPrecision = piece.hasPrecision;
-  std::uint32_t precision = piece.precision;
-  if (piece.starPrecision) {
+  bool hasPrecision = unit.precision.present;
+  std::uint32_t precision = values.precision;
+  if (unit.precision.fromArgument) {
     // A negative `*` precision counts as none.
-    const auto value = static_cast<std::int32_t>(piece.precision);
+    const auto value = static_cast<std::int32_t>(values.precision);
     hasPrecision = value >= 0;
     precision = hasPrecision ? static_cast<std::uint32_t>(value) : 0;
   }
   precision = std::min(precision, kFieldLimit);
+  const bool left = (flags & kFlagLeft) != 0;
 
-  const char conversion = piece.conversion;
-  if (conversion == 'c') {
-    const char byte = static_cast<char>(static_cast<unsigned char>(piece.bits));
-    AppendPadded(out, &byte, 1, hasWidth ? width : 0, (flags & kLeft) != 0);
+  const char conversion = unit.conversion;
+  switch (unit.kind) {
+  case ConversionKind::character: {
+    const char byte = static_cast<char>(static_cast<unsigned char>(values.bits));
+    AppendPadded(out, &byte, 1, hasWidth ? width : 0, left);
     return;
   }
-  if (conversion == 's') {
+  case ConversionKind::text: {
     // `%ls`, `%hs` and `%Ls` print the argument's narrow text too.
-    const char* text = piece.text != nullptr ? piece.text : kNullText;
+    const char* text = values.text != nullptr ? values.text : kNullText;
     std::size_t size =
-        piece.text != nullptr ? ::strnlen(piece.text, piece.textLength) : sizeof kNullText - 1;
+        values.text != nullptr ? ::strnlen(values.text, values.textLength) : sizeof kNullText - 1;
     if (hasPrecision) {
       size = std::min<std::size_t>(size, precision);
     }
-    AppendPadded(out, text, size, hasWidth ? width : 0, (flags & kLeft) != 0);
+    AppendPadded(out, text, size, hasWidth ? width : 0, left);
+    return;
+  }
+  case ConversionKind::integer: {
+    const tavutil::detail::IntegerLayout layout = tavutil::detail::LayOutInteger(
+        conversion, flags, hasWidth, width, hasPrecision, precision, values.bits);
+    out.Fill(layout.leadingSpaces, ' ');
+    out.Append(layout.prefix, layout.prefixLength);
+    out.Fill(layout.zeros, '0');
+    out.Append(layout.digits, layout.digitCount);
+    out.Fill(layout.trailingSpaces, ' ');
+    return;
+  }
+  case ConversionKind::real:
+  case ConversionKind::pointer:
+    break;
+  default:
     return;
   }
 
-  const Kind kind = KindOf(conversion);
-  const bool isSigned = conversion == 'd' || conversion == 'i';
-  const char* allowed = kind == Kind::real      ? "-+ #0"
-                        : isSigned              ? "-+ 0"
-                        : kind == Kind::integer ? "-#0"
-                                                : "-";
+  // Reals and pointers: the C formatter, from a directive of the allowed flags and fields.
+  const bool real = unit.kind == ConversionKind::real;
   char directive[32];
-  std::size_t n = 0;
-  directive[n++] = '%';
-  for (const char* f = allowed; *f != '\0'; ++f) {
-    if ((flags & FlagOf(*f)) != 0) {
-      directive[n++] = *f;
+  char* at = directive;
+  *at++ = '%';
+  struct FlagCharacter {
+    std::uint8_t flag;
+    char character;
+  };
+  constexpr FlagCharacter kRealFlags[] = {{kFlagLeft, '-'},
+                                          {tavutil::detail::kFlagPlus, '+'},
+                                          {tavutil::detail::kFlagSpace, ' '},
+                                          {tavutil::detail::kFlagAlternate, '#'},
+                                          {tavutil::detail::kFlagZero, '0'}};
+  // A pointer takes '-' alone.
+  for (std::size_t i = 0; i < (real ? std::size(kRealFlags) : 1); ++i) {
+    if ((flags & kRealFlags[i].flag) != 0) {
+      *at++ = kRealFlags[i].character;
     }
   }
+  char* const end = directive + sizeof directive - 2; // room for the conversion and the NUL
   if (hasWidth) {
-    n += static_cast<std::size_t>(std::snprintf(directive + n, sizeof directive - n, "%u", width));
+    at = std::to_chars(at, end, width).ptr;
   }
-  if (hasPrecision && kind != Kind::pointer) {
-    n += static_cast<std::size_t>(
-        std::snprintf(directive + n, sizeof directive - n, ".%u", precision));
+  if (hasPrecision && real) {
+    *at++ = '.';
+    at = std::to_chars(at, end, precision).ptr;
   }
-  directive[n++] = conversion;
-  directive[n] = '\0';
-  switch (kind) {
-  case Kind::integer:
-    if (isSigned) {
-      AppendFormatted(out, directive, static_cast<int>(static_cast<std::int32_t>(piece.bits)));
-    } else {
-      AppendFormatted(out, directive, static_cast<unsigned int>(piece.bits));
-    }
-    break;
-  case Kind::real:
-    AppendFormatted(out, directive, piece.real);
-    break;
-  case Kind::pointer:
-    AppendFormatted(out, directive, const_cast<void*>(piece.pointer));
-    break;
-  default:
-    break;
+  *at++ = conversion;
+  *at = '\0';
+  if (real) {
+    AppendFormatted(out, directive, values.real);
+  } else {
+    AppendFormatted(out, directive, const_cast<void*>(values.pointer));
   }
 }
 
-/// Formats `format` with the message's arguments: the validation walk, then each piece, until
-/// the text reaches kRenderLimit. `utf8` says the format was made from Unicode, so that a cut
-/// never leaves half a character.
+/// Formats `format` with the message's arguments in one pass, up to kRenderLimit bytes. The
+/// text ends at the format's first NUL, as the C formatter reads it, but every conversion is
+/// still bound and checked. `utf8` says the format was made from Unicode, so that a cut never
+/// leaves half a character.
 TString Render(const TMessage& message, const TString& format, bool utf8) {
-  TString rewritten;
-  TMessage::CharP block;
-  std::vector<Piece> pieces;
-  const std::uint32_t estimate = FormatWalk(message, format, rewritten, block, &pieces).Run();
-
-  // The rewritten format is read as the C formatter reads it: up to its first NUL.
-  const char* text = rewritten;
-  const std::size_t view = ::strnlen(text, rewritten.length());
-  BoundedText out(tavutil::detail::kRenderLimit);
-  out.Reserve(std::min<std::size_t>(estimate, kReserveLimit));
-  std::size_t at = 0;
-  for (const Piece& piece : pieces) {
-    if (piece.begin >= view || out.Full()) {
-      break;
+  const std::size_t length = format.length();
+  CheckFormatLength(length);
+  const char* bytes = format;
+  const std::size_t view = bytes != nullptr ? ::strnlen(bytes, length) : 0;
+  ArgumentBinder binder(message, nullptr);
+  RenderBuffer out(tavutil::detail::kRenderLimit);
+  std::size_t literalFrom = 0; // the literal text not yet written starts here
+  FormatParser parser(bytes, length);
+  for (FormatUnit unit; parser.Next(unit);) {
+    if (unit.type == FormatUnit::Type::literal) {
+      continue; // its bytes go out with the literal text around it
     }
-    out.Append(text + at, piece.begin - at);
-    if (piece.conversion == '%') {
-      out.Append("%", 1);
-    } else if (piece.conversion == '?') {
-      out.Append(text + piece.begin, piece.end - piece.begin); // %n prints as written: "%?"
+    const bool shown = unit.begin < view && !out.Full();
+    if (shown) {
+      out.Append(bytes + literalFrom, unit.begin - literalFrom);
+    }
+    literalFrom = unit.end;
+    if (unit.type == FormatUnit::Type::percent) {
+      if (shown) {
+        out.Append("%", 1);
+      }
+      continue;
+    }
+    const BoundValues values = binder.Bind(unit);
+    if (!shown) {
+      continue;
+    }
+    if (unit.kind == ConversionKind::count) {
+      // Printed as the sequential format shows it: "%?".
+      RewriteConversion(bytes, unit,
+                        [&out](const char* data, std::size_t size) { out.Append(data, size); });
     } else {
-      AppendConversion(out, piece);
+      AppendConversion(out, unit, values);
     }
-    at = piece.end;
   }
-  if (at < view) {
-    out.Append(text + at, view - at);
+  if (literalFrom < view) {
+    out.Append(bytes + literalFrom, view - literalFrom);
   }
   if (utf8) {
     out.TrimCutSequence();
   }
-  const std::string& result = out.Text();
-  return TString(result.data(), static_cast<unsigned int>(result.size()));
+  return out.Result();
 }
 
 /// The UTF-8 form of a Unicode TString (UTF-16 units in host order, length in bytes). An
@@ -1061,7 +914,36 @@ TString Utf16ToUtf8(const TString& wide) {
 
 unsigned long TMessage::ValidateArgs(const TString& format, TString& rewritten,
                                      CharP& block) const {
-  return FormatWalk(*this, format, rewritten, block, nullptr).Run();
+  const std::size_t length = format.length();
+  CheckFormatLength(length);
+  // length + 1 NUL bytes, overwritten from the start; the text ends at the first NUL.
+  rewritten = TString(nullptr, static_cast<unsigned int>(length + 1), '\0');
+  char* const out = rewritten;
+  std::size_t at = 0;
+  auto put = [out, &at, length](const char* data, std::size_t size) {
+    assert(at + size <= length && "the rewritten format overran its source");
+    if (size != 0) { // a format without buffer has a null text
+      std::memcpy(out + at, data, size);
+      at += size;
+    }
+  };
+  block.Reset(kRoomPerArgument * QueryNumberArgs());
+  ArgumentBinder binder(*this, &block);
+  binder.AddEstimate(static_cast<std::uint32_t>(length));
+  const char* bytes = format;
+  std::size_t literalFrom = 0;
+  FormatParser parser(bytes, length);
+  for (FormatUnit unit; parser.Next(unit);) {
+    if (unit.type != FormatUnit::Type::conversion) {
+      continue; // copied with the literal text around it
+    }
+    put(bytes + literalFrom, unit.begin - literalFrom);
+    RewriteConversion(bytes, unit, put);
+    literalFrom = unit.end;
+    static_cast<void>(binder.Bind(unit));
+  }
+  put(bytes + literalFrom, length - literalFrom);
+  return binder.Estimate();
 }
 
 const TString& TMessage::QueryMessage() const {
