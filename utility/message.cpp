@@ -49,9 +49,9 @@ TMessage::TMessage()
     : fSetId(0), fMessageId(0), fText(""), fNumberArgs(0), fAllocatedArgs(0), fFileName(nullptr),
       fLine(0) {}
 
-TMessage::TMessage(const char* text) : TMessage() {
-  fText = TString(text);
-}
+TMessage::TMessage(const char* text)
+    : fSetId(0), fMessageId(0), fText(text), fNumberArgs(0), fAllocatedArgs(0), fFileName(nullptr),
+      fLine(0) {}
 
 TMessage::TMessage(const char* text, const TagVar& a1) : TMessage(text) {
   SetArgs(a1);
