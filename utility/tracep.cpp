@@ -451,9 +451,30 @@ bool TTrace::Base::Accepts(unsigned long level, unsigned long component,
 
 // ----------------------------------------------------- delivery and masks ----
 
+namespace {
+
+/// How deep the calling thread is in WriteEntry (an output's rendering may trace again).
+__attribute__((tls_model("initial-exec"))) thread_local unsigned tDeliveryDepth = 0;
+
+/// Counts the calling thread into WriteEntry for one scope.
+class DeliveryScope {
+public:
+  DeliveryScope() noexcept { ++tDeliveryDepth; }
+  ~DeliveryScope() { --tDeliveryDepth; }
+  DeliveryScope(const DeliveryScope&) = delete;
+  DeliveryScope& operator=(const DeliveryScope&) = delete;
+};
+
+} // namespace
+
+bool tavutil::detail::DeliveringEntry() noexcept {
+  return tDeliveryDepth != 0;
+}
+
 void TTrace::Base::WriteEntry(unsigned long level, const Category& category,
                               const TMessage& message) {
   const ModelLock lock;
+  const DeliveryScope delivering; // inside the lock: the outputs may rely on holding it
   for (Base* state = fsAnchor; state != nullptr; state = state->fNext) {
     if (!state->Accepts(level, category.QueryComponent(), category)) {
       continue;

@@ -62,8 +62,8 @@ char* TTraceSharedFileBase::WritePrefix(char* out, unsigned long level) noexcept
 
 void TTraceSharedFileBase::Write(unsigned long level, const TTrace::Category& /*category*/,
                                  const TMessage& message) {
-  // WriteEntry already holds the trace mutex (it is recursive); a direct call gets it here.
-  const TMutexSemaphoreEntry lock(fsMutex, TMutexSemaphore::fsInfinite);
+  // The trace mutex: held by WriteEntry already, taken here by a direct call.
+  const tavutil::detail::OutputLock lock;
   if (fFile == nullptr) {
     return;
   }

@@ -218,8 +218,8 @@ void TTraceStreamBase::SetStream(std::ostream* stream) {
 
 void TTraceStreamBase::Write(unsigned long level, const TTrace::Category& /*category*/,
                              const TMessage& message) {
-  // WriteEntry already holds the mutex (it is recursive); a direct call gets it here.
-  const TMutexSemaphoreEntry lock(fsMutex, TMutexSemaphore::fsInfinite);
+  // The trace mutex: held by WriteEntry already, taken here by a direct call.
+  const tavutil::detail::OutputLock lock;
   if (fStream == nullptr) {
     return;
   }

@@ -6,9 +6,11 @@
 #define TAVUTIL_INTERNAL_TRACELINE_H
 
 #include <tavutil/message.h>
+#include <tavutil/trace.h>
 
 #include <charconv>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tavutil::detail {
@@ -61,6 +63,24 @@ char* PutClock(char* out) noexcept;
 /// `display`, else time, thread id and letter; at most kPrefixRoom - 1 characters) and
 /// returns the end.
 char* PutLinePrefix(char* out, bool display, unsigned long level) noexcept;
+
+/// Whether the calling thread is inside TTrace::Base::WriteEntry, which holds the trace mutex
+/// for the whole delivery: an output's Write then need not take it again.
+bool DeliveringEntry() noexcept;
+
+/// Holds the trace mutex for an output's Write unless the calling thread's WriteEntry already
+/// does: the mutex is taken once per entry, and a direct call of Write still writes whole lines.
+class OutputLock {
+public:
+  OutputLock() noexcept {
+    if (!DeliveringEntry()) {
+      fEntry.emplace(TTrace::Base::fsMutex, TMutexSemaphore::fsInfinite);
+    }
+  }
+
+private:
+  std::optional<TMutexSemaphoreEntry> fEntry;
+};
 
 /// Appends what follows the prefix in every trace line: " [<file part>:<line>] <text>".
 /// `text` is the message already rendered: rendering may trace, and so reach the output that
