@@ -1,13 +1,18 @@
 // bench/mutexsem_bench.cpp: uncontended lock and unlock of TMutexSemaphore, unnamed and named,
-// beside the standard library's mutexes.
+// beside the standard library's mutexes; making and closing a named mutex beside the bare
+// shared-memory calls.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/mutexsem.h>
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -47,5 +52,36 @@ void BM_StdRecursiveMutex(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_StdRecursiveMutex);
+
+// Making a named mutex sweeps the user's namespace for abandoned names: the argument is the
+// number of other named mutexes this process holds meanwhile, which every sweep looks at.
+void BM_NamedMutexMakeAndClose(benchmark::State& state) {
+  const std::string base = "tavutil-bench." + std::to_string(::getpid());
+  std::vector<std::unique_ptr<TMutexSemaphore>> others;
+  for (long i = 0; i < state.range(0); ++i) {
+    others.push_back(
+        std::make_unique<TMutexSemaphore>((base + ".other." + std::to_string(i)).c_str()));
+  }
+  const std::string name = base + ".made";
+  for (auto _ : state) {
+    TMutexSemaphore mutex(name.c_str());
+    benchmark::DoNotOptimize(&mutex);
+  }
+}
+BENCHMARK(BM_NamedMutexMakeAndClose)->Arg(0)->Arg(50);
+
+// The reference: the system calls of a shared-memory object's life, without locks or checks.
+void BM_ShmMakeAndRemove(benchmark::State& state) {
+  const std::string name = "/tavutil-bench.raw." + std::to_string(::getpid());
+  for (auto _ : state) {
+    const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ::ftruncate(fd, 4096);
+    void* base = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::munmap(base, 4096);
+    ::close(fd);
+    ::shm_unlink(name.c_str());
+  }
+}
+BENCHMARK(BM_ShmMakeAndRemove);
 
 } // namespace

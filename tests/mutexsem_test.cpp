@@ -2,8 +2,10 @@
 // between processes.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/mutexsem.h>
+#include <tavutil/sharedmemory.h>
 
 #include "helpers/ipc_test_support.h"
+#include "recording_trace.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -165,6 +168,79 @@ TEST_F(TMutexSemaphoreProcesses, ProcessKilledHoldingItLeavesItToTheNextLocker) 
   EXPECT_EQ(next.Ask("lock 0"), "0");
   EXPECT_EQ(mine.Lock(0), kTimedOut);
   EXPECT_EQ(next.Finish(), 0);
+}
+
+/// One byte over a pipe; false when the other end is gone.
+bool SendByte(int fd, char byte) {
+  return ::write(fd, &byte, 1) == 1;
+}
+char ReceiveByte(int fd) {
+  char byte = 0;
+  return ::read(fd, &byte, 1) == 1 ? byte : '\0';
+}
+
+TEST_F(TMutexSemaphoreProcesses, AChildForkedWithoutExecIsAUserOfItsOwn) {
+  // The child locks the mutex and writes into the section it inherited; the parent then lets
+  // go of both. They must stay the child's: a new object of each name is the same one.
+  constexpr int kRounds = 100;
+  const std::string name = Unique("forked");
+  int exclusionFailures = 0;
+  int lostSections = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    auto mutex = std::make_unique<OpenMutex>(name.c_str());
+    auto section = std::make_unique<ipcSharedMemory>(name.c_str(), 8);
+    ASSERT_EQ(section->rdstate(), 0);
+    int toChild[2];
+    int toParent[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(toParent), 0);
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      const bool locked = mutex->Lock(kForever) == kLocked;
+      static_cast<char*>(section->Pointer())[0] = 'c';
+      SendByte(toParent[1], locked ? 'L' : 'F');
+      ReceiveByte(toChild[0]); // until the parent has looked
+      mutex->Unlock();
+      mutex.reset();
+      section.reset();
+      ::_exit(0);
+    }
+    ::close(toChild[0]);
+    ::close(toParent[1]);
+    ASSERT_EQ(ReceiveByte(toParent[0]), 'L');
+    mutex.reset();
+    section.reset();
+    OpenMutex again(name.c_str());
+    exclusionFailures += again.Lock(0) == kTimedOut ? 0 : 1;
+    const ipcSharedMemory joined(name.c_str());
+    lostSections += joined.rdstate() == 0 && static_cast<char*>(joined.Pointer())[0] == 'c' ? 0 : 1;
+    SendByte(toChild[1], 'g');
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(toChild[1]);
+    ::close(toParent[0]);
+    EXPECT_EQ(again.Lock(0), kLocked) << "the child's unlock did not reach this process";
+    again.Unlock();
+  }
+  EXPECT_EQ(exclusionFailures, 0) << "rounds in which a new user of the name did not wait";
+  EXPECT_EQ(lostSections, 0) << "rounds in which the section was not the child's";
+}
+
+TEST_F(TMutexSemaphoreProcesses, AnObjectWhoseModeWasChangedIsRefusedAndTraced) {
+  const std::string name = Unique("mode");
+  const OpenMutex first(name.c_str());
+  ASSERT_EQ(::chmod(ipctest::ShmPath(ipctest::IpcKind::mutex, name).c_str(), 0660), 0);
+  TRecording trace;
+  {
+    OpenMutex second(name.c_str());
+    EXPECT_EQ(second.Lock(0), TMutexSemaphore::failed);
+  }
+  ASSERT_EQ(trace.Entries().size(), 1u);
+  const TMessage& entry = trace.Entries()[0].message;
+  EXPECT_STREQ(entry.QueryMessage(), ("Error 13 from CreateMutex(" + name + ")").c_str());
+  EXPECT_EQ(entry.QueryLine(), 71u);
 }
 
 } // namespace

@@ -5,16 +5,20 @@
 #include <tavutil/sharedmemory.h>
 
 #include "helpers/ipc_test_support.h"
+#include "recording_trace.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <vector>
 
 namespace {
@@ -142,6 +146,128 @@ TEST_F(ipcSharedMemoryTest, ObjectOfAnotherNameUnderItsOsNameIsRefused) {
   ASSERT_EQ(std::rename(ShmPath(IpcKind::section, other).c_str(), path.c_str()), 0);
   EXPECT_EQ(ipcSharedMemory(name.c_str()).rdstate(), 3);
   EXPECT_EQ(::unlink(path.c_str()), 0) << "the refused object was removed";
+}
+
+/// Names in the directory of shm objects that start with `prefix`.
+int CountNames(const std::string& prefix) {
+  int count = 0;
+  const std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir("/dev/shm"), ::closedir);
+  while (const dirent* entry = directory != nullptr ? ::readdir(directory.get()) : nullptr) {
+    count += std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 ? 1 : 0;
+  }
+  return count;
+}
+
+TEST_F(ipcSharedMemoryTest, NamesWhoseUsersWereAllKilledGoAtTheNextCreation) {
+  // 25 sections and 25 mutexes, each made by one process and joined by another, both killed.
+  constexpr int kEach = 25;
+  const std::string base = Unique("killed");
+  for (int i = 0; i < kEach; ++i) {
+    Track(base + "." + std::to_string(i));
+  }
+  // Every name starts with the escaped base, whatever the kind.
+  const std::string section = ipctest::OsName(IpcKind::section, base).substr(1);
+  const std::string mutex = ipctest::OsName(IpcKind::mutex, base).substr(1);
+  const auto left = [&] { return CountNames(section + ".") + CountNames(mutex + "."); };
+  {
+    ChildProcess maker;
+    ChildProcess joiner;
+    ASSERT_EQ(maker.Ask("hold " + base + " " + std::to_string(kEach)), std::to_string(kEach));
+    ASSERT_EQ(joiner.Ask("hold " + base + " " + std::to_string(kEach)), std::to_string(kEach));
+    maker.Kill();
+    joiner.Kill();
+  }
+  ASSERT_EQ(left(), 2 * kEach) << "the kill left no names to reclaim";
+  const ipcSharedMemory next(Unique("next").c_str(), 16);
+  ASSERT_EQ(next.rdstate(), 0);
+  EXPECT_EQ(left(), 0) << "names of killed users outlived the next creation";
+}
+
+TEST_F(ipcSharedMemoryTest, AChildThatSkippedTheForkHandlersLeavesTheNameToItsParent) {
+  // A raw clone runs no fork handlers: the child shares the parent's descriptor, and its
+  // lock, and must not take the parent for gone when it lets go.
+  const std::string name = Unique("raw-fork");
+  auto section = std::make_unique<ipcSharedMemory>(name.c_str(), 16);
+  ASSERT_EQ(section->rdstate(), 0);
+  Bytes(*section)[0] = 'p';
+  const long child = ::syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0);
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    section.reset();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(static_cast<pid_t>(child), &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(ShmExists(IpcKind::section, name)) << "the child removed its parent's name";
+  const ipcSharedMemory joined(name.c_str());
+  ASSERT_EQ(joined.rdstate(), 0);
+  EXPECT_EQ(Bytes(joined)[0], 'p');
+}
+
+/// Tests with a second local user; skipped (with the reason) when it cannot be had.
+class ipcSharedMemoryUsers : public ipctest::IpcNames {
+protected:
+  void SetUp() override {
+    std::string why;
+    const passwd* peer = ipctest::PeerUser(why);
+    if (peer == nullptr) {
+      GTEST_SKIP() << why;
+    }
+    fPeer = *peer;
+  }
+  passwd fPeer{};
+};
+
+TEST_F(ipcSharedMemoryUsers, ObjectsAnotherUserPlacedUnderOurNamesAreRefused) {
+  // The peer makes a section and a mutex in its own namespace, holds them, and they are moved
+  // under this user's names, as the peer could have made them there.
+  const std::string name = Unique("planted");
+  ChildProcess peer(&fPeer);
+  ASSERT_EQ(peer.Ask("create " + name + " 64"), "0 1 64");
+  ASSERT_EQ(peer.Ask("poke 0 42"), "ok");
+  ASSERT_EQ(peer.Ask("mutex " + name), "ok");
+  for (const IpcKind kind : {IpcKind::section, IpcKind::mutex}) {
+    ASSERT_EQ(std::rename(ShmPath(kind, name, fPeer.pw_uid).c_str(), ShmPath(kind, name).c_str()),
+              0);
+  }
+  TRecording trace;
+  EXPECT_EQ(ipcSharedMemory(name.c_str()).rdstate(), 3);
+  EXPECT_EQ(ipcSharedMemory(name.c_str(), 64).rdstate(), 1);
+  {
+    TMutexSemaphore mutex(name.c_str());
+    EXPECT_EQ(TMutexSemaphoreEntry(mutex, 0).State(), TMutexSemaphore::failed);
+  }
+  std::vector<std::string> texts;
+  for (const TRecordingState::Entry& entry : trace.Entries()) {
+    texts.emplace_back(entry.message.QueryMessage());
+  }
+  EXPECT_EQ(texts, std::vector<std::string>({"Error 13 from CreateMutex(" + name + ")"}));
+  for (const IpcKind kind : {IpcKind::section, IpcKind::mutex}) {
+    struct stat status {};
+    EXPECT_TRUE(::stat(ShmPath(kind, name).c_str(), &status) == 0 && status.st_uid == fPeer.pw_uid)
+        << "the planted object was replaced";
+    ::unlink(ShmPath(kind, name).c_str());
+  }
+  EXPECT_EQ(peer.Ask("peek 0"), "42");
+  EXPECT_EQ(peer.Finish(), 0);
+}
+
+TEST_F(ipcSharedMemoryUsers, UsersHaveNamespacesOfTheirOwn) {
+  const std::string name = Unique("namespaces");
+  const ipcSharedMemory mine(name.c_str(), 16);
+  ASSERT_EQ(mine.rdstate(), 0);
+  const TMutexSemaphore mutex(name.c_str());
+  TMutexSemaphoreEntry held(const_cast<TMutexSemaphore&>(mutex), 0);
+  ASSERT_EQ(held.State(), TMutexSemaphore::locked);
+  ChildProcess peer(&fPeer);
+  EXPECT_EQ(peer.Ask("open " + name), "3 0 0");
+  ASSERT_EQ(peer.Ask("create " + name + " 16"), "0 1 16");
+  ASSERT_EQ(peer.Ask("poke 0 7"), "ok");
+  EXPECT_EQ(Bytes(mine)[0], 0);
+  ASSERT_EQ(peer.Ask("mutex " + name), "ok");
+  EXPECT_EQ(peer.Ask("lock 0"), "0"); // another mutex: not held by this process
+  EXPECT_EQ(peer.Finish(), 0);
 }
 
 } // namespace

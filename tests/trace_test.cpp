@@ -274,8 +274,8 @@ TEST(TTraceModel, LibraryTracePointsReachLiveStates) {
   // A directory where a mutex's shared-memory object would go makes its creation fail.
   const std::string name = "trace-test-" + std::to_string(::getpid());
   char osName[tavutil::platform::posix::kIpcNameCapacity];
-  tavutil::platform::posix::MakeIpcName(tavutil::platform::posix::IpcKind::mutex, name.c_str(),
-                                        name.size(), osName);
+  tavutil::platform::posix::MakeIpcName(tavutil::platform::posix::IpcKind::mutex, ::geteuid(),
+                                        name.c_str(), name.size(), osName);
   const std::string blocker = std::string("/dev/shm") + osName;
   ASSERT_EQ(::mkdir(blocker.c_str(), 0700), 0);
   {

@@ -4,9 +4,13 @@
 #include <tavutil/message.h>
 #include <tavutil/tracestream.h>
 
+#include "recording_trace.h"
+
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -189,6 +193,100 @@ TEST_F(TTraceStreamFile, NamesThatCannotBeUsedWriteNothing) {
   }
   EXPECT_EQ(out.str(), "E [f:2] here\nE [f:2] here\nE [f:2] here\n");
   EXPECT_EQ(ReadFile(plain), "keep");
+}
+
+TEST_F(TTraceStreamFile, ASymbolicLinkAsTheFileIsRefusedAndTraced) {
+  const fs::path target = Left("target");
+  std::ofstream(target) << "keep";
+  const fs::path link = Left("link");
+  fs::create_symlink(target, link);
+  const fs::path dangling = Left("dangling"); // following it would create "absent"
+  fs::create_symlink(fRoot / "absent", dangling);
+  Left("real");
+  fs::create_directory(fRoot / "real");
+  const fs::path throughLink = Left("real/t.trc");
+  fs::create_directory_symlink(fRoot / "real", Left("via")); // a link before the last component
+  TRecording recording;
+  for (const fs::path& name : {link, dangling}) {
+    TTraceStream trace(name.c_str());
+    trace.SetDisplayPrefix(0);
+    Trace(0x4, "f", 1, "must not land in the target");
+  }
+  {
+    TTraceStream trace((fRoot / "via" / "t.trc").c_str());
+    trace.SetDisplayPrefix(0);
+    Trace(0x4, "f", 2, "through a directory link");
+  }
+  EXPECT_EQ(ReadFile(target), "keep");
+  EXPECT_FALSE(fs::exists(fRoot / "absent"));
+  EXPECT_EQ(ReadFile(throughLink), "E [f:2] through a directory link\n");
+  std::vector<std::string> refusals;
+  for (const TRecordingState::Entry& entry : recording.Entries()) {
+    if (entry.category == &TUtilityTraceCategory::Trace) {
+      EXPECT_EQ(entry.level, 0x4u);
+      EXPECT_STREQ(entry.message.QueryFile(), "utility/TRACEP");
+      EXPECT_EQ(entry.message.QueryLine(), 1100u);
+      refusals.emplace_back(entry.message.QueryMessage());
+    }
+  }
+  EXPECT_EQ(refusals, std::vector<std::string>(
+                          {"Trace file " + link.string() + " is a symbolic link: not opened",
+                           "Trace file " + dangling.string() + " is a symbolic link: not opened"}));
+}
+
+TEST_F(TTraceStreamFile, ANameTooLongMakesNoDirectory) {
+  // 25,000 directories of 3 bytes each: far past the longest path; and a path that fits
+  // but has a component longer than a file name may be.
+  std::string deep = fRoot.string();
+  for (int i = 0; i < 25000; ++i) {
+    deep += "/dd";
+  }
+  deep += "/t.trc";
+  const std::string wide = fRoot.string() + "/d/" + std::string(300, 'w') + "/t.trc";
+  for (const std::string& name : {deep, wide}) {
+    std::ostringstream out;
+    TTraceStream trace(name.c_str());
+    trace.SetDisplayPrefix(0);
+    Trace(0x4, "f", 1, "nowhere");
+    trace.SetStream(out); // no stream before: the state writes nothing, and works on
+    Trace(0x4, "f", 2, "here");
+    EXPECT_EQ(out.str(), "E [f:2] here\n");
+  }
+  EXPECT_TRUE(fs::is_empty(fRoot)) << "directories were made for a name that cannot be used";
+}
+
+TEST_F(TTraceStreamFile, AWritePastTheFileSizeLimitFailsTheStreamAndTheProcessGoesOn) {
+  const fs::path file = Left("limited.trc");
+  constexpr rlim_t kLimit = 100;
+  // In a child, whose file-size limit this test may lower: SIGXFSZ would end it.
+  const pid_t child = ::fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t saved = limit.rlim_cur;
+    limit.rlim_cur = kLimit;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    TTraceStream trace(file.c_str());
+    trace.SetDisplayPrefix(0);
+    for (int i = 0; i < 10; ++i) {
+      Trace(0x4, "f", 1, "a line of thirty bytes");
+    }
+    // The failed write failed the stream: nothing more, even below a limit raised again.
+    limit.rlim_cur = saved;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    Trace(0x4, "f", 2, "after");
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::string expected;
+  while (expected.size() < kLimit) {
+    expected += "E [f:1] a line of thirty bytes\n";
+  }
+  EXPECT_EQ(ReadFile(file), expected.substr(0, kLimit));
 }
 
 TEST(TTraceStreamThreaded, LinesNeverInterleave) {

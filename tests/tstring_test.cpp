@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <new>
 #include <optional>
@@ -60,6 +62,35 @@ const void* Buffer(const TString& s) {
   return static_cast<char*>(s);
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kUnderSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kUnderSanitizer =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool kUnderSanitizer = false;
+#endif
+
+/// Why a test cannot take `bytes` of memory now, or "" when it can: sanitizers multiply the
+/// memory a test takes, and the machine may not have that much to spare.
+std::string NoRoomFor(unsigned long long bytes) {
+  if (kUnderSanitizer) {
+    return "skipped under a sanitizer, which multiplies its memory";
+  }
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  unsigned long long kib = 0;
+  while (meminfo >> key >> kib) {
+    if (key == "MemAvailable:") {
+      return kib * 1024 >= bytes ? ""
+                                 : "skipped: needs " + std::to_string(bytes >> 20) + " MiB, only " +
+                                       std::to_string(kib >> 10) + " MiB available";
+    }
+    meminfo.ignore(64, '\n');
+  }
+  return "skipped: the available memory is unknown";
+}
+
 using Texts = std::vector<std::string>; // several results at once: a failure shows both lists
 using Numbers = std::vector<long long>;
 
@@ -68,9 +99,28 @@ using Numbers = std::vector<long long>;
 // The plain and nothrow operator new and every delete that may free their blocks, on malloc and
 // free, so that a test can copy a string buffer's bytes as its block is released, never reading
 // freed memory. The array and aligned forms stay the runtime's, which pairs them itself.
+namespace {
+
+/// malloc, except that a block of a gigabyte or more starts on a huge page and asks for huge
+/// pages: the longest-string test touches 8 GiB, which 4 KiB pages make ten times slower.
+void* Allocate(std::size_t n) noexcept {
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  if (n < (std::size_t{1} << 30)) {
+    return std::malloc(n != 0 ? n : 1);
+  }
+  const std::size_t rounded = (n + kHuge - 1) & ~(kHuge - 1);
+  void* p = std::aligned_alloc(kHuge, rounded);
+  if (p != nullptr) {
+    ::madvise(p, rounded, MADV_HUGEPAGE);
+  }
+  return p;
+}
+
+} // namespace
+
 // clang-format off
-void* operator new(std::size_t n) { void* p = std::malloc(n != 0 ? n : 1); return p != nullptr ? p : throw std::bad_alloc(); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return std::malloc(n != 0 ? n : 1); }
+void* operator new(std::size_t n) { void* p = Allocate(n); return p != nullptr ? p : throw std::bad_alloc(); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
 void operator delete(void* p) noexcept { Release(p); }
 void operator delete(void* p, std::size_t) noexcept { Release(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
@@ -197,6 +247,30 @@ TEST(TString, SearchGivesOneBasedPositionsAndChangeReplacesNonOverlappingOccurre
             Texts({"ba", "abc", "a---a", "abc", "<none>", "a\0b"s}));
   TString copy = s; // nothing found: untouched, still shared
   EXPECT_EQ(Buffer(copy.change("q", "r")), Buffer(s));
+}
+
+TEST(TString, SearchesAndChangeReachTheLastByteOfTheLongestString) {
+  constexpr unsigned int kMax = UINT32_MAX;
+  // The string, and the copy that change makes, with room to spare.
+  const std::string noRoom = NoRoomFor((2ULL << 32) + (1ULL << 30));
+  if (!noRoom.empty()) {
+    GTEST_SKIP() << noRoom;
+  }
+  TString s(nullptr, kMax, 'a');
+  s[kMax - 1] = 'x';
+  s[kMax] = 'y';
+  // Nothing to find after the start: a position counter that wraps finds byte 1 instead.
+  EXPECT_EQ(Numbers({s.indexOfAnyOf("a", kMax - 1), s.indexOfAnyBut("xy", kMax - 1)}),
+            Numbers({0, 0}));
+  EXPECT_EQ(Numbers({s.indexOfAnyOf("y", kMax - 9), s.indexOfAnyBut("ax", kMax - 9),
+                     s.indexOfAnyOf("xy", kMax), s.indexOf("xy", kMax - 9), s.lastIndexOf('x')}),
+            Numbers({kMax, kMax, kMax, kMax - 1, kMax - 1}));
+  // A match that ends on the last byte, with more occurrences allowed after it.
+  s.change("xy", "XY", kMax - 9, 5);
+  const TString& changed = s;
+  EXPECT_EQ(Texts({std::string{changed[kMax - 2], changed[kMax - 1], changed[kMax]}}),
+            Texts({"aXY"}));
+  EXPECT_EQ(s.length(), kMax);
 }
 
 TEST(TString, ComparisonsUseLengthsAndUnsignedBytesAndConversionsSaturate) {

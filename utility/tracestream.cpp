@@ -1,25 +1,111 @@
 // utility/tracestream.cpp: TTraceStreamBase and TTraceStream, trace lines to streams and files.
 // Licensed under the Apache License, Version 2.0.
 //
-// Operating-system independent: directories are made through the platform layer, files are
-// opened with std::ofstream. A line is built whole in the state's buffer and written with one
-// unformatted write, so the caller's stream settings (width, base, locale) never change it.
+// Operating-system independent: directories are made and files written through the platform
+// layer. A line is built whole in the state's buffer and written with one unformatted write,
+// so the caller's stream settings (width, base, locale) never change it.
 #include <tavutil/message.h>
 #include <tavutil/tracestream.h>
 
+#include "internal/tracepoint.h"
 #include "platform/platform.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
-#include <fstream>
 #include <ostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
 namespace {
 
+using tavutil::detail::SourceLine;
+
 /// The file part of a line whose message has no debugging file.
 constexpr const char* kNoFile = "????.???";
+
+/// The refusal of a trace file name whose last component is a symbolic link: an error (level
+/// 4) of the Trace category, with the name as given as its argument.
+constexpr char kSource[] = "utility/TRACEP";
+constexpr unsigned long kLinkRefusedLevel = 0x4;
+constexpr char kLinkRefused[] = "Trace file %s is a symbolic link: not opened";
+constexpr unsigned long kLineLinkRefused = 1100;
+
+/// The buffer of a trace file: the bytes of a line are collected and written at each flush
+/// (a trace line ends with one). A write that fails, a write past the file-size limit
+/// included, discards what was collected and fails the stream.
+class TraceFileBuffer : public std::streambuf {
+public:
+  /// Writes to `file`, which it closes; null fails every write.
+  explicit TraceFileBuffer(tavutil::platform::OutputFile* file) noexcept : fFile(file) {
+    setp(fBytes, fBytes + sizeof fBytes);
+  }
+  ~TraceFileBuffer() override {
+    Flush();
+    tavutil::platform::CloseOutputFile(fFile);
+  }
+  TraceFileBuffer(const TraceFileBuffer&) = delete;
+  TraceFileBuffer& operator=(const TraceFileBuffer&) = delete;
+
+protected:
+  int_type overflow(int_type c) override {
+    if (Flush() != 0) {
+      return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+
+  std::streamsize xsputn(const char* bytes, std::streamsize count) override {
+    if (count <= epptr() - pptr()) {
+      std::memcpy(pptr(), bytes, static_cast<std::size_t>(count));
+      pbump(static_cast<int>(count));
+      return count;
+    }
+    // Longer than the room left: what is collected goes first, then these bytes directly.
+    if (Flush() != 0 || fFile == nullptr ||
+        tavutil::platform::WriteOutputFile(*fFile, bytes, static_cast<std::size_t>(count)) != 0) {
+      return 0;
+    }
+    return count;
+  }
+
+  int sync() override { return Flush(); }
+
+private:
+  /// Writes and empties the collected bytes; 0, or -1 when they could not all be written.
+  int Flush() noexcept {
+    const auto size = static_cast<std::size_t>(pptr() - pbase());
+    setp(fBytes, fBytes + sizeof fBytes);
+    if (size == 0) {
+      return 0;
+    }
+    return fFile != nullptr && tavutil::platform::WriteOutputFile(*fFile, fBytes, size) == 0 ? 0
+                                                                                             : -1;
+  }
+
+  tavutil::platform::OutputFile* fFile;
+  char fBytes[4096];
+};
+
+/// An output stream on a trace file; in a failed state from the start when it has no file.
+class TraceFileStream : public std::ostream {
+public:
+  explicit TraceFileStream(tavutil::platform::OutputFile* file)
+      : std::ostream(nullptr), fBuffer(file) {
+    rdbuf(&fBuffer);
+    if (file == nullptr) {
+      setstate(std::ios::badbit);
+    }
+  }
+
+private:
+  TraceFileBuffer fBuffer;
+};
 
 /// What follows the last '\' or '/' of `path`; the whole path when it has neither.
 const char* FilePart(const char* path) noexcept {
@@ -33,7 +119,8 @@ const char* FilePart(const char* path) noexcept {
 }
 
 /// Makes every missing directory of `path`, a file name with '/' separators, outermost
-/// first. Returns false when `path` has no directory part or one of them cannot be made.
+/// first. Returns false when `path` has no directory part or one of them cannot be made, and
+/// makes nothing at all when `path` is longer than the system accepts.
 ///
 /// It tries the innermost directory first and climbs while that fails for another reason than
 /// existing, then makes the ones below on the way back down: the work of the natural recursive
@@ -42,6 +129,9 @@ const char* FilePart(const char* path) noexcept {
 bool MakeDirectories(std::string& path) {
   using tavutil::platform::MakeDirectory;
   using tavutil::platform::MakeDirectoryResult;
+  if (!tavutil::platform::PathFits(path.c_str())) {
+    return false; // the file could not be opened: no directory is made for it
+  }
   std::vector<std::size_t> cuts;
   for (std::size_t i = 0; i < path.size(); ++i) {
     if (path[i] == '/') {
@@ -77,7 +167,8 @@ bool MakeDirectories(std::string& path) {
 }
 
 /// Opens the trace file `fileName` for writing from its start, making its directories first.
-/// Null when the name is null or its directories cannot be made.
+/// Null when the name is null or its directories cannot be made; a failed stream when the
+/// file cannot be opened, or is a symbolic link (traced).
 std::unique_ptr<std::ostream> OpenTraceFile(const char* fileName) {
   if (fileName == nullptr) {
     return nullptr;
@@ -92,7 +183,20 @@ std::unique_ptr<std::ostream> OpenTraceFile(const char* fileName) {
   if (name.find('/') != std::string::npos && !MakeDirectories(name)) {
     return nullptr;
   }
-  return std::make_unique<std::ofstream>(name, std::ios::out | std::ios::trunc);
+  using tavutil::platform::OutputFile;
+  OutputFile* file = nullptr;
+  int error = 0;
+  const tavutil::platform::OpenOutputResult result =
+      tavutil::platform::OpenOutputFile(name.c_str(), file, error);
+  // Closed here when tracing or making the stream throws; the stream closes it otherwise.
+  std::unique_ptr<OutputFile, int (*)(OutputFile*)> guard(file, tavutil::platform::CloseOutputFile);
+  if (result == tavutil::platform::OpenOutputResult::isLink) {
+    tavutil::detail::TracePoint(kLinkRefusedLevel, TUtilityTraceCategory::Trace,
+                                SourceLine{kSource, kLineLinkRefused}, kLinkRefused, fileName);
+  }
+  auto stream = std::make_unique<TraceFileStream>(guard.get());
+  static_cast<void>(guard.release()); // the stream owns it now
+  return stream;
 }
 
 } // namespace

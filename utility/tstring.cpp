@@ -88,6 +88,33 @@ struct ByteSet {
   bool member[UCHAR_MAX + 1] = {};
 };
 
+/// The first 1-based position from `start` (at least 1) of the `length` bytes of `text` whose
+/// membership in `set` is `wanted`; 0 when there is none. The walk runs on pointers, so no
+/// counter can wrap at a length of 2^32 - 1.
+unsigned int FindByMembership(const char* text, unsigned int length, const char* set,
+                              unsigned int start, bool wanted) noexcept {
+  if (start > length) {
+    return 0;
+  }
+  const ByteSet members(set);
+  const char* const end = text + length;
+  for (const char* p = text + (start - 1); p != end; ++p) {
+    if (members.member[static_cast<unsigned char>(*p)] == wanted) {
+      return static_cast<unsigned int>(p - text) + 1;
+    }
+  }
+  return 0;
+}
+
+/// Where the next search of `pattern` in `s` finds it, after a match at `at`; 0 when none.
+/// A match that ends on the last byte of a 2^32 - 1 byte string leaves no position after it
+/// that 32 bits can hold, and nothing left to search either.
+unsigned int FindAfter(const TString& s, const char* pattern, unsigned int at,
+                       unsigned int patternLength) {
+  const unsigned long long next = 0ULL + at + patternLength;
+  return next > s.length() ? 0 : s.indexOf(pattern, static_cast<unsigned int>(next));
+}
+
 } // namespace
 
 // ----------------------------------------------------------------- buffers ----
@@ -493,26 +520,14 @@ unsigned int TString::indexOfAnyOf(const char* set, unsigned int start) const {
   if (start == 0) {
     Fail(kBadStart, kLineIndexOfAnyOf);
   }
-  const ByteSet members(set);
-  for (unsigned int i = start; i <= length(); ++i) {
-    if (members.member[static_cast<unsigned char>(fBuffer->Text()[i - 1])]) {
-      return i;
-    }
-  }
-  return 0;
+  return FindByMembership(*this, length(), set, start, true);
 }
 
 unsigned int TString::indexOfAnyBut(const char* set, unsigned int start) const {
   if (start == 0) {
     Fail(kBadStart, kLineIndexOfAnyBut);
   }
-  const ByteSet members(set);
-  for (unsigned int i = start; i <= length(); ++i) {
-    if (!members.member[static_cast<unsigned char>(fBuffer->Text()[i - 1])]) {
-      return i;
-    }
-  }
-  return 0;
+  return FindByMembership(*this, length(), set, start, false);
 }
 
 unsigned int TString::lastIndexOf(char c, unsigned int start) const {
@@ -556,7 +571,7 @@ TString& TString::ChangeImpl(const char* pattern, const char* replacement,
   // nothing.
   unsigned int found = 0;
   for (unsigned int at = indexOf(pattern, start); at != 0 && patternLength != 0 && found < count;
-       at = indexOf(pattern, at + patternLength)) {
+       at = FindAfter(*this, pattern, at, patternLength)) {
     ++found;
   }
   if (found == 0) {
@@ -578,7 +593,7 @@ TString& TString::ChangeImpl(const char* pattern, const char* replacement,
     CopyBytes(out, replacement, replacementLength);
     out += replacementLength;
     copiedUpTo = offset + patternLength;
-    at = indexOf(pattern, at + patternLength);
+    at = FindAfter(*this, pattern, at, patternLength);
   }
   CopyBytes(out, text + copiedUpTo, fBuffer->length - copiedUpTo);
   Adopt(fresh);

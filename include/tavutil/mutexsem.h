@@ -19,7 +19,11 @@ struct MutexHandle;
 /// lock it again and must unlock it as often. When its holder ends without unlocking it, thread
 /// or whole process, the next lock acquires it and gives `locked`. Names are compared exactly
 /// (case matters) and may hold any bytes; a named mutex exists as long as some process has a
-/// TMutexSemaphore of that name. Nothing here throws.
+/// TMutexSemaphore of that name. A child forked without exec that keeps an inherited object is
+/// one more user of it. Names belong to a user: processes of different users never share a
+/// named mutex (on Windows the session namespace and the object's security decide), and an
+/// object that another user placed under this user's name is refused, not joined. Nothing
+/// here throws.
 ///
 ///   TMutexSemaphore guard("shared.counter");
 ///   {
@@ -39,7 +43,9 @@ public:
 
   /// Makes an unnamed mutex (null or empty name), or opens the mutex of that name and makes it
   /// when no process has it. Never throws: on failure the object stays without a mutex, every
-  /// lock gives `failed`, and the failure is traced.
+  /// lock gives `failed`, and the failure is traced with the system's error code (the access
+  /// failure, 13 on Linux, for an object of the name that another user owns or that has
+  /// another mode than this user's objects).
   explicit TMutexSemaphore(const char* name = nullptr);
   /// Releases what the calling thread still holds and closes the mutex; a failure to close is
   /// traced. Another thread of the process must not hold it any more.

@@ -22,6 +22,11 @@ class osSharedMemory;
 ///      constructor when memory runs out
 ///   2  the name is null or empty
 ///   3  opening failed: no section of that name exists, or it could not be mapped
+/// Names belong to a user: processes of different users never share a section (on Windows the
+/// session namespace and the object's security decide). A section of the name that another
+/// user owns, or whose mode is not the one this user's sections have, is refused (state 1 or
+/// 3), never joined. A child forked without exec that keeps an inherited object is one more
+/// user of the section.
 /// The section's bytes start zeroed and exist as long as some object maps them. To create a
 /// section or else join it, try the creating constructor and, on state 1, the opening one:
 ///

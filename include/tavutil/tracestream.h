@@ -40,9 +40,14 @@ protected:
   /// A state that owns `stream` (from new) and deletes it; null writes nothing.
   explicit TTraceStreamBase(std::ostream* stream);
   /// A state writing to the file `fileName`, truncated. Missing directories on its path
-  /// ('\' and '/' both separate them) are made first, outermost first. When they cannot
-  /// be made (or the name is null) the state has no stream; when the file cannot be opened
-  /// the stream is in a failed state. Either way it writes nothing, and nothing is reported.
+  /// ('\' and '/' both separate them) are made first, outermost first; a name longer than
+  /// the system accepts makes none. When they cannot be made (or the name is null) the state
+  /// has no stream; when the file cannot be opened the stream is in a failed state. Either way
+  /// it writes nothing, and nothing is reported, except for a name whose last component is a
+  /// symbolic link: it is never followed (another user may have planted it in a shared
+  /// directory), and the refusal is traced (level 4, Trace category). A write past the
+  /// process's file-size limit fails the stream like any failed write; it never ends the
+  /// process.
   explicit TTraceStreamBase(const char* fileName);
 
   /// Deletes the current stream when owned, then writes to the caller's `stream`, not owned.

@@ -1,55 +1,9 @@
 // tests/helpers/ipc_helper.cpp: a second process for the mutex and shared-memory tests.
 // Licensed under the Apache License, Version 2.0.
 //
-// Reads commands from standard input and answers each with one line:
-//   mutex NAME        use the named mutex NAME ("-" for the empty name)   -> ok
-//   lock MS           a TMutexSemaphoreEntry on it with that time-out     -> its state
-//   unlock            ends the newest entry                               -> ok
-//   create NAME SIZE  ipcSharedMemory(NAME, SIZE)                         -> state owner size
-//   open NAME         ipcSharedMemory(NAME)                               -> state owner size
-//   peek AT           the byte of the section at AT                       -> its value
-//   poke AT VALUE     sets that byte                                      -> ok
-// (an empty line for anything else) and exits at "exit" or at the end of its input.
-#include <tavutil/mutexsem.h>
-#include <tavutil/sharedmemory.h>
-
-#include <iostream>
-#include <memory>
-#include <string>
-#include <vector>
+// Answers the commands of ipc_commands.h on standard input and output.
+#include "ipc_commands.h"
 
 int main() {
-  std::unique_ptr<TMutexSemaphore> mutex;
-  std::vector<std::unique_ptr<TMutexSemaphoreEntry>> entries; // ended before the mutex goes
-  std::unique_ptr<ipcSharedMemory> section;
-  std::string verb;
-  std::string name;
-  long number = 0;
-  int value = 0;
-  while (std::cin >> verb && verb != "exit") {
-    auto* bytes = section ? static_cast<unsigned char*>(section->Pointer()) : nullptr;
-    if (verb == "mutex" && std::cin >> name) {
-      entries.clear();
-      mutex = std::make_unique<TMutexSemaphore>(name == "-" ? "" : name.c_str());
-      std::cout << "ok";
-    } else if (verb == "lock" && mutex && std::cin >> number) {
-      entries.push_back(std::make_unique<TMutexSemaphoreEntry>(*mutex, number));
-      std::cout << entries.back()->State();
-    } else if (verb == "unlock" && !entries.empty()) {
-      entries.pop_back();
-      std::cout << "ok";
-    } else if ((verb == "create" && std::cin >> name >> number) ||
-               (verb == "open" && std::cin >> name)) {
-      section = verb == "open" ? std::make_unique<ipcSharedMemory>(name.c_str())
-                               : std::make_unique<ipcSharedMemory>(name.c_str(), number);
-      std::cout << section->rdstate() << ' ' << section->Owner() << ' ' << section->Size();
-    } else if (verb == "peek" && bytes != nullptr && std::cin >> number) {
-      std::cout << static_cast<int>(bytes[number]);
-    } else if (verb == "poke" && bytes != nullptr && std::cin >> number >> value) {
-      bytes[number] = static_cast<unsigned char>(value);
-      std::cout << "ok";
-    }
-    std::cout << std::endl;
-  }
-  return 0;
+  return RunIpcCommands();
 }

@@ -4,12 +4,17 @@
 #ifndef TAVUTIL_TESTS_IPC_TEST_SUPPORT_H
 #define TAVUTIL_TESTS_IPC_TEST_SUPPORT_H
 
+#include "helpers/ipc_commands.h"
 #include "platform/posix/ipclayout.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -21,15 +26,15 @@ namespace ipctest {
 
 using tavutil::platform::posix::IpcKind;
 
-/// The shm name of the object called `name`.
-inline std::string OsName(IpcKind kind, const std::string& name) {
+/// The shm name of the object called `name` of the user `user` (this process's by default).
+inline std::string OsName(IpcKind kind, const std::string& name, uid_t user = ::geteuid()) {
   char buffer[tavutil::platform::posix::kIpcNameCapacity];
-  tavutil::platform::posix::MakeIpcName(kind, name.data(), name.size(), buffer);
+  tavutil::platform::posix::MakeIpcName(kind, user, name.data(), name.size(), buffer);
   return buffer;
 }
 
-inline std::string ShmPath(IpcKind kind, const std::string& name) {
-  return "/dev/shm" + OsName(kind, name);
+inline std::string ShmPath(IpcKind kind, const std::string& name, uid_t user = ::geteuid()) {
+  return tavutil::platform::posix::kIpcDirectory + OsName(kind, name, user);
 }
 
 inline bool ShmExists(IpcKind kind, const std::string& name) {
@@ -37,21 +42,34 @@ inline bool ShmExists(IpcKind kind, const std::string& name) {
 }
 
 /// The ipc_helper program (built next to the tests), talked to one line at a time over a
-/// socket; killed when the object goes.
+/// socket; killed when the object goes. Given a user (the caller must be root), it is a child
+/// forked without exec that runs the same commands as that user, who may not be allowed into
+/// the build directory.
 class ChildProcess {
 public:
-  ChildProcess() {
+  explicit ChildProcess(const passwd* user = nullptr) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
       return;
     }
     const std::string path = std::string(TAVUTIL_TEST_BINARY_DIR) + "/ipc_helper";
+    std::cout.flush(); // nothing buffered may be written twice
+    std::fflush(nullptr);
     fPid = ::fork();
     if (fPid == 0) {
       ::dup2(ends[1], STDIN_FILENO);
       ::dup2(ends[1], STDOUT_FILENO);
-      ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
+      ::close(ends[0]);
+      ::close(ends[1]);
+      if (user == nullptr) {
+        ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+      }
+      if (::setgroups(0, nullptr) != 0 || ::setgid(user->pw_gid) != 0 ||
+          ::setuid(user->pw_uid) != 0) {
+        ::_exit(126);
+      }
+      ::_exit(RunIpcCommands());
     }
     ::close(ends[1]);
     fSocket = ends[0];
@@ -110,6 +128,29 @@ private:
   pid_t fPid = -1;
   int fSocket = -1;
 };
+
+/// The account that plays another local user in the several-user tests.
+inline constexpr char kPeerUser[] = "tavutil-peer";
+
+/// The other local user, made when missing; null, with the reason in `why`, when this process
+/// is not root or the account cannot be made.
+inline const passwd* PeerUser(std::string& why) {
+  if (::geteuid() != 0) {
+    why = "needs root, to run a process as a second user";
+    return nullptr;
+  }
+  if (::getpwnam(kPeerUser) == nullptr) {
+    const std::string command = std::string("useradd --system --no-create-home --shell "
+                                            "/usr/sbin/nologin ") +
+                                kPeerUser + " >/dev/null 2>&1";
+    static_cast<void>(std::system(command.c_str()));
+  }
+  const passwd* user = ::getpwnam(kPeerUser);
+  if (user == nullptr) {
+    why = std::string("no user ") + kPeerUser + ", and useradd could not make one";
+  }
+  return user;
+}
 
 /// Fixture base: names unique to this process and run; an object of theirs still there at
 /// tear-down fails the test and is removed.

@@ -8,6 +8,7 @@
 //
 //   Identity and time:  ThreadId, ProcessId, LocalTime, StandardTimeZone, BreakDownUtc
 //   Files:              MakeDirectory, QueryPathKind, ExecutablePath, SearchPath
+//   Output files:       PathFits, OpenOutputFile, WriteOutputFile, CloseOutputFile
 //   Mutexes:            OpenMutex, LockMutex, UnlockMutex, CloseMutex
 //   Shared memory:      CreateSection, OpenSection, SectionAddress, CloseSection
 //   Dynamic libraries:  LibrarySuffix, LoadLibrary, FindSymbol, LibraryPath
@@ -72,6 +73,29 @@ bool ExecutablePath(std::string& path);
 /// `found`, or false. Throws std::bad_alloc.
 bool SearchPath(const char* directories, const char* name, const char* extension,
                 std::string& found);
+
+// --------------------------------------------------------------- output files ----
+
+/// A file open for writing from its start (a trace file).
+struct OutputFile;
+
+/// Result of OpenOutputFile.
+enum class OpenOutputResult { opened, isLink, failed };
+
+/// Whether the system accepts `path` as a name: shorter than its longest path, and no
+/// component longer than its longest file name. Takes '/' as the only separator.
+bool PathFits(const char* path) noexcept;
+/// Creates the file `path`, or empties the one there, for writing, with the default
+/// permissions less the umask. A symbolic link as the last component is never followed
+/// (`isLink`, nothing changed): a link planted in a shared directory must not turn the
+/// output onto its target. `failed` with the system's error code otherwise.
+OpenOutputResult OpenOutputFile(const char* path, OutputFile*& file, int& error) noexcept;
+/// Writes all `size` bytes. Gives 0 or the system's error code: a write past the process's
+/// file-size limit gives EFBIG (what fits is written) and never ends the process by a signal.
+int WriteOutputFile(OutputFile& file, const char* data, std::size_t size) noexcept;
+/// Closes the file. Gives 0 or the system's error code (the file is closed either way). Null
+/// does nothing.
+int CloseOutputFile(OutputFile* file) noexcept;
 
 // -------------------------------------------------------------------- mutexes ----
 

@@ -56,26 +56,45 @@ constexpr bool IpcNameByteIsPlain(unsigned char c) noexcept {
          c == '_' || c == '.';
 }
 
-/// Writes the shm name of the object called `name` (`length` bytes, any bytes at all) into
-/// `out`. A name whose escaped form fits is "/tavutil.<m|s>.n.<escaped>", which is injective
-/// ('%' itself is escaped, so no two names share a form); a longer one is
-/// "/tavutil.<m|s>.h.<FNV-1a 64 in hex>.<length>", and the full name kept in the object tells
-/// two such names apart. The 'n' and 'h' marks keep the two forms apart.
-inline void MakeIpcName(IpcKind kind, const char* name, std::size_t length,
+/// The directory in which the system keeps POSIX shared-memory objects as files.
+inline constexpr char kIpcDirectory[] = "/dev/shm";
+/// Room for the file-name prefix of a user's namespace: "tavutil." and up to ten digits.
+inline constexpr std::size_t kIpcPrefixCapacity = 24;
+
+/// Writes "tavutil.<user>." into `out`: the start of the file name of every object of that
+/// user (the shm name adds a leading '/'). Gives its length.
+inline std::size_t MakeIpcNamespacePrefix(std::uint32_t user,
+                                          char (&out)[kIpcPrefixCapacity]) noexcept {
+  const int length =
+      std::snprintf(out, kIpcPrefixCapacity, "tavutil.%lu.", static_cast<unsigned long>(user));
+  return length > 0 ? static_cast<std::size_t>(length) : 0;
+}
+
+/// Writes the shm name of the object called `name` (`length` bytes, any bytes at all) of the
+/// user `user` into `out`. A name whose escaped form fits is "/tavutil.<user>.<m|s>.n.<escaped>",
+/// which is injective ('%' itself is escaped, so no two names share a form); a longer one is
+/// "/tavutil.<user>.<m|s>.h.<FNV-1a 64 in hex>.<length>", and the full name kept in the object
+/// tells two such names apart. The 'n' and 'h' marks keep the two forms apart, and the user
+/// id gives each user a namespace of its own.
+inline void MakeIpcName(IpcKind kind, std::uint32_t user, const char* name, std::size_t length,
                         char (&out)[kIpcNameCapacity]) noexcept {
-  const char* prefix = kind == IpcKind::mutex ? "/tavutil.m." : "/tavutil.s.";
-  const std::size_t prefixLength = std::strlen(prefix);
+  char prefix[kIpcPrefixCapacity];
+  const std::size_t prefixLength = MakeIpcNamespacePrefix(user, prefix);
+  const char kindMark = kind == IpcKind::mutex ? 'm' : 's';
   std::size_t escapedLength = 0;
   for (std::size_t i = 0; i < length; ++i) {
     escapedLength += IpcNameByteIsPlain(static_cast<unsigned char>(name[i])) ? 1 : 3;
   }
-  // The file name is everything after the leading '/'.
-  if (prefixLength - 1 + 2 + escapedLength <= kIpcNameMax) {
+  // The file name is everything after the leading '/': the prefix, "m.n." and the name.
+  if (prefixLength + 4 + escapedLength <= kIpcNameMax) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::size_t at = 0;
-    for (const char* p = prefix; *p != '\0'; ++p) {
-      out[at++] = *p;
+    out[at++] = '/';
+    for (std::size_t i = 0; i < prefixLength; ++i) {
+      out[at++] = prefix[i];
     }
+    out[at++] = kindMark;
+    out[at++] = '.';
     out[at++] = 'n';
     out[at++] = '.';
     for (std::size_t i = 0; i < length; ++i) {
@@ -91,7 +110,7 @@ inline void MakeIpcName(IpcKind kind, const char* name, std::size_t length,
     out[at] = '\0';
     return;
   }
-  std::snprintf(out, kIpcNameCapacity, "%sh.%016llx.%zu", prefix,
+  std::snprintf(out, kIpcNameCapacity, "/%s%c.h.%016llx.%zu", prefix, kindMark,
                 static_cast<unsigned long long>(IpcNameHash(name, length)), length);
 }
 

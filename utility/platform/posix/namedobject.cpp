@@ -4,8 +4,8 @@
 //
 // A named object must behave like a kernel object that dies with its last handle, and a process
 // may die at any point, SIGKILL included. So the count of users is kept by the kernel, not in
-// the object: every process that uses an object holds a shared flock(2) lock on its own
-// descriptor of it, which the kernel drops however the process ends.
+// the object: every process that uses an object holds a shared flock(2) lock on its own open
+// file description of it, which the kernel drops however the process ends.
 // - A creator makes the object with O_EXCL, takes an exclusive lock, sizes it, writes header
 //   and payload, marks it ready, and only then turns its lock into a shared one.
 // - An opener first tries an exclusive lock without waiting. If it gets it, nobody uses the
@@ -19,6 +19,19 @@
 // under the same name. Neither open-then-lock nor downgrading a flock is atomic, so every
 // process checks st_nlink after each lock it takes and starts over if its object was removed
 // in between; an opener can therefore never attach to a dying object.
+//
+// Names live in a namespace per effective user, and an object that another user owns or that
+// has another mode than owner read and write is never joined: /dev/shm is writable by every
+// user, who could otherwise make an object under another user's name and share its data.
+//
+// A lock belongs to an open file description, which a child forked without exec shares with its
+// parent; the two would count as one user, and the first to let go would remove the name from
+// under the other. So the fork handlers give the child a description of its own for every
+// object the process holds: made and locked in the parent before the fork, kept by the child,
+// closed by the parent after it. Both hold a lock at every moment.
+//
+// A name whose users were all killed would stay until someone used it again; a process that
+// creates an object sweeps its user's namespace and removes every such name.
 #include "platform/posix/namedobject.h"
 
 #include <algorithm>
@@ -26,9 +39,12 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <memory>
 #include <new>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -46,6 +62,9 @@ constexpr int kMaxAttempts = 2000;
 constexpr int kAbandonedAfter = 200;
 /// Owner read and write: named objects are private to the user that makes them.
 constexpr mode_t kObjectMode = S_IRUSR | S_IWUSR;
+/// Age in seconds after which an unfinished object that nobody holds counts as abandoned when
+/// a sweep finds it; a creator takes its lock microseconds after making the object.
+constexpr time_t kUnfinishedAbandonedAfter = 10;
 
 /// Where a step of AcquireNamedObject leaves the caller.
 enum class Step { done, retry, exists, notFound, failed };
@@ -220,6 +239,16 @@ Step AttachExisting(int openedFd, const NamedObjectRequest& request, NamedObject
                     int& notReadySeen, int& error) noexcept {
   Descriptor fd(openedFd);
   const bool mayWait = request.mode != NamedObjectMode::open;
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0) {
+    error = errno;
+    return Step::failed;
+  }
+  // Checked before any lock: another user's object could hold its lock for ever.
+  if (status.st_uid != ::geteuid()) {
+    error = EACCES;
+    return Step::failed;
+  }
   const int exclusive = Flock(fd.get(), LOCK_EX | LOCK_NB);
   if (exclusive == 0) {
     // Nobody holds the object: its last user died without removing it, its creator died
@@ -240,13 +269,17 @@ Step AttachExisting(int openedFd, const NamedObjectRequest& request, NamedObject
   if ((error = Flock(fd.get(), LOCK_SH)) != 0) {
     return Step::failed;
   }
-  struct stat status {};
   if (::fstat(fd.get(), &status) != 0) {
     error = errno;
     return Step::failed;
   }
   if (status.st_nlink == 0) {
     return Step::retry; // its last user removed it while this process waited for the lock
+  }
+  // Once the creator has finished, an object of this user has exactly the creator's mode.
+  if (!S_ISREG(status.st_mode) || (status.st_mode & 07777) != kObjectMode) {
+    error = EACCES;
+    return Step::failed;
   }
   const auto length = static_cast<std::size_t>(status.st_size);
   if (length < sizeof(IpcObjectHeader)) {
@@ -274,13 +307,157 @@ Step AttachExisting(int openedFd, const NamedObjectRequest& request, NamedObject
   return Step::done;
 }
 
+// ------------------------------------------------ the process's objects and fork ----
+
+/// Every object the process holds, for the fork handlers. Plain data, so it needs no
+/// constructor at load.
+pthread_mutex_t gHeldLock = PTHREAD_MUTEX_INITIALIZER;
+NamedObject* gHeld = nullptr;
+pthread_once_t gForkHandlersOnce = PTHREAD_ONCE_INIT;
+
+/// A new open file description of the object `object` holds, with a shared lock on it; -1 when
+/// none can be made. The name cannot change meanwhile: nobody removes a name while this
+/// process holds the object.
+int OpenOwnHold(const NamedObject& object) noexcept {
+  Descriptor fd(::shm_open(object.osName, O_RDWR | O_CLOEXEC, 0));
+  struct stat held {};
+  struct stat named {};
+  if (fd.get() < 0 || ::fstat(object.fd, &held) != 0 || ::fstat(fd.get(), &named) != 0 ||
+      held.st_dev != named.st_dev || held.st_ino != named.st_ino ||
+      Flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
+    return -1;
+  }
+  return fd.release();
+}
+
+/// Before a fork: a description and a lock for the child, for every object held. The list
+/// stays locked until the fork is over, so that no object comes or goes meanwhile.
+void PrepareFork() noexcept {
+  ::pthread_mutex_lock(&gHeldLock);
+  for (NamedObject* object = gHeld; object != nullptr; object = object->next) {
+    object->forkFd = OpenOwnHold(*object);
+  }
+}
+
+/// In the parent after a fork (or a failed one): the child's descriptors are the child's. The
+/// lock on each stays as long as the child keeps its copy.
+void ParentAfterFork() noexcept {
+  for (NamedObject* object = gHeld; object != nullptr; object = object->next) {
+    if (object->forkFd >= 0) {
+      ::close(object->forkFd);
+      object->forkFd = -1;
+    }
+  }
+  ::pthread_mutex_unlock(&gHeldLock);
+}
+
+/// In the child after a fork: each object is held through the child's own description. The
+/// parent's, still open here, is closed, which leaves the parent's lock alone. An object
+/// whose own description could not be made stays on the parent's, with the parent's process
+/// id, so that this child never removes its name.
+void ChildAfterFork() noexcept {
+  const pid_t self = ::getpid();
+  for (NamedObject* object = gHeld; object != nullptr; object = object->next) {
+    if (object->forkFd >= 0) {
+      ::close(object->fd);
+      object->fd = std::exchange(object->forkFd, -1);
+      object->process = self;
+    }
+  }
+  ::pthread_mutex_unlock(&gHeldLock);
+}
+
+void InstallForkHandlers() noexcept {
+  ::pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork);
+}
+
+/// Adds a newly held object to the process's list.
+void Register(NamedObject& object) noexcept {
+  ::pthread_once(&gForkHandlersOnce, InstallForkHandlers);
+  ::pthread_mutex_lock(&gHeldLock);
+  object.previous = nullptr;
+  object.next = gHeld;
+  if (gHeld != nullptr) {
+    gHeld->previous = &object;
+  }
+  gHeld = &object;
+  ::pthread_mutex_unlock(&gHeldLock);
+}
+
+/// Takes an object out of the process's list, when it is in it.
+void Unregister(NamedObject& object) noexcept {
+  ::pthread_mutex_lock(&gHeldLock);
+  if (object.previous != nullptr) {
+    object.previous->next = object.next;
+  } else if (gHeld == &object) {
+    gHeld = object.next;
+  }
+  if (object.next != nullptr) {
+    object.next->previous = object.previous;
+  }
+  object.previous = nullptr;
+  object.next = nullptr;
+  ::pthread_mutex_unlock(&gHeldLock);
+}
+
+// ------------------------------------------------------------ abandoned names ----
+
+/// Removes the name `osName` when it denotes an object of `user` that nobody holds: finished,
+/// or unfinished and older than a creator could be.
+void ReclaimIfAbandoned(const char* osName, uid_t user, time_t now) noexcept {
+  const Descriptor fd(::shm_open(osName, O_RDWR | O_CLOEXEC, 0));
+  struct stat status {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || status.st_uid != user) {
+    return;
+  }
+  if (Flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    return; // in use, or being made or removed
+  }
+  if (IsReady(fd.get()) || now - status.st_ctime > kUnfinishedAbandonedAfter) {
+    RemoveName(osName, fd.get());
+  }
+}
+
+/// Whether this process holds the object of the file name `fileName` (its shm name less the
+/// '/'): then it is in use, and the sweep needs no system call to know it.
+bool IsHeldHere(const char* fileName) noexcept {
+  ::pthread_mutex_lock(&gHeldLock);
+  const NamedObject* object = gHeld;
+  while (object != nullptr && std::strcmp(object->osName + 1, fileName) != 0) {
+    object = object->next;
+  }
+  ::pthread_mutex_unlock(&gHeldLock);
+  return object != nullptr;
+}
+
+/// Removes the names of the user's objects whose users have all ended. What cannot be read
+/// is left alone: the sweep only spares memory, nothing depends on it.
+void SweepAbandoned(uid_t user) noexcept {
+  char prefix[kIpcPrefixCapacity];
+  const std::size_t prefixLength = MakeIpcNamespacePrefix(user, prefix);
+  const std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir(kIpcDirectory), ::closedir);
+  if (directory == nullptr || prefixLength == 0) {
+    return;
+  }
+  const time_t now = ::time(nullptr);
+  char osName[kIpcNameCapacity];
+  while (const dirent* entry = ::readdir(directory.get())) {
+    if (std::strncmp(entry->d_name, prefix, prefixLength) == 0 && !IsHeldHere(entry->d_name) &&
+        std::snprintf(osName, sizeof osName, "/%s", entry->d_name) <
+            static_cast<int>(sizeof osName)) {
+      ReclaimIfAbandoned(osName, user, now);
+    }
+  }
+}
+
 } // namespace
 
 NamedObjectResult AcquireNamedObject(const NamedObjectRequest& request, NamedObject& object,
                                      int& error) noexcept {
   object = NamedObject{};
   error = 0;
-  MakeIpcName(request.kind, request.name, request.nameLength, object.osName);
+  const uid_t user = ::geteuid();
+  MakeIpcName(request.kind, user, request.name, request.nameLength, object.osName);
   object.process = ::getpid();
   std::size_t offset = 0;
   std::size_t total = 0;
@@ -298,6 +475,8 @@ NamedObjectResult AcquireNamedObject(const NamedObjectRequest& request, NamedObj
       if (fd >= 0) {
         const Step step = InitialiseCreated(fd, request, offset, total, object, error);
         if (step == Step::done) {
+          Register(object);
+          SweepAbandoned(user);
           return NamedObjectResult::created;
         }
         if (step == Step::failed) {
@@ -323,6 +502,7 @@ NamedObjectResult AcquireNamedObject(const NamedObjectRequest& request, NamedObj
     }
     switch (AttachExisting(fd, request, object, notReadySeen, error)) {
     case Step::done:
+      Register(object);
       return NamedObjectResult::opened;
     case Step::exists:
       return NamedObjectResult::exists;
@@ -339,13 +519,15 @@ NamedObjectResult AcquireNamedObject(const NamedObjectRequest& request, NamedObj
 }
 
 int ReleaseNamedObject(NamedObject& object) noexcept {
+  Unregister(object);
   int error = 0;
   if (object.base != nullptr && ::munmap(object.base, object.length) != 0) {
     error = errno;
   }
   if (object.fd >= 0) {
-    // A child forked without exec shares this descriptor, and its lock, with its parent: it
-    // leaves the name to the parent.
+    // A descriptor still shared with another process (a child forked where the fork handlers
+    // could not give it one of its own, or did not run) carries that process's lock too:
+    // only the process whose hold it is may remove the name.
     if (object.process == ::getpid() && Flock(object.fd, LOCK_EX | LOCK_NB) == 0) {
       RemoveName(object.osName, object.fd);
     }

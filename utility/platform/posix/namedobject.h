@@ -41,25 +41,32 @@ struct NamedObjectRequest {
 };
 
 /// One process's hold on a named object: its descriptor (which carries a shared flock(2) lock
-/// for as long as the hold lasts) and its mapping.
+/// for as long as the hold lasts) and its mapping. While held, the object is known to the
+/// process's fork handlers, so it must not move.
 struct NamedObject {
   int fd = -1;
   void* base = nullptr;
   std::size_t length = 0;
   void* payload = nullptr;
   std::size_t payloadSize = 0;
-  pid_t process = 0;
+  pid_t process = 0; ///< the process whose hold `fd` carries
   char osName[kIpcNameCapacity] = {};
+  int forkFd = -1;                 ///< a child's own hold, made while a fork is under way
+  NamedObject* previous = nullptr; ///< the process's list of held objects
+  NamedObject* next = nullptr;
 };
-
-/// Makes or joins the object named by `request` and maps all of it into `object`. On
-/// `failed`, `error` holds the system's error code; on any result but created and opened,
-/// `object` holds nothing.
+/// Makes or joins the object named by `request` in the namespace of the process's effective
+/// user and maps all of it into `object`. An object of that name that another user owns, or
+/// whose mode is not owner read and write, is refused: `failed` with EACCES. On `failed`,
+/// `error` holds the system's error code; on any result but created and opened, `object`
+/// holds nothing. A process that creates an object also removes the names of its user's
+/// objects whose users have all ended.
 NamedObjectResult AcquireNamedObject(const NamedObjectRequest& request, NamedObject& object,
                                      int& error) noexcept;
 
-/// Unmaps the object and gives up the hold; the last holder removes the name. Gives 0, or the
-/// error code of the first step that failed.
+/// Unmaps the object and gives up the hold; the last holder removes the name. A child forked
+/// without exec holds what its parent held as a user of its own. Gives 0, or the error code of
+/// the first step that failed.
 int ReleaseNamedObject(NamedObject& object) noexcept;
 
 } // namespace tavutil::platform::posix
