@@ -969,6 +969,8 @@ std::ostream& TagVar::PrintType(std::ostream& os) const {
 }
 
 // ------------------------------------------------------------- binary form ----
+// Both directions go on while neither failbit nor badbit is set (fail() is false); eofbit
+// alone does not stop them.
 
 namespace {
 
@@ -980,20 +982,14 @@ constexpr int kPresent = 1;
 /// A voidptr travels as this many raw bytes: the low 32 bits of the pointer.
 constexpr int kPointerBytes = 4;
 
-/// The binary forms go on while neither failbit nor badbit is set; eofbit alone does not
-/// stop them.
-bool Good(const VBinaryStreamBase& s) {
-  return s.fail() == 0;
-}
-
 } // namespace
 
 ToBinaryStream& TagVar::WriteToBinaryStream(ToBinaryStream& s) const {
-  if (!Good(s)) {
+  if (s.fail()) {
     return s;
   }
   s << static_cast<int>(fType);
-  if (!Good(s)) {
+  if (s.fail()) {
     return s;
   }
   switch (fType) {
@@ -1031,12 +1027,12 @@ ToBinaryStream& TagVar::WriteToBinaryStream(ToBinaryStream& s) const {
 
 TiBinaryStream& TagVar::ReadFromBinaryStream(TiBinaryStream& s) {
   CleanUp();
-  if (!Good(s)) {
+  if (s.fail()) {
     return s;
   }
   int tag = nil;
   s >> tag;
-  if (!Good(s)) {
+  if (s.fail()) {
     return s;
   }
   switch (tag) {
@@ -1068,7 +1064,7 @@ TiBinaryStream& TagVar::ReadFromBinaryStream(TiBinaryStream& s) {
     int presence = kAbsent;
     s >> presence;
     TString* text = nullptr;
-    if (Good(s) && presence != kAbsent) {
+    if (!s.fail() && presence != kAbsent) {
       // Read into a local first, so nothing is owned while the stream may still throw. A
       // form cut short leaves the string without buffer; so does a length of 0.
       TString read;
@@ -1086,12 +1082,12 @@ TiBinaryStream& TagVar::ReadFromBinaryStream(TiBinaryStream& s) {
     StorePointer(datetime, nullptr);
     int presence = kAbsent;
     s >> presence;
-    if (!Good(s) || presence == kAbsent) {
+    if (s.fail() || presence == kAbsent) {
       return s;
     }
     int when = 0;
     s >> when;
-    if (Good(s)) {
+    if (!s.fail()) {
       StorePointer(datetime, NewOrNull<TDateTime>(static_cast<long>(when), 0L));
     }
     return s;

@@ -1,8 +1,8 @@
-// tests/helpers/messagebin_writer.cpp: writes the binary form of the every-argument message to
+// tests/helpers/message_binary_writer.cpp: writes the binary form of the every-argument message to
 // standard output, for the message tests to read in another process.
 // Licensed under the Apache License, Version 2.0.
 //
-// Usage: messagebin_writer host|network. Exits 0 when the whole form was written.
+// Usage: message_binary_writer host|network. Exits 0 when the whole form was written.
 #include <tavutil/binstream.h>
 #include <tavutil/message.h>
 
