@@ -9,6 +9,7 @@
 #include <tavutil/memstream.h>
 #include <tavutil/message.h>
 
+#include "binary_forms.h"
 #include "helpers/every_argument_message.h"
 #include "library_error.h"
 #include "tagvar_describe.h"
@@ -19,8 +20,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <sstream>
 #include <string>
@@ -50,50 +49,43 @@ public:
   std::free(block);
 }
 
-} // namespace
-
-// The plain operator new and delete on malloc and free; the array and nothrow forms of the
-// runtime end in these.
-void* operator new(std::size_t size) {
+void* Allocate(std::size_t size) noexcept {
   if (gWatching) {
     std::size_t seen = gLargest;
     while (size > seen && !gLargest.compare_exchange_weak(seen, size)) {
     }
   }
-  void* block = std::malloc(size != 0 ? size : 1);
-  if (block == nullptr) {
-    throw std::bad_alloc();
-  }
-  return block;
+  return std::malloc(size != 0 ? size : 1);
 }
 
-void operator delete(void* block) noexcept {
-  FreeBlock(block);
+void* AllocateOrThrow(std::size_t size) {
+  void* block = Allocate(size);
+  return block != nullptr ? block : throw std::bad_alloc();
 }
 
-void operator delete(void* block, std::size_t) noexcept {
-  FreeBlock(block);
-}
+} // namespace
+
+// The plain, nothrow and array forms of operator new and delete on malloc and free, so that
+// every allocation the library makes for a read is seen (the aligned forms stay the runtime's,
+// which pairs them itself).
+// clang-format off
+void* operator new(std::size_t size) { return AllocateOrThrow(size); }
+void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* block) noexcept { FreeBlock(block); }
+void operator delete[](void* block) noexcept { FreeBlock(block); }
+void operator delete(void* block, std::size_t) noexcept { FreeBlock(block); }
+void operator delete[](void* block, std::size_t) noexcept { FreeBlock(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { FreeBlock(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { FreeBlock(block); }
+// clang-format on
 
 namespace {
-
-std::string ReadFile(const std::string& name) {
-  std::ifstream in(std::string(TAVUTIL_TEST_DATA_DIR) + "/" + name, std::ios::binary);
-  EXPECT_TRUE(in.good()) << name;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string Text(const TString& s) {
   const char* text = s;
   return text != nullptr ? std::string(text, s.length()) : std::string("<no buffer>");
-}
-
-std::string Write(const TMessage& m, int order) {
-  std::ostringstream bytes;
-  ToBinaryStream out(bytes, order);
-  EXPECT_EQ(&m.WriteToBinaryStream(out), &out);
-  EXPECT_TRUE(out.good());
-  return bytes.str();
 }
 
 /// A hand-made form: a message's fields 1 to 5 (store "S", set 1, message 2, text "t %d")
@@ -168,8 +160,8 @@ TEST(TMessageBinary, GoldenBytesInBothOrders) {
 
   for (int order : {0, 1}) {
     SCOPED_TRACE(order);
-    const std::string golden = ReadFile(order ? "message_network.bin" : "message_host.bin");
-    EXPECT_EQ(Write(stored, order) + Write(literal, order), golden);
+    const std::string golden = GoldenFile("message", order);
+    EXPECT_EQ(BinaryForm(stored, order) + BinaryForm(literal, order), golden);
 
     // Read into messages that hold other values and a rendered text.
     std::istringstream file(golden);
@@ -231,7 +223,7 @@ TEST(TMessageBinary, AMessageWrittenByAnotherProcessReadsBack) {
     EXPECT_EQ(DescribeArguments(m), kEveryArgumentReadBack);
     EXPECT_EQ(m[6].QueryString()->IsUnicode(), 0);
     EXPECT_EQ(static_cast<const char*>(*m[11].QueryString()), nullptr);
-    EXPECT_EQ(bytes, Write(EveryArgumentMessage(), network)); // as this process writes it
+    EXPECT_EQ(bytes, BinaryForm(EveryArgumentMessage(), network)); // as this process writes it
   }
 }
 
@@ -256,7 +248,7 @@ TEST(TMessageBinary, CutAtEveryByteKeepsTheFieldsReadWhole) {
       field([&] { written[i].WriteToBinaryStream(out); });
     }
     field([&] { out << TString(); });
-    const std::string form = Write(written, order);
+    const std::string form = BinaryForm(written, order);
     ASSERT_EQ(form, bytes.str() + std::string(4, '\0'));
     const std::size_t firstArgument = 5;
     const std::size_t fileField = ends.size() - 1;

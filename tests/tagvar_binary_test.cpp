@@ -7,26 +7,19 @@
 #include <tavutil/binstream.h>
 #include <tavutil/tagvar.h>
 
+#include "binary_forms.h"
 #include "library_error.h"
 #include "tagvar_describe.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
-
-std::string ReadFile(const std::string& name) {
-  std::ifstream in(std::string(TAVUTIL_TEST_DATA_DIR) + "/" + name, std::ios::binary);
-  EXPECT_TRUE(in.good()) << name;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void* Pointer(std::uintptr_t address) {
   return reinterpret_cast<void*>(address);
@@ -58,17 +51,10 @@ std::vector<TagVar> GoldenValues() {
   return values;
 }
 
-std::string Write(const TagVar& v, int order) {
-  std::ostringstream bytes;
-  ToBinaryStream out(bytes, order);
-  v.WriteToBinaryStream(out);
-  return bytes.str();
-}
-
 TEST(TagVarBinary, GoldenBytesInBothOrders) {
   for (int order : {0, 1}) {
     SCOPED_TRACE(order);
-    const std::string golden = ReadFile(order ? "tagvar_network.bin" : "tagvar_host.bin");
+    const std::string golden = GoldenFile("tagvar", order);
     std::ostringstream bytes;
     ToBinaryStream out(bytes, order);
     for (const TagVar& v : GoldenValues()) {
@@ -118,7 +104,7 @@ TEST(TagVarBinary, ReadingKeepsOnlyWhatTheFormCarries) {
   for (const auto& [value, expected] : cases) {
     for (int order : {0, 1}) {
       SCOPED_TRACE(expected + (order ? " network" : " host"));
-      std::istringstream bytes(Write(value, order));
+      std::istringstream bytes(BinaryForm(value, order));
       TiBinaryStream in(bytes, order);
       TagVar back(TDateTime(5, 5)); // a payload that reading must release
       back.ReadFromBinaryStream(in);
@@ -126,7 +112,7 @@ TEST(TagVarBinary, ReadingKeepsOnlyWhatTheFormCarries) {
       EXPECT_EQ(Describe(back), expected);
     }
   }
-  std::istringstream empty(Write(TagVar(""), 0));
+  std::istringstream empty(BinaryForm(TagVar(""), 0));
   TiBinaryStream in(empty);
   TagVar back;
   back.ReadFromBinaryStream(in);
@@ -135,7 +121,7 @@ TEST(TagVarBinary, ReadingKeepsOnlyWhatTheFormCarries) {
   if constexpr (sizeof(void*) > 4) {
     // Only the low 32 bits travel, and they read back zero-extended.
     const auto high = static_cast<std::uintptr_t>(0xFEDCBA9887654321ULL);
-    const std::string bytes = Write(TagVar(TagVarVoidPtr(Pointer(high))), 1);
+    const std::string bytes = BinaryForm(TagVar(TagVarVoidPtr(Pointer(high))), 1);
     EXPECT_EQ(bytes.substr(4), std::string("\x21\x43\x65\x87", 4));
     std::istringstream source(bytes);
     TiBinaryStream binary(source, 1);
@@ -175,7 +161,7 @@ TEST(TagVarBinary, StreamCutWithinAValueKeepsWhatArrived) {
   };
   for (const Case& c : cases) {
     for (int order : {0, 1}) {
-      const std::string form = Write(c.value, order);
+      const std::string form = BinaryForm(c.value, order);
       for (std::size_t k = 0; k < form.size(); ++k) {
         SCOPED_TRACE(std::string(c.what) + (order ? " network, " : " host, ") + std::to_string(k) +
                      " bytes");
@@ -205,7 +191,7 @@ TEST(TagVarBinary, FailedStreamsWriteNothingAndReadNil) {
   for (int state :
        {int{std::ios_base::failbit}, int{std::ios_base::badbit}, int{std::ios_base::eofbit}}) {
     SCOPED_TRACE(state);
-    std::istringstream source(Write(TagVar(42), 0));
+    std::istringstream source(BinaryForm(TagVar(42), 0));
     TiBinaryStream in(source);
     in.clear(state);
     TagVar back("held");
