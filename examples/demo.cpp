@@ -2,6 +2,8 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tavutil.h>
 
+#include "demomsgs.h"
+
 #include <iostream>
 
 namespace {
@@ -97,11 +99,14 @@ public:
   }
 };
 
-void TraceTour() {
-  std::cout << "== Trace lines on standard output (level letter, [file:line], text)\n";
-  TTraceStream trace(std::cout);
-  trace.SetDisplayPrefix(0); // the letter alone; with the prefix, time and thread id lead
-  trace.SetLevel(0xF | 0x8); // errors and warnings, where the library's diagnostics go
+void TraceTour(const char* specification) {
+  // One line of text names the output and what it takes: "stdout,al" shows every level on
+  // standard output, "shfile(/tmp/demo.log),er+wa" errors and warnings in a shared file.
+  std::cout << "== Trace lines through the specification \"" << specification << "\"\n";
+  TTrace trace(specification); // a malformed one throws TInvalidRequest
+  if (trace.QueryPointer().IsNull()) {
+    std::cout << "  no such output: nothing is traced\n";
+  }
   trace.AddCategory(TUtilityTraceCategory::String, 0); // any category can be switched off
 
   const TDemoStore store;
@@ -130,16 +135,44 @@ void TraceTour() {
   }
 
   std::cout << "== The same entry with the full prefix (month/day-time, thread id, letter)\n";
-  trace.SetDisplayPrefix(1);
+  trace.SetDisplayPrefix(1); // a shared file always shows it, with the process id too
   TTrace::WriteEntry(0x4, TUtilityTraceCategory::Message, copied);
+}
+
+/// The same stored messages in "C" (their default texts), English and German: the store
+/// loads the catalogue of the language current when it is made.
+void LanguageTour() {
+  std::cout << "== Stored messages in three languages (examples/demomsgs_*.rc)\n";
+  const TMessage::StoreID demo(TString("DemoNLS"), explicitInit);
+  for (const char* language : {"C", "English", "German"}) {
+    TSearchNLSPath::SetLang(language);
+    const TMessageStorePM store(demo, "demomsgs"); // <demo dir>/<language>/demomsgs.so
+    const TMessage messages[] = {
+        TMessage(demo, 1, DEMO_WELCOME, "welcome %s", TagVar("Ada")),
+        TMessage(demo, 1, DEMO_COPIED, "%2$s: %1$d files copied", TagVar(12), TagVar("backup")),
+        TMessage(demo, 1, DEMO_DISK_FULL, "disk %s %u%% full", TagVar("/var"), TagVar(97u)),
+        TMessage(demo, 1, DEMO_GOODBYE, "goodbye %s", TagVar("Ada"))};
+    std::cout << "  -- " << language << '\n';
+    for (const TMessage& message : messages) {
+      std::cout << "  " << message.QueryMessage() << '\n';
+    }
+  }
+  TSearchNLSPath::SetLang(nullptr);
 }
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
   StringTour();
   ExceptionTour();
   MessageTour();
-  TraceTour();
+  try {
+    TraceTour(argc > 1 ? argv[1] : "stdout,al");
+  } catch (const TException& e) {
+    std::cout << "== The trace specification was refused\n";
+    PrintException(e);
+    return 1;
+  }
+  LanguageTour();
   return 0;
 }

@@ -5,11 +5,20 @@
 // of their definitions and destroyed in reverse, so this file alone fixes the start-up order:
 // every object that a later one needs is defined above it. No other file of the library has
 // a static object with a constructor.
+#include <tavutil/factory.h>
 #include <tavutil/message.h>
 #include <tavutil/mutexsem.h>
+#include <tavutil/nlsresrc.h>
 #include <tavutil/trace.h>
 
 #include <clocale>
+
+// The language search path: the default language, the language that means none, the current
+// language (sharing the text of "C") and the search path.
+const TString TSearchNLSPath::fsDefaultLocale("English");
+const TString TSearchNLSPath::fsLang_C("C");
+TString TSearchNLSPath::fsLang(TSearchNLSPath::fsLang_C);
+TString TSearchNLSPath::fsNLSpath("%E\\%L\\%N;%E\\%N;");
 
 namespace {
 
@@ -26,6 +35,9 @@ TMessageArchive gMessageArchive;
 } // namespace
 
 TagVar TMessage::fsEndOfArgs(TagVar::endOfArgs);
+
+/// The factory library path, searched before the system's; empty at load.
+TString TFactoryLoaderBase::fsLibpath;
 
 // The trace mutex comes before the registry and the categories, which register under it.
 TMutexSemaphore TTrace::Base::fsMutex;

@@ -9,6 +9,7 @@
 #include <tavutil/trace.h>
 
 #include "internal/ascii.h"
+#include "internal/traceline.h"
 #include "platform/platform.h"
 
 #include <cassert>
@@ -75,11 +76,7 @@ namespace {
 constexpr const char* kPrefixFormat = "%2.2d/%2.2d-%2.2d:%2.2d:%2.2d.%2.2d %08X %c";
 constexpr int kPrefixLength = 28;
 
-/// A clock field as the two digits the prefix shows. The clock's fields are always in range;
-/// the reduction only makes the prefix's length certain whatever the clock gives.
-int TwoDigits(int value) noexcept {
-  return static_cast<int>(static_cast<unsigned>(value) % 100u);
-}
+using tavutil::detail::TwoDigits;
 
 } // namespace
 

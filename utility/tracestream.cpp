@@ -7,10 +7,10 @@
 #include <tavutil/message.h>
 #include <tavutil/tracestream.h>
 
+#include "internal/traceline.h"
 #include "internal/tracepoint.h"
 #include "platform/platform.h"
 
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <ostream>
@@ -21,9 +21,6 @@
 namespace {
 
 using tavutil::detail::SourceLine;
-
-/// The file part of a line whose message has no debugging file.
-constexpr const char* kNoFile = "????.???";
 
 /// The refusal of a trace file name whose last component is a symbolic link: an error (level
 /// 4) of the Trace category, with the name as given as its argument.
@@ -106,17 +103,6 @@ public:
 private:
   TraceFileBuffer fBuffer;
 };
-
-/// What follows the last '\' or '/' of `path`; the whole path when it has neither.
-const char* FilePart(const char* path) noexcept {
-  const char* part = path;
-  for (const char* c = path; *c != '\0'; ++c) {
-    if (*c == '\\' || *c == '/') {
-      part = c + 1;
-    }
-  }
-  return part;
-}
 
 /// Makes every missing directory of `path`, a file name with '/' separators, outermost
 /// first. Returns false when `path` has no directory part or one of them cannot be made, and
@@ -238,25 +224,7 @@ void TTraceStreamBase::Write(unsigned long level, const TTrace::Category& /*cate
     return;
   }
   try {
-    const char* file = message.QueryFile();
-    const TString& text = message.QueryMessage();
-    TString prefix;
-    FormatPrefix(prefix, level);
-    char line[24];
-    std::snprintf(line, sizeof line, "%lu", message.QueryLine());
-
-    fLine.clear();
-    if (const char* p = prefix) {
-      fLine.append(p, prefix.length());
-    }
-    fLine += " [";
-    fLine += file != nullptr ? FilePart(file) : kNoFile;
-    fLine += ':';
-    fLine += line;
-    fLine += "] ";
-    if (const char* t = text) {
-      fLine.append(t, text.length());
-    }
+    tavutil::detail::BuildLine(fLine, *this, level, message);
     fStream->write(fLine.data(), static_cast<std::streamsize>(fLine.size()));
     *fStream << std::endl;
   } catch (const std::exception&) {

@@ -7,7 +7,7 @@
 #define TAVUTIL_MEMSTREAM_H
 
 #include <cstdint>
-#include <iostream>
+#include <istream>
 #include <memory>
 #include <streambuf>
 #include <tavutil/config.h>

@@ -8,7 +8,7 @@
 #define TAVUTIL_OLESTRM_H
 
 #include <cstdint>
-#include <iostream>
+#include <istream>
 #include <memory>
 #include <streambuf>
 #include <tavutil/comstream.h>

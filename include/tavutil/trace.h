@@ -208,6 +208,15 @@ public:
 
   /// An empty handle.
   TTrace() noexcept = default;
+  /// A handle on a new output configured by one line of text,
+  /// "output[,levels[,components[,default[,categories]]]]", for example "stdout,er+wa",
+  /// "file(run.log),al,Utility,1,Message-" or "shfile(/tmp/app.trc),er+xc". Outputs: stdout,
+  /// stderr, file(NAME), shfile(NAME) (both default to the executable's path with ".log"),
+  /// pm(IDENT) (the system log) and any trace factory type. Null or empty text, an unknown
+  /// output or an unreadable executable path give an empty handle. Throws TInvalidRequest
+  /// "Unknown level specified", "Unknown level +- specified" or "Invalid default specified"
+  /// for a malformed field, releasing the output already made; std::bad_alloc.
+  explicit TTrace(const char* specification);
   TTrace(const TTrace& other) = default;
   TTrace& operator=(const TTrace& other) = default;
   virtual ~TTrace();

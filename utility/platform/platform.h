@@ -14,6 +14,9 @@
 //   Dynamic libraries:  LibrarySuffix, LoadLibrary, FindSymbol, LibraryPath
 //   Threads, semaphores: StartThread, NewSemaphore, WaitSemaphore, PostSemaphore,
 //                        CloseSemaphore (time-outs on the monotonic clock)
+//   Shared trace file:  OpenSharedFile, AppendSharedFile, CloseSharedFile
+//   System log:         OpenSystemLog, WriteSystemLog, CloseSystemLog
+//   String resources:   LoadStringResource
 //
 // Internal to the library; never installed.
 #ifndef TAVUTIL_PLATFORM_PLATFORM_H
@@ -162,10 +165,52 @@ void* FindSymbol(void* library, const char* name, std::string& reason);
 bool LibraryPath(void* library, std::string& path);
 
 // ------------------------------------------------- shared trace file and system log ----
-// (reserved for the shared trace file's locks and the system-log output)
+
+/// A text file that several processes append to. Every process that has it open through
+/// OpenSharedFile is one of its writers and holds a shared advisory lock on it until it closes
+/// it, so an opener can tell whether another writer is there.
+struct SharedFileHandle;
+
+/// Opens `path` for appending, making the file (0666 less the umask) when it is missing and
+/// never following a symbolic link at its last component. When no other writer holds the file
+/// it is emptied first; otherwise its lines are kept and new ones go after them. Null on
+/// failure, with the system's error code in `error`.
+SharedFileHandle* OpenSharedFile(const char* path, int& error) noexcept;
+/// Appends all `size` bytes at the current end of the file (a partial write is continued).
+/// Gives 0, or the system's error code when the bytes could not all be written.
+int AppendSharedFile(SharedFileHandle& file, const char* data, std::size_t size) noexcept;
+/// Leaves the file's writers and closes it. Null does nothing.
+void CloseSharedFile(SharedFileHandle* file) noexcept;
+
+/// A connection to the system log under one identity (syslog on POSIX systems).
+struct SystemLogHandle;
+
+/// How urgent a system-log entry is, from most to least.
+enum class LogPriority { critical, error, warning, notice, info, debug };
+
+/// Prepares entries under `ident` (a copy is kept) to the system log; `address` names another
+/// log socket to use instead (null for the system's own). Connecting is retried at each write,
+/// so a log that is not there yet is not an error here. Null only when memory runs out or the
+/// platform has no system log.
+SystemLogHandle* OpenSystemLog(const char* ident, const char* address) noexcept;
+/// Sends one entry of `size` bytes (cut to fit one log record) with the process id. Gives 0, or
+/// the system's error code when the log could not be reached; the entry is then lost.
+int WriteSystemLog(SystemLogHandle& log, LogPriority priority, const char* text,
+                   std::size_t size) noexcept;
+/// Closes the connection. Null does nothing.
+void CloseSystemLog(SystemLogHandle* log) noexcept;
 
 // ------------------------------------------------------------- string resources ----
-// (reserved for reading string resources out of language resource libraries)
+
+/// Reads string resource `id` of the loaded library `library` (a handle from LoadLibrary) into
+/// `buffer`, which has room for `capacity` UTF-16 units: at most `capacity` - 1 units, then a
+/// zero unit. A text cut there never ends in the first half of a surrogate pair. Gives the
+/// number of units stored, or 0 with the system's error code in `error`: ENOENT when the
+/// library has no such string (an empty text counts as none), ENOEXEC when it has no string
+/// table this library can read, ERANGE when `capacity` holds no whole character, EINVAL for a
+/// null library or buffer.
+std::size_t LoadStringResource(void* library, unsigned long id, char16_t* buffer,
+                               std::size_t capacity, int& error) noexcept;
 
 // ----------------------------------------------------------- threads and semaphores ----
 

@@ -2,6 +2,7 @@
 // Licensed under the Apache License, Version 2.0.
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <pthread.h>
@@ -16,15 +17,18 @@ namespace {
 /// The calling thread's id, cached: a system call costs a microsecond on some machines, and
 /// locks and trace prefixes ask for it every time.
 thread_local std::uint32_t tThreadId = 0;
+/// The process id, cached for the same reason (the C library no longer caches it).
+std::atomic<std::uint32_t> gProcessId{0};
 pthread_once_t gForkHandlerOnce = PTHREAD_ONCE_INIT;
 
-/// In a child after fork the one thread has a new id; the cached one was its parent's.
-void ForgetThreadId() noexcept {
+/// In a child after fork the one thread has new ids; the cached ones were its parent's.
+void ForgetIds() noexcept {
   tThreadId = 0;
+  gProcessId.store(0, std::memory_order_relaxed);
 }
 
 void InstallForkHandler() noexcept {
-  ::pthread_atfork(nullptr, nullptr, ForgetThreadId);
+  ::pthread_atfork(nullptr, nullptr, ForgetIds);
 }
 
 } // namespace
@@ -38,7 +42,13 @@ std::uint32_t ThreadId() noexcept {
 }
 
 std::uint32_t ProcessId() noexcept {
-  return static_cast<std::uint32_t>(::getpid());
+  std::uint32_t id = gProcessId.load(std::memory_order_relaxed);
+  if (id == 0) {
+    ::pthread_once(&gForkHandlerOnce, InstallForkHandler);
+    id = static_cast<std::uint32_t>(::getpid());
+    gProcessId.store(id, std::memory_order_relaxed);
+  }
+  return id;
 }
 
 LocalTimeValue LocalTime() noexcept {

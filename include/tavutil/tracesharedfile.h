@@ -1,0 +1,75 @@
+// tavutil/tracesharedfile.h: TTraceSharedFileBase and TTraceSharedFile, a trace file that
+// several processes append to.
+// Licensed under the Apache License, Version 2.0.
+//
+// Every line carries the process and thread ids and is written whole under the machine-wide
+// named mutex "qelvoTraceFile", so processes that trace into one file never mix their lines.
+#ifndef TAVUTIL_TRACESHAREDFILE_H
+#define TAVUTIL_TRACESHAREDFILE_H
+
+#include <memory>
+#include <string>
+#include <tavutil/config.h>
+#include <tavutil/mutexsem.h>
+#include <tavutil/trace.h>
+#include <tavutil/tstring.h>
+
+namespace tavutil::platform {
+struct SharedFileHandle;
+} // namespace tavutil::platform
+
+/// A trace state that appends each accepted entry as one line to a file shared by processes.
+///
+/// The file starts afresh when no other process has it open as a shared trace file; otherwise
+/// the new lines go after the other writers'. Each line is "MM/DD-hh:mm:ss.cc PPPPPPPP:TTTTTTTT L
+/// [<file>:<line>] <text>" and is positioned at the end of the file and written under the
+/// named mutex "qelvoTraceFile" (taken after the trace mutex). The display-prefix flag is
+/// ignored: lines always carry the full prefix. States are made through TTraceSharedFile.
+class TAVUTIL_API TTraceSharedFileBase : public TTrace::Base {
+public:
+  /// Closes this process's handles to the named mutex and to the file. Takes no lock.
+  ~TTraceSharedFileBase() override;
+
+  /// Replaces `prefix` with "MM/DD-hh:mm:ss.cc PPPPPPPP:TTTTTTTT L" (37 characters: local time
+  /// to the hundredth, process and thread ids in upper-case hex, the level letter). Throws
+  /// std::bad_alloc; `prefix` is then unchanged.
+  void FormatPrefix(TString& prefix, unsigned long level) const;
+
+  /// Appends one line under fsMutex and the named mutex. Throws nothing: a file that could not
+  /// be opened writes nothing, and a line that cannot be written is lost.
+  void Write(unsigned long level, const TTrace::Category& category,
+             const TMessage& message) override;
+
+protected:
+  /// A state (levels 0xF, every component) on the file `fileName`, opened for appending and
+  /// made when missing; a symbolic link at its last component is not followed. Throws
+  /// std::bad_alloc; a file that cannot be opened leaves a state that writes nothing.
+  explicit TTraceSharedFileBase(const char* fileName);
+
+private:
+  friend class TTraceSharedFile;
+
+  TString fFileName;                          ///< the name given
+  std::unique_ptr<TMutexSemaphore> fMutex;    ///< the named mutex "qelvoTraceFile"
+  tavutil::platform::SharedFileHandle* fFile; ///< the open file, or null
+  std::string fLine;                          ///< the line being written, kept for its capacity
+};
+
+/// A trace handle on a new shared trace file state.
+///
+///   TTraceSharedFile trace("/var/tmp/app.trc");   // every process of the app traces here
+///   trace.SetLevel(0x4 | 0x8);
+///
+/// Copies share the state; the last one destroys it and closes the file.
+class TAVUTIL_API TTraceSharedFile : public TTrace {
+public:
+  /// An empty handle: it traces nothing.
+  TTraceSharedFile() noexcept = default;
+  /// A state appending to `fileName` (see TTraceSharedFileBase). Throws std::bad_alloc.
+  explicit TTraceSharedFile(const char* fileName);
+  TTraceSharedFile(const TTraceSharedFile& other) = default;
+  TTraceSharedFile& operator=(const TTraceSharedFile& other) = default;
+  ~TTraceSharedFile() override;
+};
+
+#endif // TAVUTIL_TRACESHAREDFILE_H

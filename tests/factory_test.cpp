@@ -1,0 +1,244 @@
+// tests/factory_test.cpp: factory types, the factory loader, provider libraries and trace
+// factories.
+// Licensed under the Apache License, Version 2.0.
+#include <tavutil/factory.h>
+#include <tavutil/tracefactory.h>
+
+#include "library_error.h"
+#include "recording_trace.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <dlfcn.h>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string kPlugins = std::string(TAVUTIL_TEST_BINARY_DIR) + "/plugins";
+
+std::string Text(const TString& s) {
+  const char* text = s;
+  return text != nullptr ? std::string(text, s.length()) : std::string("<none>");
+}
+
+class TWidgetFactory : public TFactory<TWidgetFactory> {
+public:
+  explicit TWidgetFactory(const char* type) : TFactory<TWidgetFactory>(TFactoryType(type)) {}
+};
+class TWidgetLoader : public TFactoryLoader<TWidgetFactory> {};
+
+/// The rendered texts of the entries a recording took from the factory loader.
+std::vector<std::string> FactoryTexts(const TRecording& recording) {
+  std::vector<std::string> texts;
+  for (const TRecordingState::Entry& entry : recording.Entries()) {
+    if (entry.category == &TUtilityTraceCategory::Factory) {
+      EXPECT_EQ(entry.level, 0x8u);
+      EXPECT_STREQ(entry.message.QueryFile(), "utility/FACTORY");
+      texts.push_back(Text(entry.message.QueryMessage()));
+    }
+  }
+  return texts;
+}
+
+/// The trace factory loader, made when the process has none yet (and never deleted).
+TFactoryLoader<TTraceFactory>& TraceLoader() {
+  if (TTraceFactory::GetLoaderInstance() == nullptr) {
+    static_cast<void>(std::make_unique<TTraceFactoryLoader>().release());
+  }
+  return *TTraceFactory::GetLoaderInstance();
+}
+
+/// A trace factory of the program's own; CreateTrace records its argument.
+class TTestTraceFactory : public TTraceFactory {
+public:
+  explicit TTestTraceFactory(const std::string& type) : TTraceFactory(TFactoryType(type.c_str())) {}
+  TTrace CreateTrace(const char* argument) override {
+    ++calls;
+    lastArgument = argument;
+    return TTrace();
+  }
+  std::atomic<int> calls{0};
+  std::string lastArgument;
+};
+
+} // namespace
+
+TEST(TFactoryType, ParsesAndComparesTypeNames) {
+  struct Case {
+    const char* spec;
+    const char* name;
+    const char* library;
+  } const cases[] = {
+      {"Stream[tracelib]", "Stream", "tracelib"},
+      {"Stream", "Stream", "Stream"},
+      {"Stream[tracelib", "Stream", "Stream"},
+      {"[lib]", "", "lib"},
+      {"A[b]c]d", "A", "b"},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.spec);
+    for (const TFactoryType& type : {TFactoryType(c.spec), TFactoryType(TString(c.spec))}) {
+      EXPECT_EQ(Text(type.GetName()), c.name);
+      EXPECT_EQ(Text(type.GetDllName()), c.library);
+    }
+  }
+  EXPECT_EQ(Text(TFactoryType(static_cast<const char*>(nullptr)).GetName()), "");
+  EXPECT_TRUE(TFactoryType("Stream[a]") == TFactoryType("STREAM[b]"));
+  EXPECT_FALSE(TFactoryType("Stream") == TFactoryType("Streams"));
+  EXPECT_TRUE(TFactoryType("alpha") < TFactoryType("BETA"));
+  EXPECT_FALSE(TFactoryType("Same") < TFactoryType("sAME"));
+}
+
+TEST(TFactoryLoader, FindsAddsAndRemovesByTypeNameIgnoringCase) {
+  TWidgetLoader loader;
+  TWidgetFactory stream("Stream");
+  TWidgetFactory other("Other");
+  loader.Add(TFactoryType("Stream[widgets]"), &stream);
+  loader.Add(other.GetType(), &other);
+  EXPECT_EQ(loader.Find(TFactoryType("STREAM")), &stream);
+  EXPECT_EQ(loader.Find(TFactoryType("other[elsewhere]")), &other);
+
+  ExpectRaises([&] { loader.Add(TFactoryType("stream"), &other); },
+               {"TInvalidRequest", "Already defined", 1, 1, "utility/FACTORY", 212});
+  loader.Remove(TFactoryType("NeverAdded"));
+  loader.Remove(TFactoryType("Stream"), &other); // not its factory: stays
+  EXPECT_EQ(loader.Find(TFactoryType("Stream")), &stream);
+  loader.Remove(TFactoryType("sTrEaM"));
+  loader.Add(TFactoryType("Stream"), &other); // the name is free again
+  EXPECT_EQ(loader.Find(TFactoryType("Stream")), &other);
+}
+
+TEST(TFactoryLoader, ProviderLibraryFailuresAreTracedWithTheLoadersReason) {
+  struct Case {
+    const char* library;
+    std::vector<std::string> fragments; ///< of the first entry
+  } const cases[] = {
+      {"tavplug_missing", {"Unable to load Dll ", "rc=x", "tavplug_missing.so: cannot open"}},
+      {"tavplug_missing.SO", {"Unable to load Dll ", "tavplug_missing.SO: cannot open"}},
+      {"tavplug_noentry",
+       {"does not have an entry point named FactoryLoaderInitializeDll",
+        "undefined symbol: FactoryLoaderInitializeDll"}},
+      {"tavplug_unresolved", {"Unable to load Dll ", "undefined symbol: TavplugNowhereDefined"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.library);
+    const std::string path = kPlugins + "/" + c.library;
+    TWidgetLoader loader;
+    const TRecording recording;
+    EXPECT_EQ(loader.Find(TFactoryType(("Widget[" + path + "]").c_str())), nullptr);
+    const std::vector<std::string> texts = FactoryTexts(recording);
+    ASSERT_EQ(texts.size(), 2u) << "the failure, then the missing type";
+    for (const std::string& fragment : c.fragments) {
+      EXPECT_NE(texts[0].find(fragment), std::string::npos) << texts[0];
+    }
+    EXPECT_EQ(texts[1], "Unable to find factory type Widget");
+  }
+}
+
+TEST(TTraceFactoryLoader, IsASingleton) {
+  std::unique_ptr<TTraceFactoryLoader> own;
+  if (TTraceFactory::GetLoaderInstance() == nullptr) {
+    own = std::make_unique<TTraceFactoryLoader>();
+  }
+  TFactoryLoader<TTraceFactory>* first = TTraceFactoryLoader::GetInstance();
+  ExpectRaises([] { TTraceFactoryLoader second; },
+               {"TInvalidRequest", "Singleton Object", 1, 1, "utility/FACTORY", 274});
+  EXPECT_EQ(TTraceFactoryLoader::GetInstance(), first);
+  if (own) {
+    own.reset();
+    EXPECT_EQ(TTraceFactory::GetLoaderInstance(), nullptr) << "its destructor clears it";
+  }
+}
+
+TEST(TTraceFactory, RegistrationFollowsObjectLifetime) {
+  TFactoryLoader<TTraceFactory>* saved = TTraceFactory::GetLoaderInstance();
+  TTraceFactory::SetLoaderInstance(nullptr);
+  TTestTraceFactory early("EarlyTrace"); // no loader yet: never registered
+  TTraceFactory::SetLoaderInstance(saved);
+  TFactoryLoader<TTraceFactory>& loader = TraceLoader();
+  const TRecording recording; // takes the misses' entries
+  EXPECT_EQ(loader.Find(TFactoryType("EarlyTrace[tavplug_missing]")), nullptr);
+
+  auto late = std::make_unique<TTestTraceFactory>("LateTrace");
+  EXPECT_EQ(loader.Find(TFactoryType("latetrace")), late.get());
+  // A namesake is refused, and its destruction leaves the registration alone.
+  EXPECT_THROW(TTestTraceFactory("LATETRACE"), TInvalidRequest);
+  EXPECT_EQ(loader.Find(TFactoryType("LateTrace")), late.get());
+
+  // A specification naming the type reaches CreateTrace with the argument as written.
+  const TTrace handle("LateTrace( spaced (nested) argument )");
+  EXPECT_EQ(late->calls, 1);
+  EXPECT_EQ(late->lastArgument, " spaced (nested) argument ");
+
+  late.reset();
+  EXPECT_EQ(loader.Find(TFactoryType("LateTrace[tavplug_missing]")), nullptr);
+}
+
+TEST(TTraceFactory, ProviderLibraryFoundAlongTheLibraryPath) {
+  TFactoryLoaderBase::AddLibpath("/nonexistent");
+  TFactoryLoaderBase::AddLibpath(kPlugins.c_str());
+  EXPECT_EQ(Text(TFactoryLoaderBase::fsLibpath).rfind(kPlugins + ";/nonexistent;", 0), 0u);
+
+  const std::string file = ::testing::TempDir() + "tavplug." + std::to_string(::getpid());
+  {
+    const TTrace trace(("PlugTrace[tavplug_trace](" + file + ")").c_str());
+    ASSERT_FALSE(trace.QueryPointer().IsNull());
+    TMessage message("through a provider's output");
+    message.SetDebugging("plug.cpp", 7);
+    TTrace::WriteEntry(0x4, TUtilityTraceCategory::Utility, message);
+  }
+  // The provider saw exactly the argument; the library stays loaded.
+  void* plugin = ::dlopen((kPlugins + "/tavplug_trace.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(plugin, nullptr);
+  using ArgumentReader = void (*)(char*, unsigned);
+  auto read = reinterpret_cast<ArgumentReader>(::dlsym(plugin, "TavplugLastArgument"));
+  char argument[512];
+  read(argument, sizeof argument);
+  EXPECT_EQ(std::string(argument), file);
+  ::dlclose(plugin); // drops only the reference RTLD_NOLOAD took
+
+  std::ifstream in(file);
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_EQ(line.substr(28), " [plug.cpp:7] through a provider's output");
+  ::unlink(file.c_str());
+}
+
+// Threads load a provider library and build outputs from it while other threads register,
+// use and destroy factories of their own: no access races (ThreadSanitizer), and no thread
+// finds the provider's type missing once it asked for it.
+TEST(TTraceFactoryThreaded, RegistrationLoadingAndLookupsRunConcurrently) {
+  TFactoryLoader<TTraceFactory>& loader = TraceLoader();
+  const std::string libraryType = "PlugTrace[" + kPlugins + "/tavplug_trace]";
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 200;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        if (t % 2 == 0) {
+          failures += loader.Find(TFactoryType(libraryType.c_str())) == nullptr;
+          const TTrace trace((libraryType + "()").c_str()); // an empty argument: no output
+          continue;
+        }
+        const std::string type = "Own" + std::to_string(t) + "_" + std::to_string(i);
+        TTestTraceFactory factory(type);
+        failures += loader.Find(TFactoryType(type.c_str())) != &factory;
+        const TTrace trace((type + "(x)").c_str());
+        failures += factory.calls != 1;
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(failures, 0);
+}

@@ -1,0 +1,150 @@
+// tests/nlsresrc_test.cpp: the language search path, TSearchNLSPath and TNLSResourceDll.
+// Licensed under the Apache License, Version 2.0.
+#include <tavutil/nlsresrc.h>
+
+#include "catalogues/nlstest.h"
+#include "library_error.h"
+#include "nls_settings.h"
+#include "recording_trace.h"
+#include "run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+/// Searches along the path for one language.
+class TSearchNLSPathTest : public TNlsSettingsTest {
+protected:
+  static std::string Find(const char* name, const char* lang) {
+    TSearchNLSPath search(name);
+    const char* found = search.FindFile(TString(lang));
+    return found != nullptr ? found : "(none)";
+  }
+};
+
+TEST_F(TSearchNLSPathTest, TriesEachElementInOrderWithTheCodeSetFormFirst) {
+  UseRootAsProgramDirectory();
+  // Every candidate exists as a file, and each round takes the first one away.
+  const std::vector<std::string> candidates = {Touch("de_DE/1252/msgs.so"),
+                                               Touch("de_DE.1252/msgs.so"), Touch("msgs.so")};
+  for (const std::string& expected : candidates) {
+    EXPECT_EQ(Find("msgs", "de_DE.1252"), expected);
+    fs::remove(expected);
+  }
+  EXPECT_EQ(Find("msgs", "de_DE.1252"), "(none)");
+  // A language without a code set has one form; a base name with a '.' gets no suffix.
+  EXPECT_EQ(Find("msgs", "de"), "(none)");
+  EXPECT_EQ(Find("msgs.res", "de"), "(none)");
+  const std::string german = Touch("de/msgs.res");
+  EXPECT_EQ(Find("msgs.res", "de"), german);
+  // A directory where a candidate is expected is passed over.
+  fs::create_directories(fRoot + "/fr/msgs.so");
+  const std::string beside = Touch("msgs.so");
+  EXPECT_EQ(Find("msgs", "fr"), beside);
+}
+
+TEST_F(TSearchNLSPathTest, TracesTheSearchAndKeepsThePathItFound) {
+  UseRootAsProgramDirectory();
+  const std::string found = Touch("en/msgs.so");
+  TRecording trace;
+  trace.SetLevel(0x10);
+  TSearchNLSPath search("msgs");
+  EXPECT_EQ(search.FindFile(TString("xx")), nullptr);
+  EXPECT_STREQ(search.FindFile(TString("en")), found.c_str());
+  ASSERT_EQ(trace.Entries().size(), 2u);
+  for (const auto& entry : trace.Entries()) {
+    EXPECT_EQ(entry.level, 0x10u);
+    EXPECT_EQ(entry.category, &TUtilityTraceCategory::NLSResource);
+    EXPECT_STREQ(entry.message.QueryFile(), "utility/NLSRESRC");
+  }
+  EXPECT_EQ(std::string(trace.Entries()[0].message),
+            "Unable to find file msgs.so with LANG xx in path " + Text(TSearchNLSPath::fsNLSpath));
+  EXPECT_EQ(trace.Entries()[0].message.QueryLine(), 219u);
+  EXPECT_EQ(std::string(trace.Entries()[1].message), "Found file " + found);
+  EXPECT_EQ(trace.Entries()[1].message.QueryLine(), 214u);
+
+  // The found path is kept: no more searching, even for another language or a file that went.
+  fs::remove(found);
+  EXPECT_STREQ(search.FindFile(), found.c_str());
+  EXPECT_STREQ(search.FindFile(TString("xx")), found.c_str());
+  EXPECT_STREQ(search.FindInPath(), found.c_str());
+  EXPECT_EQ(trace.Entries().size(), 2u);
+  // Copies own their copy of it.
+  TSearchNLSPath copy("other");
+  copy = search;
+  const TSearchNLSPath constructed(search);
+  search = TSearchNLSPath("msgs");
+  EXPECT_STREQ(static_cast<char*>(copy), found.c_str());
+  EXPECT_STREQ(TSearchNLSPath(constructed).FindFile(), found.c_str());
+}
+
+TEST_F(TSearchNLSPathTest, TheDefaultPathLooksBesideTheProgram) {
+  // The test catalogues lie in <test binary dir>/<language>/nlstest.so.
+  TSearchNLSPath::SetLang("German");
+  EXPECT_EQ(TSearchNLSPath("nlstest").FindFile(), kTests + "/German/nlstest.so");
+  // "C" falls back to "English", and says so.
+  TSearchNLSPath::SetLang(nullptr);
+  EXPECT_EQ(Text(TSearchNLSPath::QueryLang()), "C");
+  TRecording trace;
+  trace.SetLevel(0x10);
+  EXPECT_EQ(TSearchNLSPath("nlstest").FindFile(), kTests + "/English/nlstest.so");
+  ASSERT_EQ(trace.Entries().size(), 3u);
+  EXPECT_EQ(std::string(trace.Entries()[1].message),
+            "Locale is C, trying locale English to find file nlstest");
+  EXPECT_EQ(trace.Entries()[1].message.QueryLine(), 120u);
+}
+
+TEST_F(TSearchNLSPathTest, NothingFoundThrowsAfterTheSystemSearch) {
+  UseRootAsProgramDirectory();
+  TSearchNLSPath::SetLang("Klingon");
+  ExpectRaises([] { TSearchNLSPath("nosuch").FindFile(); },
+               {"TAccessError", "Unable to find file nosuch", 1, 1, "utility/NLSRESRC", 131});
+  ExpectRaises([] { TNLSResourceDll library("nosuch"); },
+               {"TAccessError", "Unable to find file nosuch", 1, 1, "utility/NLSRESRC", 131});
+}
+
+// Run in a child whose library search path holds the German catalogue's directory.
+TEST_F(TSearchNLSPathTest, CFallsBackToEnglishThenToTheSystemSearch) {
+  if (std::getenv("NLSRESRC_TEST_CHILD") != nullptr) {
+    UseRootAsProgramDirectory(); // neither C nor English is found along the path
+    TSearchNLSPath::SetLang("C");
+    TSearchNLSPath search("nlstest");
+    EXPECT_EQ(search.FindFile(), kTests + "/German/nlstest.so");
+    EXPECT_EQ(search.FindInPath(), search.FindFile());
+    return;
+  }
+  const ProgramResult child =
+      RunProgram({kTests + "/nlsresrc_test",
+                  "--gtest_filter=TSearchNLSPathTest.CFallsBackToEnglishThenToTheSystemSearch"},
+                 {"NLSRESRC_TEST_CHILD=1", "LD_LIBRARY_PATH=" + kTests + "/German"});
+  EXPECT_EQ(child.status, 0) << child.output;
+  EXPECT_NE(child.output.find("[  PASSED  ] 1 test"), std::string::npos) << child.output;
+}
+
+TEST_F(TSearchNLSPathTest, SettingsChangeThroughTheStaticMembers) {
+  TSearchNLSPath::fsNLSpath = TString("%E\\%L\\%N;%E\\%N;");
+  TSearchNLSPath::AddNLSpath("D:\\x\\%N");
+  TSearchNLSPath::AddNLSpath(nullptr);
+  EXPECT_EQ(Text(TSearchNLSPath::fsNLSpath), "D:\\x\\%N;%E\\%L\\%N;%E\\%N;");
+  TSearchNLSPath::SetLang("de_DE.1252");
+  TString lang = TSearchNLSPath::QueryLang();
+  lang[1] = 'X'; // a copy: writing into it leaves the setting alone
+  EXPECT_EQ(Text(TSearchNLSPath::QueryLang()), "de_DE.1252");
+  EXPECT_EQ(Text(TSearchNLSPath::fsDefaultLocale), "English");
+  EXPECT_EQ(Text(TSearchNLSPath::fsLang_C), "C");
+}
+
+TEST_F(TSearchNLSPathTest, AResourceLibraryOfTheCurrentLanguageLoads) {
+  TSearchNLSPath::SetLang("German");
+  const TNLSResourceDll german("nlstest");
+  EXPECT_EQ(Units(german.loadMessage(NLS_DISK_FULL)), u"Datentr\u00e4ger %s ist voll");
+}
+
+} // namespace

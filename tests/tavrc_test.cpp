@@ -1,0 +1,243 @@
+// tests/tavrc_test.cpp: the resource compiler: its catalogue reader and the program itself.
+// Licensed under the Apache License, Version 2.0.
+#include "catalogue.h"
+#include "run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using tavutil::tavrc::Catalogue;
+using tavutil::tavrc::ReadCatalogue;
+
+/// Reads `text` as the catalogue "cat.rc", whose includes come from `files`.
+Catalogue Read(const std::string& text, const std::map<std::string, std::string>& files = {},
+               const std::vector<std::pair<std::string, std::string>>& defines = {}) {
+  return ReadCatalogue(
+      "cat.rc", text, defines,
+      [&](const std::string& name, const std::string&, std::string& path, std::string& contents) {
+        const auto file = files.find(name);
+        if (file == files.end()) {
+          return false;
+        }
+        path = name;
+        contents = file->second;
+        return true;
+      });
+}
+
+/// The diagnostics as "file:line: error|warning: text" lines.
+std::string Diagnostics(const Catalogue& c) {
+  std::string out;
+  for (const auto& d : c.diagnostics) {
+    out += d.file + ":" + std::to_string(d.line) + (d.error ? ": error: " : ": warning: ") +
+           d.text + "\n";
+  }
+  return out;
+}
+
+/// Id and text of every string, as "id=text" with the text as UTF-16 units turned to UTF-8
+/// for readable failures (units beyond ASCII written as \u{XXXX}).
+std::string Strings(const Catalogue& c) {
+  std::string out;
+  for (const auto& s : c.strings) {
+    out += std::to_string(s.id) + "=";
+    for (const char16_t unit : s.text) {
+      if (unit >= 0x20 && unit < 0x7F) {
+        out += static_cast<char>(unit);
+      } else {
+        char code[16];
+        std::snprintf(code, sizeof code, "\\u{%X}", static_cast<unsigned>(unit));
+        out += code;
+      }
+    }
+    out += ";";
+  }
+  return out;
+}
+
+TEST(Tavrc, ReadsTheStringTableFormOfResourceScripts) {
+  const std::map<std::string, std::string> files = {
+      // A C header contributes its directives only; its code is passed over, strings and
+      // comments included, so neither can fake a directive.
+      {"ids.h", "#ifndef IDS_H\n#define IDS_H\n#define IDS_BASE 0x100\n"
+                "#define IDS_NEXT (IDS_BASE + 1) // comment\n"
+                "const char* s = \"/*\"; int f(); /* a\n#define IDS_NEXT 9\n */\n"
+                "#define FUNCTION(x) x\n#endif\n"},
+      {"more.rc", "STRINGTABLE { 7 \"from an included script\" }\n"}};
+  const Catalogue c =
+      Read("\xEF\xBB\xBF// header\n"
+           "#include \"ids.h\"\n"
+           "#include \"ids.h\"\n" // guarded: nothing twice
+           "#pragma code_page(65001)\n"
+           "LANGUAGE LANG_GERMAN, SUBLANG_GERMAN\n"
+           "stringtable discardable language 7, 1 version 2\n"
+           "begin\n"
+           "  IDS_NEXT, \"next\"\n"
+           "  IDS_BASE \"base \"\"quoted\"\" \\\"too\\\"\"\n"
+           "  2 + 3 * 4 - (10 >> 1) | 0, L\"esc \\t\\n\\\\ \\x41\\101\\0z\"\n"
+           "  /* a comment\n   over lines */ 3, \"\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80\"\n"
+           "#if defined(EXTRA) && EXTRA > 1\n"
+           "  4, \"extra\"\n"
+           "#elif !defined IDS_H\n"
+           "  4, \"no header\"\n"
+           "#else\n"
+           "  4, \"else\"\n"
+           "#endif\n"
+           "#ifdef RC_INVOKED\n  5, \"rc\"\n#endif\n"
+           "  65535, \"last\"\n"
+           "  0, \"zero\"\n"
+           "end\n"
+           "#include \"more.rc\"\n",
+           files, {{"EXTRA", "2"}});
+  EXPECT_EQ(Diagnostics(c), "");
+  EXPECT_EQ(Strings(c), "0=zero;3=\\u{E9}t\\u{E9} \\u{D83D}\\u{DE00};4=extra;5=rc;7=from an "
+                        "included script;9=esc \\u{9}\\u{A}\\ AA\\u{0}z;256=base \"quoted\" "
+                        "\"too\";257=next;65535=last;");
+  EXPECT_EQ(c.files, (std::vector<std::string>{"cat.rc", "ids.h", "ids.h", "more.rc"}));
+  // Without EXTRA the #elif is false (the header is there), so #else is taken.
+  EXPECT_EQ(Strings(Read("#define IDS_H\nSTRINGTABLE BEGIN\n#if EXTRA\n1 \"a\"\n#elif !defined "
+                         "IDS_H\n1 \"b\"\n#else\n1 \"c\"\n#endif\nEND\n")),
+            "1=c;");
+}
+
+// Each fault is reported with the file and line where it is, and reading goes on after it.
+TEST(Tavrc, ReportsEachFaultWithItsLine) {
+  const struct {
+    const char* text;
+    const char* diagnostics;
+  } cases[] = {
+      {"STRINGTABLE\nBEGIN\n 1, \"open\n 2, \"fine\"\nEND\n",
+       "cat.rc:3: error: unterminated string\n"},
+      {"STRINGTABLE\nBEGIN\n 1, \"a\"\n\n 1, \"b\"\nEND\n",
+       "cat.rc:5: error: duplicate id 1 (first at cat.rc:3)\n"},
+      {"STRINGTABLE BEGIN\n 65536, \"a\"\n -1, \"b\"\nEND\n",
+       "cat.rc:2: error: id 65536 out of range (0 to 65535)\n"
+       "cat.rc:3: error: id -1 out of range (0 to 65535)\n"},
+      {"STRINGTABLE BEGIN\n 1, \"ok\"\n 2, \"bad \xC3\x28\"\nEND\n",
+       "cat.rc:3: error: invalid UTF-8\n"},
+      {"STRINGTABLE BEGIN\n 1, \"\xED\xA0\x80\"\nEND\n", "cat.rc:2: error: invalid UTF-8\n"},
+      {"STRINGTABLE BEGIN\n 1, \"\xC0\xAF\"\nEND\n", "cat.rc:2: error: invalid UTF-8\n"},
+      {"STRINGTABLE BEGIN\n IDS_X, \"a\"\n 2, \"b\"\nEND\n",
+       "cat.rc:2: error: unknown name IDS_X\n"},
+      {"STRINGTABLE BEGIN\n 1 \"a\\q\"\nEND\n", "cat.rc:2: error: unknown escape sequence \\'q'\n"},
+      {"STRINGTABLE BEGIN\n 1 \"a\"\n 2\nEND\n",
+       "cat.rc:3: error: expected a string after id 2 but found name END\n"},
+      {"STRINGTABLE BEGIN\n 1 \"a\"\n", "cat.rc:1: error: STRINGTABLE without END\n"},
+      {"#ifdef X\n", "cat.rc:1: error: #if without #endif\n"},
+      {"#endif\n#else\n",
+       "cat.rc:1: error: #endif without #if\ncat.rc:2: error: #else without #if\n"},
+      {"/* open\n\n", "cat.rc:1: error: unterminated comment\n"},
+      {"#include \"missing.h\"\n", "cat.rc:1: error: cannot open include file missing.h\n"},
+      {"#include \"self.rc\"\n", "self.rc:1: error: #include nested more than 16 deep\n"},
+      {"STRINGTABLE BEGIN\n 08 \"a\"\n 1/0 \"c\"\nEND\n",
+       "cat.rc:2: error: bad number 08\ncat.rc:3: error: division by zero\n"},
+      {"STRINGTABLE BEGIN\n 99999999999999999999 \"b\"\nEND\n",
+       "cat.rc:2: error: number 99999999999999999999 is too large\n"},
+      {"#define A B\n#define B A\nSTRINGTABLE BEGIN\n A \"a\"\nEND\n",
+       "cat.rc:4: error: unknown name A\n"},
+      {"DIALOG 1\nSTRINGTABLE BEGIN 1 \"a\" END\n@\n",
+       "cat.rc:1: error: expected STRINGTABLE but found name DIALOG\n"
+       "cat.rc:3: error: unexpected character '@'\n"},
+      {"#warning x\n#error stop here\n",
+       "cat.rc:1: error: unknown directive #warning\ncat.rc:2: error: #error stop here\n"},
+  };
+  const std::map<std::string, std::string> files = {{"self.rc", "#include \"self.rc\"\n"}};
+  for (const auto& c : cases) {
+    const Catalogue catalogue = Read(c.text, files);
+    EXPECT_EQ(Diagnostics(catalogue), c.diagnostics) << c.text;
+    EXPECT_FALSE(catalogue.Succeeded()) << c.text;
+  }
+}
+
+TEST(Tavrc, WarnsOfTextsThatDoNotReadWhole) {
+  const std::string longest(256, 'x');
+  const std::string tooLong(257, 'y');
+  const Catalogue c =
+      Read("STRINGTABLE BEGIN\n1 \"" + longest + "\"\n2 \"" + tooLong + "\"\n3 \"\"\nEND\n");
+  EXPECT_TRUE(c.Succeeded());
+  EXPECT_EQ(Diagnostics(c), "cat.rc:3: warning: id 2 has 257 UTF-16 units; it reads cut to 256 "
+                            "(255 when a surrogate pair straddles the cut)\n"
+                            "cat.rc:4: warning: id 3 has an empty text, which reads as a missing "
+                            "message\n");
+  ASSERT_EQ(c.strings.size(), 3u);
+  EXPECT_EQ(c.strings[1].text.size(), 257u); // kept whole: a longer buffer reads it all
+}
+
+TEST(Tavrc, StopsAfterFiftyErrorsAndSurvivesDeepNesting) {
+  const Catalogue many = Read(std::string(1000, '@'));
+  EXPECT_EQ(many.diagnostics.size(), 51u);
+  EXPECT_EQ(many.diagnostics.back().text, "too many errors; stopping");
+  const Catalogue deep = Read("STRINGTABLE BEGIN\n" + std::string(100000, '(') + "1 \"a\"\nEND\n");
+  EXPECT_EQ(deep.diagnostics.at(0).text, "expression nested too deeply");
+  // Each macro doubles the one before: 2^40 tokens, were they all produced.
+  std::string doubling = "#define A40 1\n";
+  for (int i = 39; i >= 0; --i) {
+    doubling += "#define A" + std::to_string(i) + " A" + std::to_string(i + 1) + " + A" +
+                std::to_string(i + 1) + "\n";
+  }
+  const Catalogue huge = Read(doubling + "STRINGTABLE BEGIN\nA0 \"a\"\nEND\n");
+  EXPECT_EQ(Diagnostics(huge),
+            "cat.rc:43: error: macro expansion gives more than a million tokens\n");
+  // Files that include each other twice over would be read 2^16 times: files are counted.
+  std::string includes;
+  for (int i = 0; i < 300; ++i) {
+    includes += "#include \"empty.h\"\n";
+  }
+  EXPECT_EQ(Diagnostics(Read(includes, {{"empty.h", ""}})),
+            "cat.rc:256: error: more than 256 files included\n");
+}
+
+/// A scratch directory for the program's files, removed with everything in it.
+class TavrcProgram : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tavrc_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    fDirectory = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(fDirectory); }
+  std::string Write(const std::string& name, const std::string& text) {
+    std::ofstream(fDirectory + "/" + name) << text;
+    return fDirectory + "/" + name;
+  }
+  std::string fDirectory;
+};
+
+TEST_F(TavrcProgram, WritesTheTableOrReportsAndWritesNothing) {
+  Write("ids.h", "#define GREETING 4\n");
+  const std::string good = Write("good.rc", "#include \"ids.h\"\nSTRINGTABLE BEGIN\n"
+                                            "GREETING \"hi\"\n5 \"\"\nEND\n");
+  const std::string table = fDirectory + "/table.cpp";
+  const std::string depfile = fDirectory + "/table.d";
+  ProgramResult run = RunProgram({TAVRC_PROGRAM, "-o", table, "--depfile", depfile, good});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output, good + ":4: warning: id 5 has an empty text, which reads as a missing "
+                               "message\n");
+  std::ifstream generated(table);
+  const std::string source((std::istreambuf_iterator<char>(generated)),
+                           std::istreambuf_iterator<char>());
+  EXPECT_NE(source.find("const TavutilStringTable tavutil_string_table = {0x52564154, 1, 2, "),
+            std::string::npos);
+  std::ifstream dependencies(depfile);
+  std::string rule;
+  std::getline(dependencies, rule);
+  EXPECT_EQ(rule, table + ": " + good + " " + fDirectory + "/ids.h");
+
+  const std::string bad = Write("bad.rc", "STRINGTABLE BEGIN\n1 \"a\"\n1 \"b\"\nEND\n");
+  run = RunProgram({TAVRC_PROGRAM, "-w", "-o", table, bad});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, bad + ":3: error: duplicate id 1 (first at " + bad + ":2)\n");
+  EXPECT_NE(::access(table.c_str(), F_OK), 0); // a failed build leaves no stale table
+  EXPECT_EQ(RunProgram({TAVRC_PROGRAM, "-x", bad}).status, 2);
+}
+
+} // namespace

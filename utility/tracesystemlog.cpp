@@ -1,0 +1,63 @@
+// utility/tracesystemlog.cpp: the trace output that writes each entry to the system log.
+// Licensed under the Apache License, Version 2.0.
+//
+// Operating-system independent: the log itself is the platform layer's (syslog on POSIX
+// systems). The log adds the time and the process id, so an entry is the level letter and the
+// rest of a trace line: "E [file:line] text".
+#include "internal/tracesystemlog.h"
+
+#include <tavutil/message.h>
+
+#include "internal/traceline.h"
+
+#include <exception>
+#include <string>
+
+namespace tavutil::detail {
+
+namespace {
+
+/// A trace state whose output is the system log under one identity.
+class SystemLogState : public TTrace::Base {
+public:
+  SystemLogState(const char* ident, const char* address)
+      : fLog(platform::OpenSystemLog(ident, address)) {}
+  ~SystemLogState() override { platform::CloseSystemLog(fLog); }
+  SystemLogState(const SystemLogState&) = delete;
+  SystemLogState& operator=(const SystemLogState&) = delete;
+
+  void Write(unsigned long level, const TTrace::Category& /*category*/,
+             const TMessage& message) override {
+    const TMutexSemaphoreEntry lock(fsMutex, TMutexSemaphore::fsInfinite);
+    if (fLog == nullptr) {
+      return;
+    }
+    try {
+      const TString& text = message.QueryMessage(); // may trace: before the entry is begun
+      fEntry.assign(1, LevelChar(level));
+      AppendEntry(fEntry, message, text);
+      platform::WriteSystemLog(*fLog, SystemLogPriority(level), fEntry.data(), fEntry.size());
+    } catch (const std::exception&) {
+      // The entry is lost; a trace point never fails its caller.
+    }
+  }
+
+private:
+  platform::SystemLogHandle* fLog; ///< null when it could not be prepared
+  std::string fEntry;              ///< the entry being sent, kept for its capacity
+};
+
+/// Gives the library a handle on a state it made (TTrace's constructor from a state is
+/// protected).
+class SystemLogTrace : public TTrace {
+public:
+  explicit SystemLogTrace(Base* state) noexcept : TTrace(state) {}
+};
+
+} // namespace
+
+TTrace MakeSystemLogTrace(const char* ident, const char* address) {
+  return SystemLogTrace(new SystemLogState(ident, address));
+}
+
+} // namespace tavutil::detail
