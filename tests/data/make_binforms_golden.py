@@ -5,7 +5,7 @@
 #
 # The bytes are built here with Python's struct module, independently of the library, from
 # the values that tests/tagvar_binary_test.cpp (GoldenValues) and tests/message_binary_test.cpp
-# (GoldenMessages) write. '<' is the host order of the x86 builds, '>' network order.
+# (GoldenBytesInBothOrders) write. '<' is the host order of the x86 builds, '>' network order.
 import pathlib
 import struct
 
