@@ -156,6 +156,11 @@ public:
   /// is not below QueryNumberArgs(); the message is unchanged.
   TagVar& operator[](unsigned index);
   const TagVar& operator[](unsigned index) const;
+  /// The same for an `int` index (a negative one is out of range). Without these, `m[0]` is
+  /// ambiguous where `ptrdiff_t` is `int`: the built-in subscript of the text conversion
+  /// matches as well as the unsigned index.
+  TagVar& operator[](int index) { return (*this)[static_cast<unsigned>(index)]; }
+  const TagVar& operator[](int index) const { return (*this)[static_cast<unsigned>(index)]; }
   unsigned QueryNumberArgs() const noexcept { return fNumberArgs; }
 
   const StoreID& QueryStoreID() const noexcept { return fStore; }
