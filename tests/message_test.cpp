@@ -135,6 +135,7 @@ TEST(TMessage, ArgumentsAreOwnedAndIndexBeyondThemIsTracedThenThrowsOutOfRange) 
   TMessage plain("x", TagVar(1));
   ExpectRaises([&] { static_cast<void>(plain[1]); }, outOfRange);
   ExpectRaises([&] { static_cast<void>(std::as_const(plain)[0xFFFFFFFFu]); }, outOfRange);
+  ExpectRaises([&] { static_cast<void>(plain[-1]); }, outOfRange); // an int index, negative
   EXPECT_TRUE(trace.Entries().empty());
   ExpectRaises([&] { static_cast<void>(std::as_const(target)[1]); }, outOfRange);
   ASSERT_EQ(trace.Entries().size(), 1u);

@@ -1,12 +1,14 @@
-// utility/message.cpp: TMessage construction, arguments, copying and rendering; the store
-// registry.
+// utility/message.cpp: TMessage construction, arguments, copying, rendering and binary form;
+// the store registry.
 // Licensed under the Apache License, Version 2.0.
 //
 // Operating-system independent. Every way of giving arguments ends in CopyEach, which
 // builds the new array completely before the old one is released, so arguments may be taken
 // from the message itself. Rendering formats one conversion at a time with snprintf, from a
 // directive it builds itself and a value of the exact C type, so no format byte ever reaches the
-// runtime's formatter unchecked.
+// runtime's formatter unchecked. Reading the binary form trusts no count it reads: the argument
+// array grows with the arguments that arrive.
+#include <tavutil/binstream.h>
 #include <tavutil/exception.h>
 #include <tavutil/message.h>
 
@@ -21,8 +23,10 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <ios>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -980,6 +984,133 @@ TMessage::operator TString() const {
 
 TMessage::operator TagVar() const {
   return TagVar(QueryMessage());
+}
+
+// ------------------------------------------------------------ binary form ----
+
+namespace {
+
+/// The argument array of a message being read starts with room for this many arguments (or
+/// the count, if fewer) and doubles, up to the count, as the arguments arrive.
+constexpr std::uint32_t kFirstArgumentRoom = 16;
+/// The largest count that is not a negative 32-bit integer.
+constexpr std::uint32_t kMaxArgumentCount = 0x7FFFFFFFu;
+
+/// Reads a 32-bit integer into `field` when all four bytes arrive; else leaves it alone.
+template <class T> bool ReadWhole(TiBinaryStream& s, T& field) {
+  T value = 0;
+  s >> value;
+  if (s.fail()) {
+    return false;
+  }
+  field = value;
+  return true;
+}
+
+/// Reads a string into `field` when it arrives whole; else leaves it alone. With
+/// `emptyIsNone`, an empty string becomes one without buffer: "no store", "no debugging file".
+bool ReadWhole(TiBinaryStream& s, TString& field, bool emptyIsNone) {
+  TString value;
+  s >> value;
+  if (s.fail()) {
+    return false;
+  }
+  field = emptyIsNone && value.length() == 0 ? TString() : value;
+  return true;
+}
+
+/// The arguments of a message being read: an array that grows with the arguments that
+/// arrive, never beyond the count announced, and so never ahead of the data.
+class ArrivingArguments {
+public:
+  explicit ArrivingArguments(std::uint32_t announced) : fAnnounced(announced) {}
+
+  bool Complete() const noexcept { return fArrived == fAnnounced; }
+  /// The slot of the next argument (nil), growing the array when it is full.
+  TagVar& Next() {
+    if (fArrived == fRoom) {
+      // fRoom <= fAnnounced < 2^31, so doubling cannot overflow.
+      const std::uint32_t larger = std::min(fAnnounced, std::max(kFirstArgumentRoom, fRoom * 2));
+      auto grown = std::make_unique<TagVar[]>(larger);
+      for (std::uint32_t i = 0; i < fArrived; ++i) {
+        grown[i] = fArgs[i];
+      }
+      fArgs = std::move(grown);
+      fRoom = larger;
+    }
+    return fArgs[fArrived];
+  }
+  /// Counts the slot Next gave as read whole.
+  void Arrived() noexcept { ++fArrived; }
+  /// The array and the number of arguments read whole; a slot that was cut short is nil again.
+  std::unique_ptr<TagVar[]> Release(std::uint32_t& count) {
+    if (fArrived < fRoom) {
+      fArgs[fArrived] = TagVar();
+    }
+    count = fArrived;
+    return std::move(fArgs);
+  }
+
+private:
+  std::unique_ptr<TagVar[]> fArgs;
+  std::uint32_t fAnnounced;
+  std::uint32_t fRoom = 0;
+  std::uint32_t fArrived = 0;
+};
+
+} // namespace
+
+ToBinaryStream& TMessage::WriteToBinaryStream(ToBinaryStream& s) const {
+  if (s.fail()) {
+    return s;
+  }
+  s << fStore << static_cast<int>(fSetId) << static_cast<int>(fMessageId) << fText
+    << static_cast<unsigned int>(fNumberArgs);
+  for (std::uint32_t i = 0; i < fNumberArgs; ++i) {
+    fArgs[i].WriteToBinaryStream(s);
+  }
+  // The debugging location stays with the writer.
+  return s << TString() << 0;
+}
+
+TiBinaryStream& TMessage::ReadFromBinaryStream(TiBinaryStream& s) {
+  fRendered = TString();
+  Adopt(nullptr, 0);
+  std::uint32_t count = 0;
+  if (s.fail() || !ReadWhole(s, fStore, true) || !ReadWhole(s, fSetId) ||
+      !ReadWhole(s, fMessageId) || !ReadWhole(s, fText, false) || !ReadWhole(s, count)) {
+    return s;
+  }
+  if (count > kMaxArgumentCount) {
+    s.clear(s.rdstate() | std::ios_base::failbit);
+    return s;
+  }
+
+  // Whatever ends the arguments (the data, an unknown tag, memory), the message keeps those
+  // read whole before it.
+  ArrivingArguments arguments(count);
+  const auto keep = [this, &arguments] {
+    std::uint32_t arrived = 0;
+    auto array = arguments.Release(arrived);
+    Adopt(std::move(array), arrived);
+  };
+  try {
+    while (!arguments.Complete() && !s.fail()) {
+      arguments.Next().ReadFromBinaryStream(s);
+      if (!s.fail()) {
+        arguments.Arrived();
+      }
+    }
+  } catch (...) {
+    keep();
+    throw;
+  }
+  keep();
+  if (arguments.Complete() && ReadWhole(s, fFile, true)) {
+    fFileName = fFile;
+    ReadWhole(s, fLine);
+  }
+  return s;
 }
 
 // --------------------------------------------------------- store registry ----

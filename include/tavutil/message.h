@@ -20,6 +20,8 @@
 namespace tavutil::detail {
 class TraceSource;
 } // namespace tavutil::detail
+class TiBinaryStream;
+class ToBinaryStream;
 
 /// Marks a constructor that must be called explicitly; its value is not used.
 enum TExplicitInit { explicitInit };
@@ -157,6 +159,11 @@ public:
   /// is not below QueryNumberArgs(); the message is unchanged.
   TagVar& operator[](unsigned index);
   const TagVar& operator[](unsigned index) const;
+  /// The same for an `int` index (a negative one is out of range). Without these, `m[0]` is
+  /// ambiguous where `ptrdiff_t` is `int`: the built-in subscript of the text conversion
+  /// matches as well as the unsigned index.
+  TagVar& operator[](int index) { return (*this)[static_cast<unsigned>(index)]; }
+  const TagVar& operator[](int index) const { return (*this)[static_cast<unsigned>(index)]; }
   unsigned QueryNumberArgs() const noexcept { return fNumberArgs; }
 
   const StoreID& QueryStoreID() const noexcept { return fStore; }
@@ -194,6 +201,25 @@ public:
   operator TString() const;
   /// QueryMessage() as a wideString value when it is Unicode, else as a string value.
   operator TagVar() const;
+
+  // Binary form, in the binary stream's byte order: store name, set id, message id, text,
+  // the number of arguments and each argument's TagVar form, then an empty debugging file
+  // and line 0 (the location is not carried, nor the rendered text).
+
+  /// Writes the binary form; nothing on a stream whose failbit or badbit is set. Returns
+  /// `s`. Throws TInvalidRequest "unknown type" (error id 3) for an argument of an unknown
+  /// tag, after what comes before it has been written.
+  ToBinaryStream& WriteToBinaryStream(ToBinaryStream& s) const;
+  /// Replaces the message by the one read; returns `s`. The rendered text and the arguments
+  /// are released first; every other field keeps its value until it is read whole. So a
+  /// stream that is failed or bad, or fails part way, leaves the fields read whole, the
+  /// arguments read whole (fewer than announced: one cut short is dropped) and the old values
+  /// of the fields after them. A negative count reads no argument and sets failbit. The
+  /// argument array grows with the arguments that arrive, so a count larger than the data
+  /// costs no more than the data. An empty store name or debugging file reads as a string
+  /// without buffer. Throws TInvalidRequest "unknown type" (error id 3) for an argument of an
+  /// unknown tag, and std::bad_alloc when memory runs out, keeping the arguments before it.
+  TiBinaryStream& ReadFromBinaryStream(TiBinaryStream& s);
 
 private:
   friend class tavutil::detail::TraceSource;
