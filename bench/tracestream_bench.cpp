@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -32,7 +33,7 @@ TMessage Line() {
   return message;
 }
 
-// The library's path: WriteEntry under the trace mutex, prefix, line, endl (write + flush).
+// The library's path: WriteEntry under the trace mutex, prefix, line, one write at the flush.
 void BM_TraceStreamFile(benchmark::State& state) {
   const std::string name = BenchFile();
   {
@@ -65,6 +66,20 @@ void BM_FprintfFile(benchmark::State& state) {
   std::remove(name.c_str());
 }
 BENCHMARK(BM_FprintfFile);
+
+// The reference: write(2) of the bytes of the same line (prefix included) to a file.
+void BM_WriteSyscallFile(benchmark::State& state) {
+  const std::string name = BenchFile();
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const std::string line =
+      "12/05-15:22:50.39 00005E60 E [MUTEXSEM:71] " + std::string(kText) + "\n";
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(::write(fd, line.data(), line.size()));
+  }
+  ::close(fd);
+  std::remove(name.c_str());
+}
+BENCHMARK(BM_WriteSyscallFile);
 
 // The line without I/O: to a std::ostringstream, emptied now and then. Argument: display
 // prefix (1 shows the cost of the time-and-thread prefix).

@@ -2,7 +2,8 @@
 // Licensed under the Apache License, Version 2.0.
 //
 // The input is read as: a flags byte (bit 0: a stored message, bit 1: its store text is
-// Unicode, bit 2: trace the diagnostics, bit 3: a literal text without buffer), a 16-bit format
+// Unicode, bit 2: trace the diagnostics, bit 3: a literal text without buffer, bit 4: also build
+// it by copy, assignment and the list forms), a 16-bit format
 // length and that many format bytes, an argument count, then per argument a type byte and its value
 // bytes. Missing bytes read as zero. Rendering must neither crash nor trip a sanitizer, and the
 // validation's outputs must keep their shape.
@@ -99,6 +100,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const TString& rendered = message.QueryMessage();
   Check(&message.QueryMessage() == &rendered);
+  if ((flags & 16) != 0) {
+    // The other ways to the same message: a copy, an assignment, and the list forms over
+    // the values up to the first nil (which ends a list). Each renders afresh.
+    const TMessage copy(message);
+    Check(copy.QueryMessage().isEqual(rendered));
+    TMessage assigned("replaced %d", TagVar(1));
+    static_cast<void>(assigned.QueryMessage());
+    assigned = message;
+    Check(assigned.QueryMessage().isEqual(rendered));
+    std::vector<const TagVar*> list;
+    for (const TagVar& argument : arguments) {
+      if (argument.IsNil() || argument.IsEndOfArgs()) {
+        break;
+      }
+      list.push_back(&argument);
+    }
+    const auto listedCount = static_cast<unsigned>(list.size());
+    list.resize(list.size() < 3 ? 3 : list.size() + 1, nullptr);
+    const TMessage listed = (flags & 1) != 0
+                                ? TMessage(store.QueryStoreID(), 1, 1, "default %d", list.data())
+                                : TMessage(text, list.data());
+    const TMessage variadic =
+        (flags & 1) != 0 ? TMessage(store.QueryStoreID(), 1, 1, "default %d", list[0], list[1],
+                                    list[2], &TMessage::fsEndOfArgs)
+                         : TMessage(text, list[0], list[1], list[2], &TMessage::fsEndOfArgs);
+    Check(listed.QueryNumberArgs() == listedCount);
+    Check(variadic.QueryNumberArgs() == (listedCount < 3 ? listedCount : 3u));
+    static_cast<void>(listed.QueryMessage());
+    static_cast<void>(variadic.QueryMessage());
+  }
   const TagVar asValue = message;
   Check(asValue.IsString() || asValue.IsWideString());
 

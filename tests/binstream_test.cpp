@@ -7,10 +7,11 @@
 #include <tavutil/binstream.h>
 #include <tavutil/tstring.h>
 
+#include "binary_forms.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -22,12 +23,6 @@ static_assert(sizeof(TNetworkInt) == 4 && sizeof(TNetworkUnsigned) == 4 &&
               sizeof(TNetworkLong) == 4 && sizeof(TNetworkUnsignedLong) == 4 &&
               sizeof(TNetworkFloat) == 4);
 static_assert(sizeof(TNetworkDouble) == 8 && sizeof(TNetworkLongDouble) == 10);
-
-std::string ReadFile(const std::string& name) {
-  std::ifstream in(std::string(TAVUTIL_TEST_DATA_DIR) + "/" + name, std::ios::binary);
-  EXPECT_TRUE(in.good()) << name;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string Bytes(std::initializer_list<int> bytes) {
   std::string s;
@@ -90,7 +85,7 @@ void ExpectGoldenValues(TiBinaryStream& in) {
 TEST(TBinaryStream, GoldenBytesInBothOrders) {
   for (int order : {0, 1}) {
     SCOPED_TRACE(order);
-    const std::string golden = ReadFile(order ? "binstream_network.bin" : "binstream_host.bin");
+    const std::string golden = GoldenFile("binstream", order);
     std::ostringstream bytes;
     ToBinaryStream out(bytes, order);
     WriteGoldenValues(out);

@@ -2,6 +2,7 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/message.h>
 
+#include "internal/printf_format.h"
 #include "library_error.h"
 #include "recording_trace.h"
 
@@ -138,6 +139,7 @@ TEST(TMessage, IndexBeyondTheArgumentsIsTracedThenThrowsOutOfRange) {
   TMessage message("x", TagVar(70));
   ExpectRaises([&] { static_cast<void>(message[1]); }, outOfRange);
   ExpectRaises([&] { static_cast<void>(std::as_const(message)[0xFFFFFFFFu]); }, outOfRange);
+  ExpectRaises([&] { static_cast<void>(message[-1]); }, outOfRange); // an int index, negative
   EXPECT_TRUE(trace.Entries().empty()); // traced only where there is a debugging location
   message.SetDebugging("app.cpp", 321);
   ExpectRaises([&] { static_cast<void>(std::as_const(message)[1]); }, outOfRange);
@@ -259,6 +261,39 @@ TEST(TMessageRender, DangerousInputsRenderSomethingSane) {
     EXPECT_EQ(Rendered(TMessage(format, TagVar(1), TagVar(2))), format[1] == 'd' ? "1%" : format);
   }
   EXPECT_EQ(Rendered(TMessage(static_cast<const char*>(nullptr), TagVar(1))), "");
+}
+
+TEST(TMessageRender, RenderedTextStopsAtItsLimitWhateverTheFormatAsks) {
+  constexpr std::size_t kLimit = tavutil::detail::kRenderLimit;
+  // Wide fields: 5,000 conversions of 4,096 bytes each would make 20 MB; every one still
+  // takes its argument and is validated (a mismatch past the limit is traced).
+  std::string format;
+  for (int i = 0; i < 5000; ++i) {
+    format += "%4096d";
+  }
+  format += "%s";
+  TRecording trace;
+  const std::string wide = Rendered(TMessage(format.c_str(), TagVar(7), TagVar(8)));
+  ASSERT_EQ(wide.size(), kLimit);
+  EXPECT_EQ(wide.substr(0, 4096), std::string(4095, ' ') + "7");
+  EXPECT_EQ(wide.substr(4096, 4096), std::string(4095, ' ') + "8");
+  EXPECT_EQ(wide.substr(8192, 4096), std::string(4095, ' ') + "0"); // no argument 3: zero
+  EXPECT_EQ(trace.Entries().size(), 4999u); // arguments 3 to 5001 are missing, each traced
+
+  // One long string argument is cut too, as is a literal run after it.
+  const std::string big(kLimit + 100, 'x');
+  const std::string cut = Rendered(TMessage("ab%sc", TagVar(big.c_str())));
+  ASSERT_EQ(cut.size(), kLimit);
+  EXPECT_EQ(cut.substr(0, 3), "abx");
+
+  // A Unicode text renders as UTF-8 and is cut before a sequence the limit would split:
+  // three-byte characters leave the limit one byte short of a whole one.
+  std::u16string euros(kLimit / 3 + 10, u'\u20ac');
+  euros += u"%d";
+  TTestStore store("Render.Limit", TString(euros.c_str()));
+  const std::string utf8 = Rendered(TMessage(Store("Render.Limit"), 1, 1, "", TagVar(1)));
+  EXPECT_EQ(utf8.size(), kLimit / 3 * 3);
+  EXPECT_EQ(utf8.substr(utf8.size() - 3), "\xe2\x82\xac");
 }
 
 TEST(TMessageRender, StoredTextDefaultTextAndTheCache) {

@@ -308,6 +308,51 @@ TEST(TTraceModel, LibraryTracePointsReachLiveStates) {
   EXPECT_EQ(trace.Entries().size(), 2u);
 }
 
+TEST(TTraceMacro, ArgumentsRunOnlyWhenTheMasksLetTheEntryThrough) {
+  int evaluated = 0;
+  auto count = [&evaluated] { return ++evaluated; };
+  // No live state: the arguments are not evaluated.
+  TAVUTIL_TRACE(0x4, ModelCategory(), "value %d", count());
+  EXPECT_EQ(evaluated, 0);
+
+  TRecording trace;
+  trace.SetLevel(0x4);
+  TAVUTIL_TRACE(0x8, ModelCategory(), "value %d", count()); // level off
+  EXPECT_EQ(evaluated, 0);
+  const unsigned long here = __LINE__ + 1;
+  TAVUTIL_TRACE(0x4, ModelCategory(), "value %d of %s", count(), "two");
+  EXPECT_EQ(evaluated, 1);
+  ASSERT_EQ(trace.Entries().size(), 1u);
+  const TRecordingState::Entry& entry = trace.Entries()[0];
+  EXPECT_EQ(entry.level, 0x4u);
+  EXPECT_EQ(entry.category, &ModelCategory());
+  EXPECT_EQ(Bytes(entry.message.QueryMessage()), "value 1 of two");
+  EXPECT_STREQ(entry.message.QueryFile(), __FILE__);
+  EXPECT_EQ(entry.message.QueryLine(), here);
+
+  // The kept file pointer survives copies and assignment of the message; a copied file
+  // (SetDebugging) is the copy's own.
+  TMessage copy(entry.message);
+  TMessage assigned;
+  assigned = entry.message;
+  EXPECT_EQ(copy.QueryFile(), entry.message.QueryFile());
+  EXPECT_EQ(assigned.QueryFile(), entry.message.QueryFile());
+  std::string file = "dir/owned.cpp";
+  TMessage owned("x");
+  owned.SetDebugging(file.c_str(), 3);
+  file.assign("overwritten");
+  const TMessage ownedCopy(owned);
+  owned.SetDebugging("other.cpp", 4);
+  EXPECT_STREQ(ownedCopy.QueryFile(), "dir/owned.cpp");
+  EXPECT_STREQ(owned.QueryFile(), "other.cpp");
+
+  // Fixed diagnostics name their own source.
+  TAVUTIL_TRACE_AT(0x4, ModelCategory(), "utility/FIXED", 42, "fixed");
+  ASSERT_EQ(trace.Entries().size(), 2u);
+  EXPECT_STREQ(trace.Entries()[1].message.QueryFile(), "utility/FIXED");
+  EXPECT_EQ(trace.Entries()[1].message.QueryLine(), 42u);
+}
+
 TEST(TTraceModelThreaded, WritersStatesAndSwitchesRaceSafely) {
   std::atomic<bool> stop{false};
   std::atomic<int> delivered{0};

@@ -1,16 +1,19 @@
-// utility/message.cpp: TMessage construction, arguments, copying and rendering; the store
-// registry.
+// utility/message.cpp: TMessage construction, arguments, copying, rendering and binary form;
+// the store registry.
 // Licensed under the Apache License, Version 2.0.
 //
 // Operating-system independent. Every way of giving arguments ends in CopyEach, which
 // builds the new array completely before the old one is released, so arguments may be taken
 // from the message itself. Rendering formats one conversion at a time with snprintf, from a
 // directive it builds itself and a value of the exact C type, so no format byte ever reaches the
-// runtime's formatter unchecked.
+// runtime's formatter unchecked. Reading the binary form trusts no count it reads: the argument
+// array grows with the arguments that arrive.
+#include <tavutil/binstream.h>
 #include <tavutil/exception.h>
 #include <tavutil/message.h>
 
 #include "internal/arglist.h"
+#include "internal/printf_format.h"
 #include "internal/raise.h"
 #include "internal/scopedlock.h"
 #include "internal/setelements.h"
@@ -19,8 +22,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <ios>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -47,11 +53,12 @@ using tavutil::detail::EndsList;
 // ------------------------------------------------------------ construction ----
 
 TMessage::TMessage()
-    : fSetId(0), fMessageId(0), fText(""), fNumberArgs(0), fAllocatedArgs(0), fLine(0) {}
+    : fSetId(0), fMessageId(0), fText(""), fNumberArgs(0), fAllocatedArgs(0), fFileName(nullptr),
+      fLine(0) {}
 
-TMessage::TMessage(const char* text) : TMessage() {
-  fText = TString(text);
-}
+TMessage::TMessage(const char* text)
+    : fSetId(0), fMessageId(0), fText(text), fNumberArgs(0), fAllocatedArgs(0), fFileName(nullptr),
+      fLine(0) {}
 
 TMessage::TMessage(const char* text, const TagVar& a1) : TMessage(text) {
   SetArgs(a1);
@@ -187,7 +194,11 @@ template <class At> void TMessage::CopyEach(unsigned count, At argument) {
 
 TMessage::TMessage(const TMessage& other)
     : fStore(other.fStore), fSetId(other.fSetId), fMessageId(other.fMessageId), fText(other.fText),
-      fNumberArgs(0), fAllocatedArgs(0), fFile(other.fFile), fLine(other.fLine) {
+      fNumberArgs(0), fAllocatedArgs(0), fFile(other.fFile), fFileName(other.fFileName),
+      fLine(other.fLine) {
+  if (other.fFileName != nullptr && other.fFileName == static_cast<const char*>(other.fFile)) {
+    fFileName = fFile; // its own copy's text, not the other message's
+  }
   CopyEach(other.fNumberArgs, [&other](unsigned i) -> const TagVar& { return other.fArgs[i]; });
 }
 
@@ -200,6 +211,7 @@ TMessage& TMessage::operator=(const TMessage& other) {
     fText = copy.fText;
     fRendered = TString();
     fFile = copy.fFile;
+    fFileName = copy.fFileName; // copy's file text is shared with fFile or a literal
     fLine = copy.fLine;
     Adopt(std::move(copy.fArgs), copy.fNumberArgs);
   }
@@ -304,9 +316,9 @@ void TMessage::CheckIndex(unsigned index) const {
     return;
   }
   if (QueryFile() != nullptr) {
-    tavutil::detail::TracePoint(kDiagnosticLevel, TUtilityTraceCategory::Message,
-                                SourceLine{kSource, kLineRequestedArgument}, kRequestedArgument,
-                                index, fFile, static_cast<unsigned long>(fLine));
+    TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource,
+                     kLineRequestedArgument, kRequestedArgument, index, TString(fFileName),
+                     static_cast<unsigned long>(fLine));
   }
   tavutil::detail::Raise<TInvalidParameter>(kOutOfRange, SourceLine{kSource, kLineOutOfRange},
                                             TUtilityTraceCategory::Message);
@@ -324,6 +336,13 @@ const TagVar& TMessage::operator[](unsigned index) const {
 
 void TMessage::SetDebugging(const char* file, unsigned long line) {
   fFile = TString(file);
+  fFileName = fFile;
+  fLine = static_cast<std::uint32_t>(line);
+}
+
+void TMessage::SetStaticDebugging(const char* file, unsigned long line) noexcept {
+  fFile = TString();
+  fFileName = file;
   fLine = static_cast<std::uint32_t>(line);
 }
 
@@ -359,6 +378,11 @@ bool TMessage::CharP::Append(const void* data, std::size_t size) noexcept {
 
 namespace {
 
+using tavutil::detail::ConversionKind;
+using tavutil::detail::FormatField;
+using tavutil::detail::FormatParser;
+using tavutil::detail::FormatUnit;
+
 constexpr char kPercentN[] = "%%n found in format string in message(%s,%u,%u) from %s[%u]";
 constexpr char kWidthMismatch[] =
     "Type mismatch in message(%s,%u,%u), expecting width for argument %d from %s[%u]";
@@ -384,76 +408,21 @@ constexpr std::uint32_t kPointerEstimate = 20;
 constexpr std::uint32_t kFieldLimit = 4096;
 /// What a `%s` with a null pointer (a mismatch, or a string without buffer) prints.
 constexpr char kNullText[] = "(null)";
-/// The output reserved up front is the estimate, but never more than this.
-constexpr std::size_t kReserveLimit = 1 << 16;
 
-enum Flag : std::uint8_t { kLeft = 1, kPlus = 2, kSpace = 4, kAlternate = 8, kZero = 16 };
-
-/// The flag of a format character, or 0 when it is none.
-std::uint8_t FlagOf(int c) noexcept {
-  switch (c) {
-  case '-':
-    return kLeft;
-  case '+':
-    return kPlus;
-  case ' ':
-    return kSpace;
-  case '#':
-    return kAlternate;
-  case '0':
-    return kZero;
-  default:
-    return 0;
-  }
-}
-
-/// What a conversion character takes.
-enum class Kind { none, integer, real, character, text, pointer, count };
-
-Kind KindOf(int c) noexcept {
-  switch (c) {
-  case 'X':
-  case 'd':
-  case 'i':
-  case 'o':
-  case 'u':
-  case 'x':
-    return Kind::integer;
-  case 'E':
-  case 'F':
-  case 'G':
-  case 'e':
-  case 'f':
-  case 'g':
-    return Kind::real;
-  case 'c':
-    return Kind::character;
-  case 's':
-    return Kind::text;
-  case 'p':
-    return Kind::pointer;
-  case 'n':
-    return Kind::count;
-  default:
-    return Kind::none;
-  }
-}
-
-bool IsDigit(int c) noexcept {
-  return c >= '0' && c <= '9';
-}
-
-/// A width or a precision: absent, written in the format, or taken from an argument by `*`.
-struct Field {
-  bool given = false;         ///< written, as digits or as `*`
-  bool star = false;          ///< taken from an argument
-  std::uint32_t argument = 0; ///< the 1-based number of the `*` argument
-  std::uint32_t value = 0;    ///< the written number, or the bits of the `*` argument
+/// The values a valid conversion takes from the message's arguments.
+struct BoundValues {
+  std::uint32_t width = 0;     ///< the literal width, or the bits of the `*` argument
+  std::uint32_t precision = 0; ///< likewise
+  std::uint32_t bits = 0;      ///< integer and character values
+  double real = 0.0;
+  const void* pointer = nullptr;
+  const char* text = nullptr; ///< %s: the string's characters, null for a mismatch
+  std::size_t textLength = 0;
 };
 
-/// What tells a `*` width from a `*` precision while validating: what a taken value adds to
-/// the estimate at least, and the diagnostic of a mismatched argument. What a negative value
-/// means differs at rendering (see AppendConversion).
+/// What tells a `*` width from a `*` precision while binding: the least a taken value adds
+/// to the estimate, and the diagnostic of a missing or mismatched argument. What a negative
+/// value means differs at rendering.
 struct StarRule {
   std::uint32_t estimateFloor;
   const char* mismatch;
@@ -463,79 +432,21 @@ struct StarRule {
 constexpr StarRule kWidthRule{kFieldEstimate, kWidthMismatch, kLineWidthMismatch};
 constexpr StarRule kPrecisionRule{0, kPrecisionMismatch, kLinePrecisionMismatch};
 
-/// A part of the rewritten format that does not render as its own bytes: a valid conversion
-/// with the values it takes, or a `%`-ending unit that prints one `%`.
-struct Piece {
-  std::size_t begin = 0; ///< first byte in the rewritten format
-  std::size_t end = 0;   ///< one past the last byte
-  char conversion = 0;   ///< as written: '?' for %n, '%' for a percent unit
-  std::uint8_t flags = 0;
-  Field width;
-  Field precision;
-  std::uint32_t bits = 0; ///< integer and character values
-  double real = 0.0;
-  const void* pointer = nullptr;
-  const char* text = nullptr; ///< %s: the string's characters, null for a mismatch
-  std::size_t textLength = 0;
-};
-
-/// One run of the validation over a format: rewrites it, fills the block, adds up the
-/// estimate and traces the diagnostics; optionally records the pieces for rendering.
-///
-/// Positions are 0-based here. Every read of the format goes through At(), which gives -1
-/// past the end, so a format cut short anywhere ends its conversion as an invalid one.
-class FormatWalk {
+/// Binds each conversion's width, precision and value to the message's arguments, traces
+/// what is missing or mismatched, adds up the size estimate and, given a block, pushes the
+/// values into it in format order.
+class ArgumentBinder {
 public:
-  FormatWalk(const TMessage& message, const TString& format, TString& rewritten,
-             TMessage::CharP& block, std::vector<Piece>* pieces)
-      : fMessage(message), fFormat(format), fLength(format.length()), fPieces(pieces) {
-    if (fLength >= std::numeric_limits<unsigned int>::max()) {
-      throw std::length_error("message format too long");
-    }
-    // length + 1 NUL bytes, overwritten from the start; the text ends at the first NUL.
-    rewritten = TString(nullptr, static_cast<unsigned int>(fLength + 1), '\0');
-    fRewritten = rewritten;
-    block.Reset(kRoomPerArgument * message.QueryNumberArgs());
-    fBlock = &block;
-  }
+  ArgumentBinder(const TMessage& message, TMessage::CharP* block) noexcept
+      : fMessage(message), fBlock(block) {}
 
-  /// Walks the whole format; returns the estimate.
-  std::uint32_t Run();
+  /// The values of a valid conversion: a `%n` is traced, then width, precision and value are
+  /// taken in this order.
+  BoundValues Bind(const FormatUnit& unit);
+  void AddEstimate(std::uint32_t size) noexcept { fEstimate += size; }
+  std::uint32_t Estimate() const noexcept { return fEstimate; }
 
 private:
-  int At(std::size_t i) const noexcept {
-    return i < fLength ? static_cast<unsigned char>(fFormat[i]) : -1;
-  }
-  /// The first '%' at or after `from`, or npos.
-  std::size_t FindPercent(std::size_t from) const noexcept {
-    if (from >= fLength) {
-      return std::string::npos;
-    }
-    const void* hit = std::memchr(fFormat + from, '%', fLength - from);
-    return hit == nullptr ? std::string::npos : static_cast<const char*>(hit) - fFormat;
-  }
-  /// Reads decimal digits at `i`, saturating at 2^32 - 1; `any` tells whether there were any.
-  std::uint32_t ReadNumber(std::size_t& i, bool& any) const noexcept;
-  /// Reads digits at `i` as ReadNumber does and copies them to the rewritten format at `w`.
-  std::uint32_t CopyNumber(std::size_t& i, std::size_t& w) noexcept;
-  /// Reads an argument number `n$` at `i`, skipping it; false, leaving `i`, when there is none.
-  bool ReadArgumentNumber(std::size_t& i, std::uint32_t& number) const noexcept;
-  /// Reads a width or a precision at `i` and writes it to the rewritten format at `w`: a `*`
-  /// (taking argument `n$` when that follows, which is not written, else q, then q + 1), or
-  /// digits; a field not given when neither is there.
-  Field ReadField(std::size_t& i, std::size_t& w, std::uint32_t& q) noexcept;
-  void Put(std::size_t w, char c) noexcept {
-    // A rewritten conversion is never longer than its source, so this stays within the
-    // length + 1 bytes of the rewritten format.
-    assert(w <= fLength && "rewritten format overran its source");
-    fRewritten[w] = c;
-  }
-  void CopyRun(std::size_t from, std::size_t to, std::size_t at) noexcept {
-    assert(at + (to - from) <= fLength && "literal run overran the rewritten format");
-    if (to > from) { // a format without buffer has a null text
-      std::memcpy(fRewritten + at, fFormat + from, to - from);
-    }
-  }
   /// The argument of a 1-based number, or null when there is no such argument.
   const TagVar* Argument(std::uint32_t number) const {
     return number == 0 || number > fMessage.QueryNumberArgs() ? nullptr : &fMessage[number - 1];
@@ -544,77 +455,23 @@ private:
   bool IntegerBits(std::uint32_t number, std::uint32_t& bits) const;
   void Push(const void* data, std::size_t size) noexcept {
     // A value that does not fit is left out of the block; rendering does not read the block.
-    static_cast<void>(fBlock->Append(data, size));
+    if (fBlock != nullptr) {
+      static_cast<void>(fBlock->Append(data, size));
+    }
   }
-  /// Width, precision and value of a valid conversion, in this order.
-  void TakeValues(Piece& piece, Kind kind, std::uint32_t valueArg);
-  /// A width or precision: pushes the `*` argument's 32 bits (zero, traced, when it is missing
-  /// or not an integer) and adds to the estimate.
-  void TakeField(Field& field, const StarRule& rule);
+  /// A width or a precision: a literal one as written; a `*` one pushes its argument's 32 bits
+  /// (zero, traced, when the argument is missing or not an integer). Adds to the estimate.
+  std::uint32_t BindField(const FormatField& field, const StarRule& rule);
   void TraceFieldMismatch(const StarRule& rule, std::uint32_t number) const;
   void TraceValueMismatch(char conversion, std::uint32_t number) const;
   void TracePercentN() const;
 
   const TMessage& fMessage;
-  const char* fFormat;
-  std::size_t fLength;
-  char* fRewritten = nullptr;
-  TMessage::CharP* fBlock = nullptr;
-  std::vector<Piece>* fPieces;
+  TMessage::CharP* fBlock;
   std::uint32_t fEstimate = 0;
 };
 
-std::uint32_t FormatWalk::ReadNumber(std::size_t& i, bool& any) const noexcept {
-  std::uint64_t value = 0;
-  any = false;
-  while (IsDigit(At(i))) {
-    value = std::min<std::uint64_t>(value * 10 + static_cast<unsigned>(At(i) - '0'), 0xFFFFFFFFu);
-    any = true;
-    ++i;
-  }
-  return static_cast<std::uint32_t>(value);
-}
-
-std::uint32_t FormatWalk::CopyNumber(std::size_t& i, std::size_t& w) noexcept {
-  const std::size_t start = i;
-  bool any = false;
-  const std::uint32_t value = ReadNumber(i, any);
-  for (std::size_t k = start; k < i; ++k) {
-    Put(w++, fFormat[k]);
-  }
-  return value;
-}
-
-bool FormatWalk::ReadArgumentNumber(std::size_t& i, std::uint32_t& number) const noexcept {
-  std::size_t look = i;
-  bool any = false;
-  const std::uint32_t value = ReadNumber(look, any);
-  if (!any || At(look) != '$') {
-    return false;
-  }
-  number = value;
-  i = look + 1;
-  return true;
-}
-
-Field FormatWalk::ReadField(std::size_t& i, std::size_t& w, std::uint32_t& q) noexcept {
-  Field field;
-  if (At(i) == '*') {
-    Put(w++, '*');
-    ++i;
-    field.given = true;
-    field.star = true;
-    if (!ReadArgumentNumber(i, field.argument)) {
-      field.argument = q++;
-    }
-  } else if (IsDigit(At(i))) {
-    field.given = true;
-    field.value = CopyNumber(i, w);
-  }
-  return field;
-}
-
-bool FormatWalk::IntegerBits(std::uint32_t number, std::uint32_t& bits) const {
+bool ArgumentBinder::IntegerBits(std::uint32_t number, std::uint32_t& bits) const {
   const TagVar* argument = Argument(number);
   if (argument == nullptr) {
     return false;
@@ -630,341 +487,395 @@ bool FormatWalk::IntegerBits(std::uint32_t number, std::uint32_t& bits) const {
   return false;
 }
 
-std::uint32_t FormatWalk::Run() {
-  fEstimate = static_cast<std::uint32_t>(fLength);
-  std::size_t s = 0; // pending literal start
-  std::size_t o = 0; // output position in the rewritten format
-  std::uint32_t q = 1;
-  for (std::size_t p = FindPercent(0); p != std::string::npos;) {
-    if (p + 1 >= fLength) {
-      break; // a trailing '%' goes with the tail
-    }
-    const std::uint32_t q0 = q;
-    CopyRun(s, p, o);
-    o += p - s;
-    s = p;
-    std::size_t w = o;
-    Put(w++, '%');
-    Piece piece;
-    piece.begin = o;
-    std::size_t i = p + 1;
-
-    std::uint32_t valueArg = 0;
-    const bool valueGiven = ReadArgumentNumber(i, valueArg);
-    for (std::uint8_t flag = FlagOf(At(i)); flag != 0; flag = FlagOf(At(i))) {
-      piece.flags |= flag;
-      Put(w++, fFormat[i++]);
-    }
-    piece.width = ReadField(i, w, q);
-    if (At(i) == '.') {
-      Put(w++, '.');
-      ++i;
-      piece.precision = ReadField(i, w, q);
-      piece.precision.given = true; // a `.` alone is precision 0
-    }
-    int length = 0;
-    if (At(i) == 'L' || At(i) == 'h' || At(i) == 'l') {
-      length = At(i++);
-    }
-    if (!valueGiven) {
-      valueArg = q++;
-    }
-
-    const int c = At(i);
-    const Kind kind = KindOf(c);
-    if (kind == Kind::none) {
-      // Not a conversion: its bytes go out with the next literal run, unchanged.
-      q = q0;
-      if (c == '%' && fPieces != nullptr) {
-        Piece unit;
-        unit.begin = o;
-        unit.end = o + (i - p) + 1;
-        unit.conversion = '%';
-        fPieces->push_back(unit);
-      }
-      p = FindPercent(i + 1);
-      continue;
-    }
-    if (kind == Kind::character || kind == Kind::text) {
-      if (length != 0) {
-        Put(w++, static_cast<char>(length));
-      }
-    }
-    if (kind == Kind::count) {
-      Put(w++, '?');
-      TracePercentN();
-    } else {
-      Put(w++, static_cast<char>(c));
-    }
-    o = w;
-    s = i + 1;
-    piece.end = w;
-    piece.conversion = fRewritten[w - 1];
-    TakeValues(piece, kind, valueArg);
-    if (fPieces != nullptr) {
-      fPieces->push_back(piece);
-    }
-    p = FindPercent(i + 1);
+BoundValues ArgumentBinder::Bind(const FormatUnit& unit) {
+  const ConversionKind kind = unit.kind;
+  if (kind == ConversionKind::count) {
+    TracePercentN();
   }
-  CopyRun(s, fLength, o);
-  return fEstimate;
-}
+  BoundValues values;
+  values.width = BindField(unit.width, kWidthRule);
+  values.precision = BindField(unit.precision, kPrecisionRule);
 
-void FormatWalk::TakeField(Field& field, const StarRule& rule) {
-  if (!field.star) {
-    fEstimate += std::max(field.value, kFieldEstimate);
-    return;
-  }
-  std::uint32_t bits = 0;
-  if (IntegerBits(field.argument, bits)) {
-    field.value = bits;
-    fEstimate += std::max(bits, rule.estimateFloor);
-  } else {
-    fEstimate += kFieldEstimate;
-    TraceFieldMismatch(rule, field.argument);
-  }
-  Push(&bits, sizeof bits); // zero after a mismatch
-}
-
-void FormatWalk::TakeValues(Piece& piece, Kind kind, std::uint32_t valueArg) {
-  TakeField(piece.width, kWidthRule);
-  TakeField(piece.precision, kPrecisionRule);
-  const std::uint32_t zero = 0;
-
-  const TagVar* argument = Argument(valueArg);
-  const char conversion = piece.conversion;
+  const std::uint32_t number = unit.argument;
+  const TagVar* argument = Argument(number);
+  const char conversion = kind == ConversionKind::count ? '?' : unit.conversion;
   switch (kind) {
-  case Kind::integer:
-  case Kind::character:
-    if (IntegerBits(valueArg, piece.bits)) {
-      Push(&piece.bits, sizeof piece.bits);
-    } else {
-      Push(&zero, sizeof zero);
-      TraceValueMismatch(conversion, valueArg);
+  case ConversionKind::integer:
+  case ConversionKind::character:
+    if (!IntegerBits(number, values.bits)) {
+      values.bits = 0;
+      TraceValueMismatch(conversion, number);
     }
-    fEstimate += kind == Kind::integer ? kIntegerEstimate : kCharEstimate;
+    Push(&values.bits, sizeof values.bits);
+    fEstimate += kind == ConversionKind::integer ? kIntegerEstimate : kCharEstimate;
     break;
-  case Kind::real:
+  case ConversionKind::real:
     if (argument != nullptr && argument->IsReal()) {
-      piece.real = static_cast<double>(*argument);
+      values.real = static_cast<double>(*argument);
     } else {
-      TraceValueMismatch(conversion, valueArg);
+      TraceValueMismatch(conversion, number);
     }
-    Push(&piece.real, sizeof piece.real); // 0.0 is eight zero bytes
+    Push(&values.real, sizeof values.real); // 0.0 is eight zero bytes
     fEstimate += kRealEstimate;
     break;
-  case Kind::pointer:
+  case ConversionKind::pointer:
     if (argument != nullptr && argument->IsType(TagVar::voidptr)) {
-      piece.pointer = argument->QueryVoidPtr();
+      values.pointer = argument->QueryVoidPtr();
     } else {
-      TraceValueMismatch(conversion, valueArg);
+      TraceValueMismatch(conversion, number);
     }
-    Push(&piece.pointer, sizeof piece.pointer);
+    Push(&values.pointer, sizeof values.pointer);
     fEstimate += kPointerEstimate;
     break;
-  case Kind::text:
+  case ConversionKind::text:
     if (argument != nullptr && argument->IsString()) {
       const TString* text = argument->QueryString();
       if (text != nullptr) {
-        piece.text = *text;
-        piece.textLength = piece.text != nullptr ? text->length() : 0;
+        values.text = *text;
+        values.textLength = values.text != nullptr ? text->length() : 0;
       }
-      fEstimate += static_cast<std::uint32_t>(piece.textLength);
+      fEstimate += static_cast<std::uint32_t>(values.textLength);
     } else {
-      TraceValueMismatch(conversion, valueArg);
+      TraceValueMismatch(conversion, number);
       fEstimate += kFieldEstimate;
     }
-    Push(&piece.text, sizeof piece.text);
+    Push(&values.text, sizeof values.text);
     break;
-  case Kind::count: // its argument number is used up; nothing is pushed
-  case Kind::none:
+  case ConversionKind::count: // its argument number is used up; nothing is pushed
+  case ConversionKind::none:
     break;
   }
+  return values;
 }
 
-void FormatWalk::TracePercentN() const {
-  tavutil::detail::TracePoint(
-      kDiagnosticLevel, TUtilityTraceCategory::Message, SourceLine{kSource, kLinePercentN},
-      kPercentN, static_cast<const TString&>(fMessage.QueryStoreID()), fMessage.QuerySetID(),
-      fMessage.QueryMessageID(), TString(fMessage.QueryFile()), fMessage.QueryLine());
+void ArgumentBinder::TracePercentN() const {
+  TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource, kLinePercentN,
+                   kPercentN, static_cast<const TString&>(fMessage.QueryStoreID()),
+                   fMessage.QuerySetID(), fMessage.QueryMessageID(), TString(fMessage.QueryFile()),
+                   fMessage.QueryLine());
 }
 
-void FormatWalk::TraceFieldMismatch(const StarRule& rule, std::uint32_t number) const {
-  tavutil::detail::TracePoint(
-      kDiagnosticLevel, TUtilityTraceCategory::Message, SourceLine{kSource, rule.line},
-      rule.mismatch, static_cast<const TString&>(fMessage.QueryStoreID()), fMessage.QuerySetID(),
-      fMessage.QueryMessageID(), static_cast<long>(static_cast<std::int32_t>(number)),
-      TString(fMessage.QueryFile()), fMessage.QueryLine());
+std::uint32_t ArgumentBinder::BindField(const FormatField& field, const StarRule& rule) {
+  if (!field.fromArgument) {
+    fEstimate += std::max(field.value, kFieldEstimate);
+    return field.value;
+  }
+  std::uint32_t bits = 0;
+  const bool given = IntegerBits(field.argument, bits);
+  Push(&bits, sizeof bits);
+  if (!given) {
+    fEstimate += kFieldEstimate;
+    TraceFieldMismatch(rule, field.argument);
+    return 0;
+  }
+  fEstimate += std::max(bits, rule.estimateFloor);
+  return bits;
 }
 
-void FormatWalk::TraceValueMismatch(char conversion, std::uint32_t number) const {
-  tavutil::detail::TracePoint(
-      kDiagnosticLevel, TUtilityTraceCategory::Message, SourceLine{kSource, kLineValueMismatch},
-      kValueMismatch, static_cast<const TString&>(fMessage.QueryStoreID()), fMessage.QuerySetID(),
-      fMessage.QueryMessageID(), static_cast<long>(static_cast<unsigned char>(conversion)),
-      static_cast<long>(static_cast<std::int32_t>(number)), TString(fMessage.QueryFile()),
-      fMessage.QueryLine());
+void ArgumentBinder::TraceFieldMismatch(const StarRule& rule, std::uint32_t number) const {
+  TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource, rule.line,
+                   rule.mismatch, static_cast<const TString&>(fMessage.QueryStoreID()),
+                   fMessage.QuerySetID(), fMessage.QueryMessageID(),
+                   static_cast<long>(static_cast<std::int32_t>(number)),
+                   TString(fMessage.QueryFile()), fMessage.QueryLine());
+}
+
+void ArgumentBinder::TraceValueMismatch(char conversion, std::uint32_t number) const {
+  TAVUTIL_TRACE_AT(kDiagnosticLevel, TUtilityTraceCategory::Message, kSource, kLineValueMismatch,
+                   kValueMismatch, static_cast<const TString&>(fMessage.QueryStoreID()),
+                   fMessage.QuerySetID(), fMessage.QueryMessageID(),
+                   static_cast<long>(static_cast<unsigned char>(conversion)),
+                   static_cast<long>(static_cast<std::int32_t>(number)),
+                   TString(fMessage.QueryFile()), fMessage.QueryLine());
+}
+
+/// Writes a conversion as the sequential C formatter reads it, through `put(bytes, size)`:
+/// positions and `*n$` numbers dropped, a length modifier kept only on `%c` and `%s`, `%n`
+/// written `%?`. Never longer than the conversion as written.
+template <class Put> void RewriteConversion(const char* format, const FormatUnit& unit, Put put) {
+  put("%", 1);
+  put(format + unit.flagsBegin, unit.flagsEnd - unit.flagsBegin);
+  auto field = [&](const FormatField& written) {
+    if (written.fromArgument) {
+      put("*", 1);
+    } else {
+      put(format + written.digitsBegin, written.digitsEnd - written.digitsBegin);
+    }
+  };
+  if (unit.width.present) {
+    field(unit.width);
+  }
+  if (unit.precision.present) {
+    put(".", 1);
+    field(unit.precision);
+  }
+  if (unit.lengthModifier != 0 &&
+      (unit.kind == ConversionKind::character || unit.kind == ConversionKind::text)) {
+    put(&unit.lengthModifier, 1);
+  }
+  const char conversion = unit.kind == ConversionKind::count ? '?' : unit.conversion;
+  put(&conversion, 1);
+}
+
+/// Refuses a format whose length a TString cannot hold with its terminator.
+void CheckFormatLength(std::size_t length) {
+  if (length >= std::numeric_limits<unsigned int>::max()) {
+    throw std::length_error("message format too long");
+  }
 }
 
 // ------------------------------------------------------------- rendering ----
 
-/// Appends `size` bytes padded with spaces to `width`, on the left unless `left`.
-void AppendPadded(std::string& out, const char* data, std::size_t size, std::uint32_t width,
-                  bool left) {
-  const std::size_t pad = width > size ? width - size : 0;
-  if (!left) {
-    out.append(pad, ' ');
+/// The text being rendered: on the stack while it is short, never past a fixed limit. What
+/// would go beyond the limit is dropped, and Full() tells the renderer to stop.
+class RenderBuffer {
+public:
+  explicit RenderBuffer(std::size_t limit) noexcept : fLimit(limit) {}
+  RenderBuffer(const RenderBuffer&) = delete;
+  RenderBuffer& operator=(const RenderBuffer&) = delete;
+
+  bool Full() const noexcept { return fSize >= fLimit; }
+  void Append(const char* data, std::size_t size) {
+    size = std::min(size, fLimit - fSize);
+    if (size != 0) {
+      std::memcpy(Room(size), data, size);
+      fSize += size;
+    }
   }
-  out.append(data, size);
-  if (left) {
-    out.append(pad, ' ');
+  void Fill(std::size_t count, char c) {
+    count = std::min(count, fLimit - fSize);
+    if (count != 0) {
+      std::memset(Room(count), c, count);
+      fSize += count;
+    }
+  }
+  /// Takes back the end of a UTF-8 sequence that the limit cut short.
+  void TrimCutSequence() noexcept;
+  /// The text as a TString of exactly its size.
+  TString Result() const { return TString(fData, static_cast<unsigned int>(fSize)); }
+
+private:
+  /// Where `size` more bytes go, growing the buffer when they do not fit.
+  char* Room(std::size_t size);
+
+  char fLocal[256];
+  std::unique_ptr<char[]> fHeap;
+  char* fData = fLocal;
+  std::size_t fSize = 0;
+  std::size_t fCapacity = sizeof fLocal;
+  std::size_t fLimit;
+};
+
+char* RenderBuffer::Room(std::size_t size) {
+  if (size > fCapacity - fSize) {
+    const std::size_t capacity = std::min(std::max(fSize + size, 2 * fCapacity), fLimit);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    std::memcpy(grown.get(), fData, fSize);
+    fHeap = std::move(grown);
+    fData = fHeap.get();
+    fCapacity = capacity;
+  }
+  return fData + fSize;
+}
+
+void RenderBuffer::TrimCutSequence() noexcept {
+  if (!Full()) {
+    return;
+  }
+  // Back to the lead byte of the last sequence; drop it when its sequence is incomplete.
+  std::size_t lead = fSize;
+  std::size_t continuation = 0;
+  while (lead > 0 && continuation < 4 &&
+         (static_cast<unsigned char>(fData[lead - 1]) & 0xC0) == 0x80) {
+    --lead;
+    ++continuation;
+  }
+  if (lead == 0) {
+    return;
+  }
+  const auto byte = static_cast<unsigned char>(fData[lead - 1]);
+  const std::size_t expected = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+  if (expected > continuation) {
+    fSize = lead - 1;
   }
 }
 
-/// Formats one value with snprintf into a buffer sized by what snprintf reports.
-template <class Value> void AppendFormatted(std::string& out, const char* directive, Value value) {
+/// Appends `size` bytes padded with spaces to `width`, on the left unless `left`.
+void AppendPadded(RenderBuffer& out, const char* data, std::size_t size, std::uint32_t width,
+                  bool left) {
+  const std::size_t pad = width > size ? width - size : 0;
+  if (!left) {
+    out.Fill(pad, ' ');
+  }
+  out.Append(data, size);
+  if (left) {
+    out.Fill(pad, ' ');
+  }
+}
+
+/// Formats one value with snprintf into a stack buffer, or one sized by what snprintf reports.
+template <class Value> void AppendFormatted(RenderBuffer& out, const char* directive, Value value) {
   char local[512];
   const int size = std::snprintf(local, sizeof local, directive, value);
   if (size < 0) {
     return; // an encoding error prints nothing
   }
   if (static_cast<std::size_t>(size) < sizeof local) {
-    out.append(local, static_cast<std::size_t>(size));
+    out.Append(local, static_cast<std::size_t>(size));
     return;
   }
   std::vector<char> large(static_cast<std::size_t>(size) + 1);
   std::snprintf(large.data(), large.size(), directive, value);
-  out.append(large.data(), static_cast<std::size_t>(size));
-}
-
-/// A width or precision as it renders: its magnitude capped at kFieldLimit, and whether a
-/// `*` argument was negative (its bits read as a signed 32-bit value).
-struct RenderedField {
-  bool given;
-  bool negative;
-  std::uint32_t value;
-};
-
-/// The field as it renders.
-RenderedField Resolve(const Field& field) noexcept {
-  if (!field.star) {
-    return {field.given, false, std::min(field.value, kFieldLimit)};
-  }
-  const auto value = static_cast<std::int64_t>(static_cast<std::int32_t>(field.value));
-  const std::int64_t magnitude = value < 0 ? -value : value; // INT_MIN included
-  return {true, value < 0,
-          static_cast<std::uint32_t>(std::min<std::int64_t>(magnitude, kFieldLimit))};
+  out.Append(large.data(), static_cast<std::size_t>(size));
 }
 
 /// Renders one valid conversion. Widths and precisions are capped at kFieldLimit; flags and
 /// precisions that C leaves undefined for a conversion are ignored.
-void AppendConversion(std::string& out, const Piece& piece) {
-  std::uint8_t flags = piece.flags;
-  const RenderedField widthField = Resolve(piece.width);
-  const RenderedField precisionField = Resolve(piece.precision);
-  if (widthField.negative) {
-    flags |= kLeft; // a negative `*` width means left-justified in its magnitude
+void AppendConversion(RenderBuffer& out, const FormatUnit& unit, const BoundValues& values) {
+  using tavutil::detail::kFlagLeft;
+  std::uint8_t flags = unit.flags;
+  bool hasWidth = unit.width.present;
+  std::uint32_t width = values.width;
+  if (unit.width.fromArgument) {
+    // A negative `*` width means left-justified in its magnitude.
+    const auto value = static_cast<std::int64_t>(static_cast<std::int32_t>(values.width));
+    if (value < 0) {
+      flags |= kFlagLeft;
+    }
+    width =
+        static_cast<std::uint32_t>(std::min<std::int64_t>(value < 0 ? -value : value, kFieldLimit));
   }
-  const bool hasWidth = widthField.given;
-  const std::uint32_t width = widthField.value;
-  const bool hasPrecision = precisionField.given && !precisionField.negative; // else none
-  const std::uint32_t precision = precisionField.value;
+  width = std::min(width, kFieldLimit);
+  bool hasPrecision = unit.precision.present;
+  std::uint32_t precision = values.precision;
+  if (unit.precision.fromArgument) {
+    // A negative `*` precision counts as none.
+    const auto value = static_cast<std::int32_t>(values.precision);
+    hasPrecision = value >= 0;
+    precision = hasPrecision ? static_cast<std::uint32_t>(value) : 0;
+  }
+  precision = std::min(precision, kFieldLimit);
+  const bool left = (flags & kFlagLeft) != 0;
 
-  const char conversion = piece.conversion;
-  if (conversion == 'c') {
-    const char byte = static_cast<char>(static_cast<unsigned char>(piece.bits));
-    AppendPadded(out, &byte, 1, hasWidth ? width : 0, (flags & kLeft) != 0);
+  const char conversion = unit.conversion;
+  switch (unit.kind) {
+  case ConversionKind::character: {
+    const char byte = static_cast<char>(static_cast<unsigned char>(values.bits));
+    AppendPadded(out, &byte, 1, hasWidth ? width : 0, left);
     return;
   }
-  if (conversion == 's') {
+  case ConversionKind::text: {
     // `%ls`, `%hs` and `%Ls` print the argument's narrow text too.
-    const char* text = piece.text != nullptr ? piece.text : kNullText;
+    const char* text = values.text != nullptr ? values.text : kNullText;
     std::size_t size =
-        piece.text != nullptr ? ::strnlen(piece.text, piece.textLength) : sizeof kNullText - 1;
+        values.text != nullptr ? ::strnlen(values.text, values.textLength) : sizeof kNullText - 1;
     if (hasPrecision) {
       size = std::min<std::size_t>(size, precision);
     }
-    AppendPadded(out, text, size, hasWidth ? width : 0, (flags & kLeft) != 0);
+    AppendPadded(out, text, size, hasWidth ? width : 0, left);
+    return;
+  }
+  case ConversionKind::integer: {
+    const tavutil::detail::IntegerLayout layout = tavutil::detail::LayOutInteger(
+        conversion, flags, hasWidth, width, hasPrecision, precision, values.bits);
+    out.Fill(layout.leadingSpaces, ' ');
+    out.Append(layout.prefix, layout.prefixLength);
+    out.Fill(layout.zeros, '0');
+    out.Append(layout.digits, layout.digitCount);
+    out.Fill(layout.trailingSpaces, ' ');
+    return;
+  }
+  case ConversionKind::real:
+  case ConversionKind::pointer:
+    break;
+  default:
     return;
   }
 
-  const Kind kind = KindOf(conversion);
-  const bool isSigned = conversion == 'd' || conversion == 'i';
-  const char* allowed = kind == Kind::real      ? "-+ #0"
-                        : isSigned              ? "-+ 0"
-                        : kind == Kind::integer ? "-#0"
-                                                : "-";
+  // Reals and pointers: the C formatter, from a directive of the allowed flags and fields.
+  const bool real = unit.kind == ConversionKind::real;
   char directive[32];
-  std::size_t n = 0;
-  directive[n++] = '%';
-  for (const char* f = allowed; *f != '\0'; ++f) {
-    if ((flags & FlagOf(*f)) != 0) {
-      directive[n++] = *f;
+  char* at = directive;
+  *at++ = '%';
+  struct FlagCharacter {
+    std::uint8_t flag;
+    char character;
+  };
+  constexpr FlagCharacter kRealFlags[] = {{kFlagLeft, '-'},
+                                          {tavutil::detail::kFlagPlus, '+'},
+                                          {tavutil::detail::kFlagSpace, ' '},
+                                          {tavutil::detail::kFlagAlternate, '#'},
+                                          {tavutil::detail::kFlagZero, '0'}};
+  // A pointer takes '-' alone.
+  for (std::size_t i = 0; i < (real ? std::size(kRealFlags) : 1); ++i) {
+    if ((flags & kRealFlags[i].flag) != 0) {
+      *at++ = kRealFlags[i].character;
     }
   }
+  char* const end = directive + sizeof directive - 2; // room for the conversion and the NUL
   if (hasWidth) {
-    n += static_cast<std::size_t>(std::snprintf(directive + n, sizeof directive - n, "%u", width));
+    at = std::to_chars(at, end, width).ptr;
   }
-  if (hasPrecision && kind != Kind::pointer) {
-    n += static_cast<std::size_t>(
-        std::snprintf(directive + n, sizeof directive - n, ".%u", precision));
+  if (hasPrecision && real) {
+    *at++ = '.';
+    at = std::to_chars(at, end, precision).ptr;
   }
-  directive[n++] = conversion;
-  directive[n] = '\0';
-  switch (kind) {
-  case Kind::integer:
-    if (isSigned) {
-      AppendFormatted(out, directive, static_cast<int>(static_cast<std::int32_t>(piece.bits)));
-    } else {
-      AppendFormatted(out, directive, static_cast<unsigned int>(piece.bits));
-    }
-    break;
-  case Kind::real:
-    AppendFormatted(out, directive, piece.real);
-    break;
-  case Kind::pointer:
-    AppendFormatted(out, directive, const_cast<void*>(piece.pointer));
-    break;
-  default:
-    break;
+  *at++ = conversion;
+  *at = '\0';
+  if (real) {
+    AppendFormatted(out, directive, values.real);
+  } else {
+    AppendFormatted(out, directive, const_cast<void*>(values.pointer));
   }
 }
 
-/// Formats `format` with the message's arguments: the validation walk, then each piece.
-TString Render(const TMessage& message, const TString& format) {
-  TString rewritten;
-  TMessage::CharP block;
-  std::vector<Piece> pieces;
+/// Formats `format` with the message's arguments in one pass, up to kRenderLimit bytes. The
+/// text ends at the format's first NUL, as the C formatter reads it, but every conversion is
+/// still bound and checked. `utf8` says the format was made from Unicode, so that a cut never
+/// leaves half a character.
+TString Render(const TMessage& message, const TString& format, bool utf8) {
+  const std::size_t length = format.length();
+  CheckFormatLength(length);
   const char* bytes = format;
-  pieces.reserve(static_cast<std::size_t>(
-      bytes != nullptr ? std::count(bytes, bytes + format.length(), '%') : 0));
-  const std::uint32_t estimate = FormatWalk(message, format, rewritten, block, &pieces).Run();
-
-  // The rewritten format is read as the C formatter reads it: up to its first NUL.
-  const char* text = rewritten;
-  const std::size_t view = ::strnlen(text, rewritten.length());
-  std::string out;
-  out.reserve(std::min<std::size_t>(estimate, kReserveLimit));
-  std::size_t at = 0;
-  for (const Piece& piece : pieces) {
-    if (piece.begin >= view) {
-      break;
+  const std::size_t view = bytes != nullptr ? ::strnlen(bytes, length) : 0;
+  ArgumentBinder binder(message, nullptr);
+  RenderBuffer out(tavutil::detail::kRenderLimit);
+  std::size_t literalFrom = 0; // the literal text not yet written starts here
+  FormatParser parser(bytes, length);
+  for (FormatUnit unit; parser.Next(unit);) {
+    if (unit.type == FormatUnit::Type::literal) {
+      continue; // its bytes go out with the literal text around it
     }
-    out.append(text + at, piece.begin - at);
-    if (piece.conversion == '%') {
-      out.push_back('%');
-    } else if (piece.conversion == '?') {
-      out.append(text + piece.begin, piece.end - piece.begin); // %n prints as written: "%?"
+    const bool shown = unit.begin < view && !out.Full();
+    if (shown) {
+      out.Append(bytes + literalFrom, unit.begin - literalFrom);
+    }
+    literalFrom = unit.end;
+    if (unit.type == FormatUnit::Type::percent) {
+      if (shown) {
+        out.Append("%", 1);
+      }
+      continue;
+    }
+    const BoundValues values = binder.Bind(unit);
+    if (!shown) {
+      continue;
+    }
+    if (unit.kind == ConversionKind::count) {
+      // Printed as the sequential format shows it: "%?".
+      RewriteConversion(bytes, unit,
+                        [&out](const char* data, std::size_t size) { out.Append(data, size); });
     } else {
-      AppendConversion(out, piece);
+      AppendConversion(out, unit, values);
     }
-    at = piece.end;
   }
-  out.append(text + at, view - at);
-  if (out.size() >= std::numeric_limits<unsigned int>::max()) {
-    throw std::length_error("rendered message too long");
+  if (literalFrom < view) {
+    out.Append(bytes + literalFrom, view - literalFrom);
   }
-  return TString(out.data(), static_cast<unsigned int>(out.size()));
+  if (utf8) {
+    out.TrimCutSequence();
+  }
+  return out.Result();
 }
 
 /// The UTF-8 form of a Unicode TString (UTF-16 units in host order, length in bytes). An
@@ -1015,7 +926,36 @@ TString Utf16ToUtf8(const TString& wide) {
 
 unsigned long TMessage::ValidateArgs(const TString& format, TString& rewritten,
                                      CharP& block) const {
-  return FormatWalk(*this, format, rewritten, block, nullptr).Run();
+  const std::size_t length = format.length();
+  CheckFormatLength(length);
+  // length + 1 NUL bytes, overwritten from the start; the text ends at the first NUL.
+  rewritten = TString(nullptr, static_cast<unsigned int>(length + 1), '\0');
+  char* const out = rewritten;
+  std::size_t at = 0;
+  auto put = [out, &at, length](const char* data, std::size_t size) {
+    assert(at + size <= length && "the rewritten format overran its source");
+    if (size != 0) { // a format without buffer has a null text
+      std::memcpy(out + at, data, size);
+      at += size;
+    }
+  };
+  block.Reset(kRoomPerArgument * QueryNumberArgs());
+  ArgumentBinder binder(*this, &block);
+  binder.AddEstimate(static_cast<std::uint32_t>(length));
+  const char* bytes = format;
+  std::size_t literalFrom = 0;
+  FormatParser parser(bytes, length);
+  for (FormatUnit unit; parser.Next(unit);) {
+    if (unit.type != FormatUnit::Type::conversion) {
+      continue; // copied with the literal text around it
+    }
+    put(bytes + literalFrom, unit.begin - literalFrom);
+    RewriteConversion(bytes, unit, put);
+    literalFrom = unit.end;
+    static_cast<void>(binder.Bind(unit));
+  }
+  put(bytes + literalFrom, length - literalFrom);
+  return binder.Estimate();
 }
 
 const TString& TMessage::QueryMessage() const {
@@ -1035,9 +975,9 @@ const TString& TMessage::QueryMessage() const {
     return fRendered;
   }
   if (text->IsUnicode()) {
-    fRendered = Render(*this, Utf16ToUtf8(*text));
+    fRendered = Render(*this, Utf16ToUtf8(*text), true);
   } else {
-    fRendered = Render(*this, *text);
+    fRendered = Render(*this, *text, false);
   }
   return fRendered;
 }
@@ -1052,6 +992,133 @@ TMessage::operator TString() const {
 
 TMessage::operator TagVar() const {
   return TagVar(QueryMessage());
+}
+
+// ------------------------------------------------------------ binary form ----
+
+namespace {
+
+/// The argument array of a message being read starts with room for this many arguments (or
+/// the count, if fewer) and doubles, up to the count, as the arguments arrive.
+constexpr std::uint32_t kFirstArgumentRoom = 16;
+/// The largest count that is not a negative 32-bit integer.
+constexpr std::uint32_t kMaxArgumentCount = 0x7FFFFFFFu;
+
+/// Reads a 32-bit integer into `field` when all four bytes arrive; else leaves it alone.
+template <class T> bool ReadWhole(TiBinaryStream& s, T& field) {
+  T value = 0;
+  s >> value;
+  if (s.fail()) {
+    return false;
+  }
+  field = value;
+  return true;
+}
+
+/// Reads a string into `field` when it arrives whole; else leaves it alone. With
+/// `emptyIsNone`, an empty string becomes one without buffer: "no store", "no debugging file".
+bool ReadWhole(TiBinaryStream& s, TString& field, bool emptyIsNone) {
+  TString value;
+  s >> value;
+  if (s.fail()) {
+    return false;
+  }
+  field = emptyIsNone && value.length() == 0 ? TString() : value;
+  return true;
+}
+
+/// The arguments of a message being read: an array that grows with the arguments that
+/// arrive, never beyond the count announced, and so never ahead of the data.
+class ArrivingArguments {
+public:
+  explicit ArrivingArguments(std::uint32_t announced) : fAnnounced(announced) {}
+
+  bool Complete() const noexcept { return fArrived == fAnnounced; }
+  /// The slot of the next argument (nil), growing the array when it is full.
+  TagVar& Next() {
+    if (fArrived == fRoom) {
+      // fRoom <= fAnnounced < 2^31, so doubling cannot overflow.
+      const std::uint32_t larger = std::min(fAnnounced, std::max(kFirstArgumentRoom, fRoom * 2));
+      auto grown = std::make_unique<TagVar[]>(larger);
+      for (std::uint32_t i = 0; i < fArrived; ++i) {
+        grown[i] = fArgs[i];
+      }
+      fArgs = std::move(grown);
+      fRoom = larger;
+    }
+    return fArgs[fArrived];
+  }
+  /// Counts the slot Next gave as read whole.
+  void Arrived() noexcept { ++fArrived; }
+  /// The array and the number of arguments read whole; a slot that was cut short is nil again.
+  std::unique_ptr<TagVar[]> Release(std::uint32_t& count) {
+    if (fArrived < fRoom) {
+      fArgs[fArrived] = TagVar();
+    }
+    count = fArrived;
+    return std::move(fArgs);
+  }
+
+private:
+  std::unique_ptr<TagVar[]> fArgs;
+  std::uint32_t fAnnounced;
+  std::uint32_t fRoom = 0;
+  std::uint32_t fArrived = 0;
+};
+
+} // namespace
+
+ToBinaryStream& TMessage::WriteToBinaryStream(ToBinaryStream& s) const {
+  if (s.fail()) {
+    return s;
+  }
+  s << fStore << static_cast<int>(fSetId) << static_cast<int>(fMessageId) << fText
+    << static_cast<unsigned int>(fNumberArgs);
+  for (std::uint32_t i = 0; i < fNumberArgs; ++i) {
+    fArgs[i].WriteToBinaryStream(s);
+  }
+  // The debugging location stays with the writer.
+  return s << TString() << 0;
+}
+
+TiBinaryStream& TMessage::ReadFromBinaryStream(TiBinaryStream& s) {
+  fRendered = TString();
+  Adopt(nullptr, 0);
+  std::uint32_t count = 0;
+  if (s.fail() || !ReadWhole(s, fStore, true) || !ReadWhole(s, fSetId) ||
+      !ReadWhole(s, fMessageId) || !ReadWhole(s, fText, false) || !ReadWhole(s, count)) {
+    return s;
+  }
+  if (count > kMaxArgumentCount) {
+    s.clear(s.rdstate() | std::ios_base::failbit);
+    return s;
+  }
+
+  // Whatever ends the arguments (the data, an unknown tag, memory), the message keeps those
+  // read whole before it.
+  ArrivingArguments arguments(count);
+  const auto keep = [this, &arguments] {
+    std::uint32_t arrived = 0;
+    auto array = arguments.Release(arrived);
+    Adopt(std::move(array), arrived);
+  };
+  try {
+    while (!arguments.Complete() && !s.fail()) {
+      arguments.Next().ReadFromBinaryStream(s);
+      if (!s.fail()) {
+        arguments.Arrived();
+      }
+    }
+  } catch (...) {
+    keep();
+    throw;
+  }
+  keep();
+  if (arguments.Complete() && ReadWhole(s, fFile, true)) {
+    fFileName = fFile;
+    ReadWhole(s, fLine);
+  }
+  return s;
 }
 
 // --------------------------------------------------------- store registry ----

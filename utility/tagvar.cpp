@@ -1,10 +1,11 @@
 // utility/tagvar.cpp: TagVar construction, copying, release, the strict accessors, the
-// operators and the text form.
+// operators, the text form and the binary form.
 // Licensed under the Apache License, Version 2.0.
 //
 // Operating-system independent. Every error of the tagged values goes through RaiseTagVarError.
 // Integer arithmetic is done on the unsigned 32-bit patterns, so it wraps without ever
 // overflowing a signed type, and every conversion of a real to an integer is range-checked.
+#include <tavutil/binstream.h>
 #include <tavutil/exception.h>
 #include <tavutil/tagvar.h>
 #include <tavutil/trace.h>
@@ -13,6 +14,8 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <istream>
 #include <iterator>
 #include <limits>
@@ -963,4 +966,143 @@ std::ostream& TagVar::PrintType(std::ostream& os) const {
     return os << kTypeWords[tag];
   }
   return os << kUnknownTypeOpen << std::hex << static_cast<unsigned long>(tag) << kUnknownTypeClose;
+}
+
+// ------------------------------------------------------------- binary form ----
+// Both directions go on while neither failbit nor badbit is set (fail() is false); eofbit
+// alone does not stop them.
+
+namespace {
+
+constexpr unsigned long kLineReadUnknown = 2267;
+constexpr unsigned long kLineWriteUnknown = 2340;
+/// The presence word before a string or datetime payload.
+constexpr int kAbsent = 0;
+constexpr int kPresent = 1;
+/// A voidptr travels as this many raw bytes: the low 32 bits of the pointer.
+constexpr int kPointerBytes = 4;
+
+} // namespace
+
+ToBinaryStream& TagVar::WriteToBinaryStream(ToBinaryStream& s) const {
+  if (s.fail()) {
+    return s;
+  }
+  s << static_cast<int>(fType);
+  if (s.fail()) {
+    return s;
+  }
+  switch (fType) {
+  case nil:
+  case endOfArgs:
+  case date: // a date or time carries no data
+  case time:
+    return s;
+  case integer:
+    return s << static_cast<int>(fValue.fSigned);
+  case unsignedInteger:
+    return s << static_cast<unsigned int>(fValue.fUnsigned);
+  case real:
+    return s << fValue.fReal;
+  case string:
+  case wideString: {
+    const auto* text = static_cast<const TString*>(fValue.fPointer);
+    return text == nullptr ? s << kAbsent : s << kPresent << *text;
+  }
+  case datetime: {
+    // The zone is not carried.
+    const auto* when = static_cast<const TDateTime*>(fValue.fPointer);
+    return when == nullptr ? s << kAbsent : s << kPresent << static_cast<int>(when->QueryTime());
+  }
+  case voidptr: {
+    // The bytes of the 32-bit value as they lie in memory: no byte-order conversion.
+    const auto low = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(fValue.fPointer));
+    unsigned char bytes[kPointerBytes];
+    std::memcpy(bytes, &low, sizeof bytes);
+    return s.write(bytes, kPointerBytes);
+  }
+  }
+  RaiseTagVarError(kUnknownType, kUnknownTypeId, TException::unrecoverable, kLineWriteUnknown);
+}
+
+TiBinaryStream& TagVar::ReadFromBinaryStream(TiBinaryStream& s) {
+  CleanUp();
+  if (s.fail()) {
+    return s;
+  }
+  int tag = nil;
+  s >> tag;
+  if (s.fail()) {
+    return s;
+  }
+  switch (tag) {
+  case nil:
+  case endOfArgs:
+    fType = static_cast<Type>(tag);
+    return s;
+  case integer: {
+    // A short read keeps zeros (the released payload's bytes) where bytes did not arrive.
+    int value = 0;
+    s >> value;
+    StoreSigned(value);
+    return s;
+  }
+  case unsignedInteger: {
+    unsigned int value = 0;
+    s >> value;
+    StoreUnsigned(value);
+    return s;
+  }
+  case real: {
+    double value = 0;
+    s >> value;
+    StoreReal(value);
+    return s;
+  }
+  case string:
+  case wideString: {
+    int presence = kAbsent;
+    s >> presence;
+    TString* text = nullptr;
+    if (!s.fail() && presence != kAbsent) {
+      // Read into a local first, so nothing is owned while the stream may still throw. A
+      // form cut short leaves the string without buffer; so does a length of 0.
+      TString read;
+      s >> read;
+      text = NewOrNull<TString>(read.length() != 0 ? read : TString());
+    }
+    StorePointer(static_cast<Type>(tag), text);
+    return s;
+  }
+  case date:
+  case time:
+    StorePointer(static_cast<Type>(tag), nullptr);
+    return s;
+  case datetime: {
+    StorePointer(datetime, nullptr);
+    int presence = kAbsent;
+    s >> presence;
+    if (s.fail() || presence == kAbsent) {
+      return s;
+    }
+    int when = 0;
+    s >> when;
+    if (!s.fail()) {
+      StorePointer(datetime, NewOrNull<TDateTime>(static_cast<long>(when), 0L));
+    }
+    return s;
+  }
+  case voidptr: {
+    // Raw bytes, as written; those that do not arrive stay zero.
+    std::uint32_t low = 0;
+    unsigned char bytes[kPointerBytes] = {};
+    s.read(bytes, kPointerBytes);
+    std::memcpy(&low, bytes, sizeof low);
+    StorePointer(voidptr, reinterpret_cast<void*>(static_cast<std::uintptr_t>(low)));
+    return s;
+  }
+  default:
+    break;
+  }
+  RaiseTagVarError(kUnknownType, kUnknownTypeId, TException::unrecoverable, kLineReadUnknown);
 }

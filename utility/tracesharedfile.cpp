@@ -25,24 +25,7 @@ constexpr const char* kMutexName = "qelvoTraceFile";
 /// is written digit by digit rather than through the formatter.
 constexpr int kPrefixLength = 37;
 
-using tavutil::detail::TwoDigits;
-
-/// Writes `value` (a clock field) as two decimal digits.
-char* PutTwoDigits(char* out, int value) noexcept {
-  const int digits = TwoDigits(value);
-  out[0] = static_cast<char>('0' + digits / 10);
-  out[1] = static_cast<char>('0' + digits % 10);
-  return out + 2;
-}
-
-/// Writes `value` as eight upper-case hexadecimal digits.
-char* PutHex8(char* out, std::uint32_t value) noexcept {
-  for (int i = 7; i >= 0; --i) {
-    out[i] = "0123456789ABCDEF"[value & 0xFu];
-    value >>= 4;
-  }
-  return out + 8;
-}
+using tavutil::detail::PutHex8;
 
 } // namespace
 
@@ -59,40 +42,35 @@ TTraceSharedFileBase::~TTraceSharedFileBase() {
 // A member like TTrace::Base::FormatPrefix, which it stands in for on this state.
 // NOLINTNEXTLINE(readability-convert-member-functions-to-static)
 void TTraceSharedFileBase::FormatPrefix(TString& prefix, unsigned long level) const {
-  const tavutil::platform::LocalTimeValue now = tavutil::platform::LocalTime();
   char text[kPrefixLength + 1];
-  char* out = PutTwoDigits(text, now.month);
-  *out++ = '/';
-  out = PutTwoDigits(out, now.day);
-  *out++ = '-';
-  out = PutTwoDigits(out, now.hour);
-  *out++ = ':';
-  out = PutTwoDigits(out, now.minute);
-  *out++ = ':';
-  out = PutTwoDigits(out, now.second);
-  *out++ = '.';
-  out = PutTwoDigits(out, now.millisecond / 10);
+  *WritePrefix(text, level) = '\0';
+  prefix = TString(text);
+}
+
+char* TTraceSharedFileBase::WritePrefix(char* out, unsigned long level) noexcept {
+  char* const start = out;
+  out = tavutil::detail::PutClock(out);
   *out++ = ' ';
   out = PutHex8(out, tavutil::platform::ProcessId());
   *out++ = ':';
   out = PutHex8(out, tavutil::platform::ThreadId());
   *out++ = ' ';
   *out++ = LevelChar(level);
-  *out = '\0';
-  assert(out - text == kPrefixLength && "the shared-file prefix layout is 37 characters");
-  prefix = TString(text);
+  assert(out - start == kPrefixLength && "the shared-file prefix layout is 37 characters");
+  (void)start;
+  return out;
 }
 
 void TTraceSharedFileBase::Write(unsigned long level, const TTrace::Category& /*category*/,
                                  const TMessage& message) {
-  // WriteEntry already holds the trace mutex (it is recursive); a direct call gets it here.
-  const tavutil::detail::ScopedLock lock(fsMutex);
+  // The trace mutex: held by WriteEntry already, taken here by a direct call.
+  const tavutil::detail::OutputLock lock;
   if (fFile == nullptr) {
     return;
   }
   try {
-    tavutil::detail::BuildLine(fLine, *this, level, message); // this state's own prefix
-    fLine += '\n';
+    tavutil::detail::BuildLine( // this state's own prefix
+        fLine, [level](char* out) { return WritePrefix(out, level); }, message);
     // Held only while the line goes out, and after the trace mutex (the lock order). A mutex
     // that could not be made still lets the line out: each write goes whole to the end.
     const TMutexSemaphoreEntry fileLock(*fMutex, TMutexSemaphore::fsInfinite);

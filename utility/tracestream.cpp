@@ -219,15 +219,19 @@ void TTraceStreamBase::SetStream(std::ostream* stream) {
 
 void TTraceStreamBase::Write(unsigned long level, const TTrace::Category& /*category*/,
                              const TMessage& message) {
-  // WriteEntry already holds the mutex (it is recursive); a direct call gets it here.
-  const tavutil::detail::ScopedLock lock(fsMutex);
+  // The trace mutex: held by WriteEntry already, taken here by a direct call.
+  const tavutil::detail::OutputLock lock;
   if (fStream == nullptr) {
     return;
   }
   try {
-    tavutil::detail::BuildLine(fLine, *this, level, message);
+    const bool display = QueryDisplayPrefix() != 0;
+    tavutil::detail::BuildLine(
+        fLine,
+        [display, level](char* out) { return tavutil::detail::PutLinePrefix(out, display, level); },
+        message);
     fStream->write(fLine.data(), static_cast<std::streamsize>(fLine.size()));
-    *fStream << std::endl;
+    fStream->flush();
   } catch (const std::exception&) {
     // The line is lost; a stream that threw has its bad bit set, as its owner will see.
   }

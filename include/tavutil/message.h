@@ -17,6 +17,12 @@
 #include <tavutil/tagvar.h>
 #include <tavutil/tstring.h>
 
+namespace tavutil::detail {
+class TraceSource;
+} // namespace tavutil::detail
+class TiBinaryStream;
+class ToBinaryStream;
+
 /// Marks a constructor that must be called explicitly; its value is not used.
 enum TExplicitInit { explicitInit };
 
@@ -156,6 +162,11 @@ public:
   /// is not below QueryNumberArgs(); the message is unchanged.
   TagVar& operator[](unsigned index);
   const TagVar& operator[](unsigned index) const;
+  /// The same for an `int` index (a negative one is out of range). Without these, `m[0]` is
+  /// ambiguous where `ptrdiff_t` is `int`: the built-in subscript of the text conversion
+  /// matches as well as the unsigned index.
+  TagVar& operator[](int index) { return (*this)[static_cast<unsigned>(index)]; }
+  const TagVar& operator[](int index) const { return (*this)[static_cast<unsigned>(index)]; }
   unsigned QueryNumberArgs() const noexcept { return fNumberArgs; }
 
   const StoreID& QueryStoreID() const noexcept { return fStore; }
@@ -163,11 +174,12 @@ public:
   long QueryMessageID() const noexcept { return fMessageId; }
   /// True for stored messages (a non-empty store name).
   int UserDisplayable() const noexcept { return fStore.length() != 0; }
-  /// Records the source file and line where the message was made. Throws std::bad_alloc when
-  /// the file name cannot be copied; the message is then unchanged.
+  /// Records the source file and line where the message was made; the message keeps a copy
+  /// of `file` (a trace macro's literal is kept by pointer instead, as it lives for good).
+  /// Throws std::bad_alloc when the file name cannot be copied; the message is then unchanged.
   void SetDebugging(const char* file, unsigned long line);
   /// The debugging file, or null when none was set.
-  const char* QueryFile() const noexcept { return fFile; }
+  const char* QueryFile() const noexcept { return fFileName; }
   /// The debugging line; 0 when none was set.
   unsigned long QueryLine() const noexcept { return fLine; }
 
@@ -194,7 +206,29 @@ public:
   /// QueryMessage() as a wideString value when it is Unicode, else as a string value.
   operator TagVar() const;
 
+  // Binary form, in the binary stream's byte order: store name, set id, message id, text,
+  // the number of arguments and each argument's TagVar form, then an empty debugging file
+  // and line 0 (the location is not carried, nor the rendered text).
+
+  /// Writes the binary form; nothing on a stream whose failbit or badbit is set. Returns
+  /// `s`. Throws TInvalidRequest "unknown type" (error id 3) for an argument of an unknown
+  /// tag, after what comes before it has been written.
+  ToBinaryStream& WriteToBinaryStream(ToBinaryStream& s) const;
+  /// Replaces the message by the one read; returns `s`. The rendered text and the arguments
+  /// are released first; every other field keeps its value until it is read whole. So a
+  /// stream that is failed or bad, or fails part way, leaves the fields read whole, the
+  /// arguments read whole (fewer than announced: one cut short is dropped) and the old values
+  /// of the fields after them. A negative count reads no argument and sets failbit. The
+  /// argument array grows with the arguments that arrive, so a count larger than the data
+  /// costs no more than the data. An empty store name or debugging file reads as a string
+  /// without buffer. Throws TInvalidRequest "unknown type" (error id 3) for an argument of an
+  /// unknown tag, and std::bad_alloc when memory runs out, keeping the arguments before it.
+  TiBinaryStream& ReadFromBinaryStream(TiBinaryStream& s);
+
 private:
+  friend class tavutil::detail::TraceSource;
+  /// SetDebugging for a file of static storage duration: the pointer is kept, not copied.
+  void SetStaticDebugging(const char* file, unsigned long line) noexcept;
   void Adopt(std::unique_ptr<TagVar[]> arguments, unsigned count) noexcept;
   template <class At> void CopyEach(unsigned count, At argument);
   void CopyArguments(const TagVar* const* pointers, unsigned count);
@@ -210,7 +244,8 @@ private:
   std::uint32_t fNumberArgs;
   std::uint32_t fAllocatedArgs;
   std::unique_ptr<TagVar[]> fArgs;
-  TString fFile;
+  TString fFile;         ///< the copy SetDebugging makes
+  const char* fFileName; ///< the debugging file: fFile's text, or a literal's
   std::uint32_t fLine;
 };
 

@@ -12,6 +12,9 @@
 #include <tavutil/datetime.h>
 #include <tavutil/tstring.h>
 
+class TiBinaryStream;
+class ToBinaryStream;
+
 /// An untyped pointer on its way into a TagVar, kept apart from the string constructors.
 ///
 ///   TagVar argument(TagVarVoidPtr(&record));   // tag voidptr; the record is not owned
@@ -249,6 +252,25 @@ public:
   /// writes "unknown(" and the tag in hexadecimal, then ")", leaving the stream in hexadecimal
   /// mode. Returns `os`; throws nothing of its own.
   std::ostream& PrintType(std::ostream& os) const;
+
+  // Binary form: the tag as a 32-bit integer, then the payload, in the binary stream's byte
+  // order. Strings and date-times carry a presence word (0 for a null payload); a wideString
+  // reads back without its unicode flag, a datetime with zone 0, a date or time with a null
+  // payload; a voidptr travels as the low 32 bits of the pointer, raw, and reads back
+  // zero-extended.
+
+  /// Writes the binary form; nothing on a stream whose failbit or badbit is set, and no
+  /// payload when writing the tag failed. Returns `s`. Throws TInvalidRequest "unknown type"
+  /// (error id 3) for an unknown tag, after the tag has been written.
+  ToBinaryStream& WriteToBinaryStream(ToBinaryStream& s) const;
+  /// Replaces this value by the one read. The value first becomes nil; it stays nil on a
+  /// stream that is failed or bad, or fails within the tag. A stream that fails within the
+  /// payload leaves the tag read with what the payload's read reached (a number from the
+  /// bytes that arrived, a string or datetime with a null payload, or a string without
+  /// buffer when its text was cut short); a string of length 0 has no buffer. Nothing is
+  /// thrown for a short stream. Returns `s`. Throws TInvalidRequest "unknown type" (error id
+  /// 3) for an unknown tag; the value is then nil.
+  TiBinaryStream& ReadFromBinaryStream(TiBinaryStream& s);
 
 private:
   /// The 8 payload bytes. They are all zero for a new value, so each member reads as zero

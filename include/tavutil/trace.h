@@ -2,8 +2,8 @@
 // Licensed under the Apache License, Version 2.0.
 //
 // A trace point first tests the two global masks, which cost two loads and two tests, and
-// only then builds its message. Categories register themselves in the known-category
-// registry, which TTrace::FindCategory searches.
+// only then builds its message: TAVUTIL_TRACE does exactly that. Categories register themselves in
+// the known-category registry, which TTrace::FindCategory searches.
 #ifndef TAVUTIL_TRACE_H
 #define TAVUTIL_TRACE_H
 
@@ -11,13 +11,13 @@
 #include <cstdint>
 #include <memory>
 #include <tavutil/config.h>
+#include <tavutil/message.h>
 #include <tavutil/mutexsem.h>
 #include <tavutil/sets.h>
 #include <tavutil/trefcnt.h>
 #include <tavutil/tstring.h>
 
 class TElementCategory;
-class TMessage;
 class TTraceSet;
 class TTraceSetKnown;
 class TTraceSetKnownCursor;
@@ -391,5 +391,54 @@ public:
   static const TTrace::Category MemStream;
   static const TTrace::Category OleStream;
 };
+
+namespace tavutil::detail {
+
+/// Sets a message's debugging file without copying it; the macros below are its only users.
+class TraceSource {
+public:
+  /// `file` must be text of static storage duration (a literal): the message and its copies
+  /// keep the pointer.
+  static void Set(TMessage& message, const char* file, unsigned long line) noexcept {
+    message.SetStaticDebugging(file, line);
+  }
+};
+
+/// The part of a trace point that runs once the masks let it through: builds the message of
+/// `format` and `arguments` (at most seven, each made a TagVar), marks its source and offers
+/// it to every live trace state. Throws std::bad_alloc.
+template <class... Arguments>
+void WriteTracePoint(unsigned long level, const TTrace::Category& category, const char* file,
+                     unsigned long line, const char* format, const Arguments&... arguments) {
+  static_assert(sizeof...(Arguments) <= 7, "a trace entry carries at most seven arguments");
+  TMessage message(format, TagVar(arguments)...);
+  TraceSource::Set(message, file, line);
+  TTrace::WriteEntry(level, category, message);
+}
+
+} // namespace tavutil::detail
+
+/// A trace point at a given source: tests the global masks for `level` and the category's
+/// component first, and evaluates the format and its arguments only when both let it through.
+/// `file` must be a literal (the message keeps the pointer); `line` is any unsigned number.
+/// Throws std::bad_alloc when the entry cannot be built; the outputs' failures are dropped.
+#define TAVUTIL_TRACE_AT(level, category, file, line, ...)                                         \
+  do {                                                                                             \
+    const unsigned long tavutilTraceLevel_ = (level);                                              \
+    const TTrace::Category& tavutilTraceCategory_ = (category);                                    \
+    if (TTrace::IsGlobalTracing(tavutilTraceLevel_, tavutilTraceCategory_.QueryComponent())) {     \
+      ::tavutil::detail::WriteTracePoint(tavutilTraceLevel_, tavutilTraceCategory_, (file),        \
+                                         static_cast<unsigned long>(line), __VA_ARGS__);           \
+    }                                                                                              \
+  } while (false)
+
+/// A trace point in the caller's source file and line:
+///
+///   TAVUTIL_TRACE(0x4, kDiskCategory, "Disk %s is full (%d%%)", DiskName(), Percent());
+///
+/// When no live trace state takes `level` of the category's component, this costs two loads
+/// and two tests: neither DiskName() nor Percent() runs.
+#define TAVUTIL_TRACE(level, category, ...)                                                        \
+  TAVUTIL_TRACE_AT(level, category, __FILE__, __LINE__, __VA_ARGS__)
 
 #endif // TAVUTIL_TRACE_H

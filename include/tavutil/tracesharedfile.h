@@ -48,6 +48,8 @@ protected:
 
 private:
   friend class TTraceSharedFile;
+  /// Writes the prefix of FormatPrefix (without a NUL) at `out`; returns its end.
+  static char* WritePrefix(char* out, unsigned long level) noexcept;
 
   TString fFileName;                          ///< the name given
   std::unique_ptr<TMutexSemaphore> fMutex;    ///< the named mutex "qelvoTraceFile"

@@ -15,17 +15,15 @@ namespace tavutil::detail {
 /// Writes one entry by the trace-point convention: test the global masks for `level` and the
 /// category's component (two loads, two tests; nothing more when either is off), then build
 /// a literal message of `format` and `arguments` (at most seven) carrying `where` as its
-/// source, and offer it to every live trace state.
+/// source, and offer it to every live trace state. The arguments are evaluated by the caller
+/// whatever the masks say: where one costs more than naming a variable, use TAVUTIL_TRACE_AT.
+/// `where.file` is a literal, kept by pointer.
 template <class... Arguments>
 void TracePoint(unsigned long level, const TTrace::Category& category, SourceLine where,
                 const char* format, const Arguments&... arguments) {
-  static_assert(sizeof...(Arguments) <= 7, "a trace entry carries at most seven arguments");
-  if (!TTrace::IsGlobalTracing(level, category.QueryComponent())) {
-    return;
+  if (TTrace::IsGlobalTracing(level, category.QueryComponent())) {
+    WriteTracePoint(level, category, where.file, where.line, format, arguments...);
   }
-  TMessage message(format, TagVar(arguments)...);
-  message.SetDebugging(where.file, where.line);
-  TTrace::WriteEntry(level, category, message);
 }
 
 /// TracePoint for code that never throws (operating-system wrappers, stream buffers,

@@ -6,7 +6,8 @@
 // platform lacks answers with a "not supported" result instead of failing to build. Nothing
 // here throws: every failure is a return value, with the system's error code where one helps.
 //
-//   Identity and time:  ThreadId, ProcessId, LocalTime, StandardTimeZone, BreakDownUtc
+//   Identity and time:  ThreadId, ProcessId, LocalTime, CurrentWallTime, BreakDownLocal,
+//                       StandardTimeZone, BreakDownUtc
 //   Files:              MakeDirectory, QueryPathKind, ExecutablePath, SearchPath
 //   Output files:       PathFits, OpenOutputFile, WriteOutputFile, CloseOutputFile
 //   Mutexes:            OpenMutex, LockMutex, UnlockMutex, CloseMutex
@@ -48,6 +49,17 @@ struct LocalTimeValue {
 };
 /// The current local time.
 LocalTimeValue LocalTime() noexcept;
+
+/// A wall-clock reading: seconds since 1970-01-01 UTC and the milliseconds into that second.
+struct WallTime {
+  std::int64_t seconds;
+  int millisecond;
+};
+/// The current wall-clock time, without breaking it down (a fast clock read).
+WallTime CurrentWallTime() noexcept;
+/// Breaks `time` (seconds since 1970-01-01 UTC) down into local calendar fields. Returns
+/// false, leaving `fields` unspecified, when the system cannot break that time down.
+bool BreakDownLocal(std::int64_t time, std::tm& fields) noexcept;
 
 /// The machine's standard time zone in seconds west of UTC (daylight saving not applied),
 /// read afresh from the zone settings at each call; 0 (UTC) when none is configured.

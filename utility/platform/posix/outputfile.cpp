@@ -4,7 +4,9 @@
 // A trace file may be named in a directory other users can write to, and the process may run
 // under a file-size limit: the file is opened without following a link at its last component,
 // and a write past the limit fails with EFBIG instead of raising SIGXFSZ, whose default
-// action ends the process.
+// action ends the process. The signal is blocked around each write only when a limit was in
+// force at the open: a process that sets its first limit after opening a trace file is not
+// covered (two system calls per line are the price of covering it).
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <new>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +24,7 @@ namespace tavutil::platform {
 
 struct OutputFile {
   int fd;
+  bool sizeLimited; ///< a file-size limit was in force when the file was opened
 };
 
 namespace {
@@ -59,7 +63,7 @@ bool PathFits(const char* path) noexcept {
 OpenOutputResult OpenOutputFile(const char* path, OutputFile*& file, int& error) noexcept {
   file = nullptr;
   error = 0;
-  std::unique_ptr<OutputFile> opened(new (std::nothrow) OutputFile{-1});
+  std::unique_ptr<OutputFile> opened(new (std::nothrow) OutputFile{-1, false});
   if (opened == nullptr) {
     error = ENOMEM;
     return OpenOutputResult::failed;
@@ -76,11 +80,17 @@ OpenOutputResult OpenOutputFile(const char* path, OutputFile*& file, int& error)
     }
     return OpenOutputResult::failed;
   }
+  // Without a limit no write can raise SIGXFSZ, and the writes need not block it.
+  rlimit limit{};
+  opened->sizeLimited = ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY;
   file = opened.release();
   return OpenOutputResult::opened;
 }
 
 int WriteOutputFile(OutputFile& file, const char* data, std::size_t size) noexcept {
+  if (!file.sizeLimited) {
+    return WriteAll(file.fd, data, size);
+  }
   // The kernel raises SIGXFSZ at the thread that writes past its limit. Blocked, the signal
   // stays pending and the write gives EFBIG; it is then taken off before the mask is
   // restored. A caller that blocks SIGXFSZ itself keeps its mask and its pending signal.

@@ -15,8 +15,9 @@ namespace tavutil::platform {
 namespace {
 
 /// The calling thread's id, cached: a system call costs a microsecond on some machines, and
-/// locks and trace prefixes ask for it every time.
-thread_local std::uint32_t tThreadId = 0;
+/// locks and trace prefixes ask for it every time. Initial-exec TLS: read at a fixed offset
+/// from the thread pointer, without a call into the dynamic linker.
+__attribute__((tls_model("initial-exec"))) thread_local std::uint32_t tThreadId = 0;
 /// The process id, cached for the same reason (the C library no longer caches it).
 std::atomic<std::uint32_t> gProcessId{0};
 pthread_once_t gForkHandlerOnce = PTHREAD_ONCE_INIT;
@@ -64,6 +65,17 @@ LocalTimeValue LocalTime() noexcept {
                         parts.tm_min,
                         parts.tm_sec,
                         static_cast<int>(now.tv_nsec / 1000000)};
+}
+
+WallTime CurrentWallTime() noexcept {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return WallTime{static_cast<std::int64_t>(now.tv_sec), static_cast<int>(now.tv_nsec / 1000000)};
+}
+
+bool BreakDownLocal(std::int64_t time, std::tm& fields) noexcept {
+  const auto seconds = static_cast<std::time_t>(time);
+  return ::localtime_r(&seconds, &fields) != nullptr;
 }
 
 std::int32_t StandardTimeZone() noexcept {
