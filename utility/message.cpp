@@ -932,7 +932,7 @@ unsigned long TMessage::ValidateArgs(const TString& format, TString& rewritten,
   rewritten = TString(nullptr, static_cast<unsigned int>(length + 1), '\0');
   char* const out = rewritten;
   std::size_t at = 0;
-  auto put = [out, &at, length](const char* data, std::size_t size) {
+  auto put = [&](const char* data, std::size_t size) {
     assert(at + size <= length && "the rewritten format overran its source");
     if (size != 0) { // a format without buffer has a null text
       std::memcpy(out + at, data, size);

@@ -24,9 +24,6 @@
 #include <ctime>
 #include <memory>
 
-using tavutil::detail::PutHex8;
-using tavutil::detail::PutTwoDigits;
-
 namespace {
 
 /// The 32 component names, bit 0 first.
@@ -77,7 +74,7 @@ namespace {
 
 /// The full line prefix, "MM/DD-hh:mm:ss.cc TTTTTTTT L": month/day-hour:minute:second.
 /// hundredths, thread id in hex, level letter.
-constexpr int kPrefixLength = 28;
+[[maybe_unused]] constexpr int kPrefixLength = 28; // checked by an assertion
 
 /// The date-and-time text of one second, kept per thread: a trace line asks for it every
 /// time, and breaking the clock down costs far more than the line's other work. Initial-exec
