@@ -1,0 +1,158 @@
+// utility/platform/windows/systemlog.cpp: the system log for Windows, which is the event log.
+// Licensed under the Apache License, Version 2.0.
+//
+// Without an address, entries go to the Application event log under the identity as event
+// source (RegisterEventSourceA / ReportEventA), one string per event: "IDENT[PID]: TEXT". The
+// event log stamps the time and keeps the type; the priority picks the type (critical and
+// error: error, warning: warning, the rest: information). The source is not registered with a
+// message file, so a viewer shows the string as the event's inserted text.
+//
+// With an address, the log is a mailslot, "\\.\mailslot\NAME" or one on another machine: each
+// entry is one message in the classic syslog form of logrecord.h, as a syslog receiver expects
+// it. A mailslot keeps message boundaries as a datagram socket does.
+//
+// Either way the connection is made at the first write and made again after a failure, so a
+// log that appears or restarts later is reached.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include "platform/logrecord.h"
+#include "platform/platform.h"
+
+#include <new>
+#include <string>
+
+namespace tavutil::platform {
+
+namespace {
+
+/// The event type of a priority.
+WORD EventType(LogPriority priority) noexcept {
+  switch (priority) {
+  case LogPriority::critical:
+  case LogPriority::error:
+    return EVENTLOG_ERROR_TYPE;
+  case LogPriority::warning:
+    return EVENTLOG_WARNING_TYPE;
+  default:
+    return EVENTLOG_INFORMATION_TYPE;
+  }
+}
+
+} // namespace
+
+struct SystemLogHandle {
+  std::string ident;
+  std::string address; ///< the mailslot; empty for the event log
+  HANDLE eventSource = nullptr;
+  HANDLE mailslot = INVALID_HANDLE_VALUE;
+  std::string record; ///< the record being sent, kept for its capacity
+
+  /// Connects when not connected; 0, or the system's error code when the log cannot be
+  /// reached now.
+  int Connect() noexcept {
+    if (address.empty()) {
+      if (eventSource == nullptr) {
+        eventSource = ::RegisterEventSourceA(nullptr, ident.c_str());
+        if (eventSource == nullptr) {
+          return static_cast<int>(::GetLastError());
+        }
+      }
+      return 0;
+    }
+    if (mailslot == INVALID_HANDLE_VALUE) {
+      mailslot = ::CreateFileA(address.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (mailslot == INVALID_HANDLE_VALUE) {
+        return static_cast<int>(::GetLastError());
+      }
+    }
+    return 0;
+  }
+
+  void Disconnect() noexcept {
+    if (eventSource != nullptr) {
+      ::DeregisterEventSource(eventSource);
+      eventSource = nullptr;
+    }
+    if (mailslot != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(mailslot);
+      mailslot = INVALID_HANDLE_VALUE;
+    }
+  }
+
+  /// Sends the record; 0 or the system's error code.
+  int Send(LogPriority priority) noexcept {
+    if (address.empty()) {
+      const char* strings[1] = {record.c_str()};
+      return ::ReportEventA(eventSource, EventType(priority), 0, 0, nullptr, 1, 0, strings,
+                            nullptr) != FALSE
+                 ? 0
+                 : static_cast<int>(::GetLastError());
+    }
+    DWORD written = 0;
+    if (::WriteFile(mailslot, record.data(), static_cast<DWORD>(record.size()), &written,
+                    nullptr) == FALSE) {
+      return static_cast<int>(::GetLastError());
+    }
+    return written == record.size() ? 0 : ERROR_WRITE_FAULT;
+  }
+};
+
+SystemLogHandle* OpenSystemLog(const char* ident, const char* address) noexcept {
+  auto* log = new (std::nothrow) SystemLogHandle;
+  if (log == nullptr) {
+    return nullptr;
+  }
+  try {
+    log->ident = ident != nullptr ? ident : "";
+    log->address = address != nullptr ? address : "";
+    log->record.reserve(256);
+  } catch (const std::bad_alloc&) {
+    delete log;
+    return nullptr;
+  }
+  return log;
+}
+
+int WriteSystemLog(SystemLogHandle& log, LogPriority priority, const char* text,
+                   std::size_t size) noexcept {
+  try {
+    if (log.address.empty()) {
+      log.record.clear();
+      logrecord::AppendTail(log.record, log.ident, text, size);
+    } else {
+      logrecord::Build(log.record, log.ident, priority, text, size);
+    }
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  // A log that went away leaves a dead connection: connect once more and try again.
+  int error = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    error = log.Connect();
+    if (error != 0) {
+      return error;
+    }
+    error = log.Send(priority);
+    if (error == 0) {
+      return 0;
+    }
+    log.Disconnect();
+  }
+  return error;
+}
+
+void CloseSystemLog(SystemLogHandle* log) noexcept {
+  if (log != nullptr) {
+    log->Disconnect();
+    delete log;
+  }
+}
+
+} // namespace tavutil::platform
