@@ -138,7 +138,7 @@ TEST(TMessageBinary, GoldenBytesInBothOrders) {
                          TagVar(93),
                          TagVar(4000000000u),
                          TagVar(0.5),
-                         TagVar(u"ok"),
+                         TagVar(TAVUTIL_WTEXT("ok")),
                          TagVar(TDateTime(946728000, 3600)),
                          TagVar(TagVarVoidPtr(reinterpret_cast<void*>(std::uintptr_t{0x12345678}))),
                          TagVar(0),

@@ -130,7 +130,7 @@ TEST(TString, BuffersAreCopiedOrSharedAndNoBufferDiffersFromAnEmptyOne) {
   const TString data("ab\0cd", 5);
   EXPECT_EQ(std::memcmp(static_cast<char*>(data), "ab\0cd\0\0", 7), 0); // and two zero bytes
   EXPECT_EQ(Bytes(TString(nullptr, 3, '*')), "***");
-  const TString wide(u"abc");
+  const TString wide(TAVUTIL_WTEXT("abc"));
   EXPECT_TRUE(wide.IsUnicode());
   EXPECT_EQ(Bytes(wide), std::string(reinterpret_cast<const char*>(u"abc"), 6));
   TString none;

@@ -18,11 +18,14 @@
 #define TAVUTIL_API __attribute__((visibility("default")))
 #endif
 
-/// One UTF-16 code unit: the library's wide character on every platform.
+/// One UTF-16 code unit: the library's wide character on every platform. TAVUTIL_WTEXT("text")
+/// is a string literal of that type.
 #if defined(_WIN32)
 typedef wchar_t _Wchar_t;
+#define TAVUTIL_WTEXT(text) L##text
 #else
 typedef char16_t _Wchar_t;
+#define TAVUTIL_WTEXT(text) u##text
 #endif
 
 #endif // TAVUTIL_CONFIG_H

@@ -4,41 +4,7 @@
 #include "platform/platform.h"
 #include "platform/windows/win32.h"
 
-#include <vector>
-
 namespace tavutil::platform {
-
-namespace windows {
-
-std::string NativeSeparators(std::string path) {
-  for (char& c : path) {
-    if (c == '/') {
-      c = '\\';
-    }
-  }
-  return path;
-}
-
-bool ModulePath(HMODULE module, std::string& path) {
-  std::vector<char> buffer(MAX_PATH + 1);
-  for (;;) {
-    const DWORD size = static_cast<DWORD>(buffer.size());
-    const DWORD length = ::GetModuleFileNameA(module, buffer.data(), size);
-    if (length == 0) {
-      return false;
-    }
-    if (length < size) { // a path that filled the buffer may have been cut short
-      path.assign(buffer.data(), length);
-      return true;
-    }
-    if (buffer.size() >= 32768) { // the longest path Windows has
-      return false;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-} // namespace windows
 
 namespace {
 

@@ -4,8 +4,55 @@
 #include "platform/windows/win32.h"
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace tavutil::platform {
+
+namespace windows {
+
+namespace {
+
+/// `path` with every `from` separator turned into `to`.
+std::string WithSeparator(std::string path, char from, char to) {
+  for (char& c : path) {
+    if (c == from) {
+      c = to;
+    }
+  }
+  return path;
+}
+
+} // namespace
+
+std::string NativeSeparators(std::string path) {
+  return WithSeparator(std::move(path), '/', '\\');
+}
+
+std::string PortableSeparators(std::string path) {
+  return WithSeparator(std::move(path), '\\', '/');
+}
+
+bool ModulePath(HMODULE module, std::string& path) {
+  std::vector<char> buffer(MAX_PATH + 1);
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD length = ::GetModuleFileNameA(module, buffer.data(), size);
+    if (length == 0) {
+      return false;
+    }
+    if (length < size) { // a path that filled the buffer may have been cut short
+      path = PortableSeparators(std::string(buffer.data(), length));
+      return true;
+    }
+    if (buffer.size() >= 32768) { // the longest path Windows has
+      return false;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+} // namespace windows
 
 namespace {
 
@@ -185,7 +232,7 @@ bool SearchPath(const char* directories, const char* name, const char* extension
       const DWORD size = ::SearchPathA(directory.c_str(), file.c_str(), extension,
                                        static_cast<DWORD>(sizeof result), result, nullptr);
       if (size > 0 && size < sizeof result && QueryPathKind(result) == PathKind::file) {
-        found.assign(result, size);
+        found = windows::PortableSeparators(std::string(result, size));
         return true;
       }
     }

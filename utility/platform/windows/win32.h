@@ -21,9 +21,13 @@ namespace tavutil::platform::windows {
 /// Throws std::bad_alloc.
 std::string NativeSeparators(std::string path);
 
-/// The full path of `module` (null: the executable), read with GetModuleFileNameA into a
-/// buffer grown until the whole path fits. False, leaving `path` alone, on failure. Throws
-/// std::bad_alloc.
+/// `path` with every `\` turned into `/`: the form of the paths the library builds itself.
+/// Throws std::bad_alloc.
+std::string PortableSeparators(std::string path);
+
+/// The full path of `module` (null: the executable) with `/` separators, read with
+/// GetModuleFileNameA into a buffer grown until the whole path fits. False, leaving `path` alone,
+/// on failure. Throws std::bad_alloc.
 bool ModulePath(HMODULE module, std::string& path);
 
 } // namespace tavutil::platform::windows

@@ -1,4 +1,4 @@
-// tests/run_program.h: runs a program with extra environment variables and collects its output.
+// tests/posix/run_program.h: runs a program with extra environment variables and collects its output.
 // Licensed under the Apache License, Version 2.0.
 #ifndef TAVUTIL_TESTS_RUN_PROGRAM_H
 #define TAVUTIL_TESTS_RUN_PROGRAM_H
