@@ -7,6 +7,13 @@
 #include <climits>
 #include <cstddef>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+/// The calling thread's system-wide id, as trace prefixes show it.
+inline long OwnThreadId() {
+  return ::syscall(SYS_gettid);
+}
 
 /// The stack size the calling thread runs on, in bytes; 0 when unknown.
 inline std::size_t OwnStackSize() {

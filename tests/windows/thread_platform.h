@@ -7,6 +7,11 @@
 #include <process.h>
 #include <windows.h>
 
+/// The calling thread's system-wide id, as trace prefixes show it.
+inline long OwnThreadId() {
+  return static_cast<long>(::GetCurrentThreadId());
+}
+
 /// The stack size the calling thread runs on (the address space reserved for it), in bytes.
 inline std::size_t OwnStackSize() {
   ULONG_PTR low = 0;
