@@ -1,5 +1,5 @@
-// tests/tracesharedfile_test.cpp: the shared trace file, in one process and across several.
-// Licensed under the Apache License, Version 2.0.
+// tests/posix/tracesharedfile_posix_test.cpp: the shared trace file, in one process and across
+// several. Licensed under the Apache License, Version 2.0.
 #include <tavutil/message.h>
 #include <tavutil/tracesharedfile.h>
 
