@@ -5,16 +5,8 @@
 // thread, shared by name between processes (create-or-open), gone with its last handle, and
 // handed to the next waiter with WAIT_ABANDONED when its owner ends without releasing it. That
 // next waiter owns it, so an abandoned mutex is reported as acquired, as on POSIX systems.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef OpenMutex // the contract's name, not the ANSI/wide macro of <windows.h>
-
 #include "platform/platform.h"
+#include "platform/windows/win32.h"
 
 #include <new>
 

@@ -7,15 +7,8 @@
 // file open, so a file another writer still appends to keeps its lines and the new ones go
 // after them. The handle has append access only, so each write lands at the end of the file as
 // it is at that moment.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include "platform/platform.h"
+#include "platform/windows/win32.h"
 
 #include <algorithm>
 #include <new>

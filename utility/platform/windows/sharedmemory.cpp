@@ -5,15 +5,8 @@
 // The system keeps it while any handle or view of it is open, so it goes with its last user.
 // Mappings and mutexes share one namespace of kernel objects: a name in use by a mutex cannot
 // name a section.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include "platform/platform.h"
+#include "platform/windows/win32.h"
 
 #include <cstdint>
 #include <new>

@@ -11,18 +11,11 @@
 // entry is one message in the classic syslog form of logrecord.h, as a syslog receiver expects
 // it. A mailslot keeps message boundaries as a datagram socket does.
 //
-// Either way the connection is made at the first write and made again after a failure, so a
-// log that appears or restarts later is reached.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
+// Either way a log that appears or restarts later is reached: the event source is registered
+// at the first entry and again after a failure, the mailslot opened for each entry.
 #include "platform/logrecord.h"
 #include "platform/platform.h"
+#include "platform/windows/win32.h"
 
 #include <new>
 #include <string>
@@ -48,27 +41,15 @@ WORD EventType(LogPriority priority) noexcept {
 
 struct SystemLogHandle {
   std::string ident;
-  std::string address; ///< the mailslot; empty for the event log
-  HANDLE eventSource = nullptr;
-  HANDLE mailslot = INVALID_HANDLE_VALUE;
-  std::string record; ///< the record being sent, kept for its capacity
+  std::string address;          ///< the mailslot; empty for the event log
+  HANDLE eventSource = nullptr; ///< registered at the first entry
+  std::string record;           ///< the record being sent, kept for its capacity
 
-  /// Connects when not connected; 0, or the system's error code when the log cannot be
-  /// reached now.
+  /// Registers the event source when it is not registered; 0, or the system's error code.
   int Connect() noexcept {
-    if (address.empty()) {
+    if (eventSource == nullptr) {
+      eventSource = ::RegisterEventSourceA(nullptr, ident.c_str());
       if (eventSource == nullptr) {
-        eventSource = ::RegisterEventSourceA(nullptr, ident.c_str());
-        if (eventSource == nullptr) {
-          return static_cast<int>(::GetLastError());
-        }
-      }
-      return 0;
-    }
-    if (mailslot == INVALID_HANDLE_VALUE) {
-      mailslot = ::CreateFileA(address.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (mailslot == INVALID_HANDLE_VALUE) {
         return static_cast<int>(::GetLastError());
       }
     }
@@ -80,27 +61,43 @@ struct SystemLogHandle {
       ::DeregisterEventSource(eventSource);
       eventSource = nullptr;
     }
-    if (mailslot != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(mailslot);
-      mailslot = INVALID_HANDLE_VALUE;
-    }
   }
 
-  /// Sends the record; 0 or the system's error code.
-  int Send(LogPriority priority) noexcept {
-    if (address.empty()) {
+  /// Reports the record as one event; 0 or the system's error code. A failure unregisters the
+  /// source, which the next entry registers again.
+  int Report(LogPriority priority) noexcept {
+    int error = Connect();
+    if (error == 0) {
       const char* strings[1] = {record.c_str()};
-      return ::ReportEventA(eventSource, EventType(priority), 0, 0, nullptr, 1, 0, strings,
-                            nullptr) != FALSE
-                 ? 0
-                 : static_cast<int>(::GetLastError());
+      if (::ReportEventA(eventSource, EventType(priority), 0, 0, nullptr, 1, 0, strings, nullptr) ==
+          FALSE) {
+        error = static_cast<int>(::GetLastError());
+        Disconnect();
+      }
     }
-    DWORD written = 0;
-    if (::WriteFile(mailslot, record.data(), static_cast<DWORD>(record.size()), &written,
-                    nullptr) == FALSE) {
+    return error;
+  }
+
+  /// Sends the record as one message to the mailslot; 0 or the system's error code. The slot
+  /// is opened for each entry: an open handle would keep a slot whose reader has gone alive
+  /// and so keep a restarted reader from making it again.
+  int Post() noexcept {
+    const HANDLE slot =
+        ::CreateFileA(address.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (slot == INVALID_HANDLE_VALUE) {
       return static_cast<int>(::GetLastError());
     }
-    return written == record.size() ? 0 : ERROR_WRITE_FAULT;
+    DWORD written = 0;
+    int error = 0;
+    if (::WriteFile(slot, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) ==
+        FALSE) {
+      error = static_cast<int>(::GetLastError());
+    } else if (written != record.size()) {
+      error = ERROR_WRITE_FAULT;
+    }
+    ::CloseHandle(slot);
+    return error;
   }
 };
 
@@ -132,20 +129,7 @@ int WriteSystemLog(SystemLogHandle& log, LogPriority priority, const char* text,
   } catch (const std::bad_alloc&) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  // A log that went away leaves a dead connection: connect once more and try again.
-  int error = 0;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    error = log.Connect();
-    if (error != 0) {
-      return error;
-    }
-    error = log.Send(priority);
-    if (error == 0) {
-      return 0;
-    }
-    log.Disconnect();
-  }
-  return error;
+  return log.address.empty() ? log.Report(priority) : log.Post();
 }
 
 void CloseSystemLog(SystemLogHandle* log) noexcept {

@@ -1,12 +1,13 @@
-// tests/windows/tracesharedfile_test.cpp: the shared trace file shared by processes: the
-// start-afresh delete refused while another process has the file open, and whole lines from
-// three processes.
+// tests/windows/tracesharedfile_windows_test.cpp: the shared trace file across processes.
 // Licensed under the Apache License, Version 2.0.
+//
+// The start-afresh delete refused while another process has the file open, and whole lines
+// from three processes.
 #include <tavutil/message.h>
 #include <tavutil/tracesharedfile.h>
 
-#include "child_process.h"
 #include "helpers/shfile_lines.h"
+#include "windows/child_process.h"
 
 #include <fstream>
 #include <memory>

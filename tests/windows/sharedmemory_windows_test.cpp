@@ -1,10 +1,11 @@
-// tests/windows/sharedmemory_test.cpp: named sections across processes: shared bytes, and the
-// section gone with its last handle, however its holders end.
+// tests/windows/sharedmemory_windows_test.cpp: named sections shared by Windows processes.
 // Licensed under the Apache License, Version 2.0.
+//
+// Shared bytes, and the section gone with its last handle however its holders end.
 #include <tavutil/mutexsem.h>
 #include <tavutil/sharedmemory.h>
 
-#include "child_process.h"
+#include "windows/child_process.h"
 
 #include <string>
 

@@ -1,9 +1,11 @@
-// tests/windows/mutexsem_test.cpp: named kernel mutexes across processes: exclusion, a holder
-// killed while it holds one, and the mutex gone with its last handle.
+// tests/windows/mutexsem_windows_test.cpp: named mutexes shared by Windows processes.
 // Licensed under the Apache License, Version 2.0.
+//
+// Exclusion between processes, a holder killed while it holds one, the mutex gone with its
+// last handle.
 #include <tavutil/mutexsem.h>
 
-#include "child_process.h"
+#include "windows/child_process.h"
 
 #include <string>
 

@@ -1,14 +1,14 @@
-// tests/windows/tracesystemlog_test.cpp: the system-log output ("pm") on Windows, read back
-// from a mailslot of the test's own.
+// tests/windows/tracesystemlog_windows_test.cpp: the system-log output ("pm") on Windows.
 // Licensed under the Apache License, Version 2.0.
 //
-// This program carries its own copy of the output and of the platform's system-log code (see
-// CMakeLists.txt), so the output can be pointed at a mailslot that stands in for the log.
+// Read back from a mailslot of the test's own: this program carries its own copy of the
+// output and of the platform's system-log code (see CMakeLists.txt here), so the output can
+// be pointed at a mailslot that stands in for the log.
 #include <tavutil/message.h>
 
 #include "internal/tracesystemlog.h"
 
-#include "child_process.h"
+#include "windows/child_process.h"
 
 #include <string>
 
@@ -109,7 +109,7 @@ TEST(TTraceSystemLogWindows, ALogThatComesAndGoesIsReachedAgain) {
   const std::string longText(20000, 'x'); // cut to one record
   Write(0x4, longText.c_str());
   EXPECT_EQ(log.Receive().size(), 8192u);
-  log.Close(); // the log restarts: the output's handle leads nowhere
+  log.Close(); // the log restarts
   log.Create();
   Write(0x4, "second");
   EXPECT_TRUE(EndsWith(log.Receive(), Tail("again", 'E', "second")));

@@ -1,5 +1,4 @@
-// tests/windows/tmpstrm_holder.cpp: a process that keeps a temporary-file stream's data in
-// its file until it is killed.
+// tests/windows/helpers/tmpstrm_holder.cpp: a process that holds a temporary file.
 // Licensed under the Apache License, Version 2.0.
 //
 // Writes 100000 bytes into a TTempStream that moves to its file after the first block, then

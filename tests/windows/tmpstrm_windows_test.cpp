@@ -1,7 +1,8 @@
-// tests/windows/tmpstrm_test.cpp: a temporary-file stream's file goes with its process, also
-// when the process is killed.
+// tests/windows/tmpstrm_windows_test.cpp: temporary-file streams of killed processes.
 // Licensed under the Apache License, Version 2.0.
-#include "child_process.h"
+//
+// A temporary-file stream's file goes with its process, also when the process is killed.
+#include "windows/child_process.h"
 
 #include <memory>
 #include <string>
