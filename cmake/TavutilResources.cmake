@@ -18,12 +18,22 @@
 #       [INSTALL_DESTINATION <dir>])     install it to <dir>/<language>/, <dir> being where the
 #                                        programs that use it are installed
 #
-# The library is <dir>/<language>/<name><suffix> (.so here): the place where the default
-# language search path "%E\%L\%N;%E\%N;" looks for it on behalf of a program in <dir>.
+# The library is <dir>/<language>/<name><suffix> (.so, or .dll on Windows, where windres
+# makes a resource-only DLL of the catalogue): the place where the default language search
+# path "%E\%L\%N;%E\%N;" looks for it on behalf of a program in <dir>.
 
 # Commands keep the policies in force where they are defined, whatever the caller's.
 cmake_policy(PUSH)
 cmake_policy(VERSION 3.20) # DEPFILE for custom commands with the Makefile generators
+
+# The resource compiler for Windows targets: the toolchain's, else a windres on the path.
+if(WIN32)
+  if(CMAKE_RC_COMPILER)
+    set(TAVUTIL_WINDRES ${CMAKE_RC_COMPILER} CACHE FILEPATH "windres for resource DLLs")
+  else()
+    find_program(TAVUTIL_WINDRES NAMES ${CMAKE_CXX_LIBRARY_ARCHITECTURE}-windres windres)
+  endif()
+endif()
 
 function(tavutil_add_resource_library target)
   cmake_parse_arguments(PARSE_ARGV 1 arg ""
@@ -36,7 +46,9 @@ function(tavutil_add_resource_library target)
   if(NOT arg_CATALOGUE)
     message(FATAL_ERROR "tavutil_add_resource_library(${target}): CATALOGUE is required")
   endif()
-  if(NOT TARGET tavutil::tavrc)
+  if(WIN32 AND NOT TAVUTIL_WINDRES)
+    message(FATAL_ERROR "tavutil_add_resource_library(${target}): windres is not available")
+  elseif(NOT WIN32 AND NOT TARGET tavutil::tavrc)
     message(FATAL_ERROR "tavutil_add_resource_library(${target}): tavrc is not available")
   endif()
   if(NOT arg_NAME)
@@ -53,32 +65,58 @@ function(tavutil_add_resource_library target)
   cmake_path(ABSOLUTE_PATH arg_OUTPUT_DIRECTORY BASE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
              NORMALIZE)
 
-  set(options ${arg_OPTIONS})
-  foreach(directory IN LISTS arg_INCLUDE_DIRECTORIES)
-    cmake_path(ABSOLUTE_PATH directory BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE)
-    list(APPEND options -I ${directory})
-  endforeach()
-  foreach(definition IN LISTS arg_DEFINITIONS)
-    list(APPEND options -D ${definition})
-  endforeach()
-
-  set(table ${CMAKE_CURRENT_BINARY_DIR}/tavrc/${target}.cpp)
-  set(depfile ${CMAKE_CURRENT_BINARY_DIR}/tavrc/${target}.d)
-  add_custom_command(
-    OUTPUT ${table}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/tavrc
-    COMMAND tavutil::tavrc ${options} -o ${table} --depfile ${depfile} ${arg_CATALOGUE}
-    DEPENDS ${arg_CATALOGUE} tavutil::tavrc
-    DEPFILE ${depfile}
-    COMMENT "Compiling message catalogue ${arg_CATALOGUE}"
-    VERBATIM)
-
   set(directory ${arg_OUTPUT_DIRECTORY})
   if(arg_LANGUAGE)
     string(APPEND directory "/${arg_LANGUAGE}")
   endif()
-  add_library(${target} MODULE ${table})
-  target_compile_features(${target} PRIVATE cxx_std_11)
+
+  if(WIN32)
+    # Windows has string resources of its own: windres compiles the catalogue (a resource
+    # script) into a resource-only DLL, which LoadStringW reads. tavrc's OPTIONS do not apply.
+    set(rc_options)
+    foreach(directory_option IN LISTS arg_INCLUDE_DIRECTORIES)
+      cmake_path(ABSOLUTE_PATH directory_option BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
+                 NORMALIZE)
+      list(APPEND rc_options -I ${directory_option})
+    endforeach()
+    foreach(definition IN LISTS arg_DEFINITIONS)
+      list(APPEND rc_options -D ${definition})
+    endforeach()
+    set(resources ${CMAKE_CURRENT_BINARY_DIR}/tavrc/${target}.res.obj)
+    add_custom_command(
+      OUTPUT ${resources}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/tavrc
+      COMMAND ${TAVUTIL_WINDRES} -c 65001 ${rc_options} -i ${arg_CATALOGUE} -o ${resources}
+      DEPENDS ${arg_CATALOGUE}
+      COMMENT "Compiling message catalogue ${arg_CATALOGUE}"
+      VERBATIM)
+    add_library(${target} MODULE ${resources})
+    # No code at all: no run-time library and no entry point.
+    set_target_properties(${target} PROPERTIES LINKER_LANGUAGE CXX)
+    target_link_options(${target} PRIVATE -nostdlib -Wl,-e,0)
+  else()
+    set(options ${arg_OPTIONS})
+    foreach(directory_option IN LISTS arg_INCLUDE_DIRECTORIES)
+      cmake_path(ABSOLUTE_PATH directory_option BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
+                 NORMALIZE)
+      list(APPEND options -I ${directory_option})
+    endforeach()
+    foreach(definition IN LISTS arg_DEFINITIONS)
+      list(APPEND options -D ${definition})
+    endforeach()
+    set(table ${CMAKE_CURRENT_BINARY_DIR}/tavrc/${target}.cpp)
+    set(depfile ${CMAKE_CURRENT_BINARY_DIR}/tavrc/${target}.d)
+    add_custom_command(
+      OUTPUT ${table}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/tavrc
+      COMMAND tavutil::tavrc ${options} -o ${table} --depfile ${depfile} ${arg_CATALOGUE}
+      DEPENDS ${arg_CATALOGUE} tavutil::tavrc
+      DEPFILE ${depfile}
+      COMMENT "Compiling message catalogue ${arg_CATALOGUE}"
+      VERBATIM)
+    add_library(${target} MODULE ${table})
+    target_compile_features(${target} PRIVATE cxx_std_11)
+  endif()
   # The generator expression keeps multi-configuration generators from adding a
   # configuration directory: the library must sit exactly where the search path looks.
   set_target_properties(${target} PROPERTIES

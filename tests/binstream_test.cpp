@@ -196,7 +196,7 @@ TEST(TBinaryStream, TStringForm) {
 
   // Embedded NULs travel; a wide string travels as its bytes and comes back narrow.
   const TString binary("a\0b", 3);
-  TString wide(u"hi");
+  TString wide(TAVUTIL_WTEXT("hi"));
   stream << binary << wide;
   TString a;
   TString w;

@@ -8,9 +8,9 @@
 
 #include <climits>
 #include <cstdint>
+#include <ctime>
 #include <random>
 #include <string>
-#include <time.h>
 
 namespace {
 
@@ -26,6 +26,24 @@ std::tm Fields(int year, int month, int day, int hour = 0, int minute = 0, int s
   t.tm_isdst = 1; // ignored, as are weekday and day of year
   t.tm_yday = 300;
   return t;
+}
+
+/// Seconds since 1970 UTC of calendar fields that may lie outside their ranges, worked out
+/// independently of the library (days from the civil date in eras of 400 years).
+long long UtcSeconds(const std::tm& t) {
+  long long year = 1900LL + t.tm_year + t.tm_mon / 12;
+  long long month = t.tm_mon % 12;
+  if (month < 0) {
+    month += 12;
+    --year;
+  }
+  year -= month < 2 ? 1 : 0; // years start in March, so that leap days end them
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const long long yearOfEra = year - era * 400;
+  const long long dayOfYear = (153 * (month < 2 ? month + 10 : month - 2) + 2) / 5;
+  const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const long long days = era * 146097 + dayOfEra - 719468 + t.tm_mday - 1;
+  return ((days * 24 + t.tm_hour) * 60 + t.tm_min) * 60LL + t.tm_sec;
 }
 
 TEST(TDateTime, FieldsAreReadAsUtcWhateverTheZone) {
@@ -50,8 +68,7 @@ TEST(TDateTime, FieldsAreReadAsUtcWhateverTheZone) {
   for (int i = 0; i < 20000; ++i) {
     const std::tm t = Fields(in(1860, 2060), in(-30, 40), in(-400, 400), in(-50, 50),
                              in(-5000, 5000), in(-5000, 5000));
-    std::tm copy = t;
-    const long long expected = timegm(&copy);
+    const long long expected = UtcSeconds(t);
     if (expected >= INT32_MIN && expected <= INT32_MAX) {
       ASSERT_EQ(seconds(t), expected) << t.tm_year << "-" << t.tm_mon << "-" << t.tm_mday;
       ++compared;
@@ -97,7 +114,17 @@ TEST(TDateTime, QueryTMBreaksDownAsUtcAndNegativeTimesNotAtAll) {
 TEST(TDateTime, QueryStringFormatsTheUtcFields) {
   const TDateTime noon(946728000, 18000);
   const TString c = noon.QueryString(nullptr); // "%c" by default
-  EXPECT_EQ(std::string(c, c.length()), "Sat Jan  1 12:00:00 2000");
+  // "%c" is the C library's own form of the fields ("Sat Jan  1 12:00:00 2000" in glibc's C
+  // locale, "01/01/00 12:00:00" in another); the fields themselves show in an explicit format.
+  std::tm fields = Fields(2000, 1, 1, 12);
+  fields.tm_wday = 6;
+  fields.tm_yday = 0;
+  fields.tm_isdst = 0;
+  char expected[128];
+  ASSERT_GT(std::strftime(expected, sizeof expected, "%c", &fields), 0u);
+  EXPECT_EQ(std::string(c, c.length()), expected);
+  const TString fixed = noon.QueryString("%a %b %d %H:%M:%S %Y");
+  EXPECT_EQ(std::string(fixed, fixed.length()), "Sat Jan 01 12:00:00 2000");
   // 6 format bytes expand to 72, beyond the first attempt's room (format + 39 bytes).
   EXPECT_TRUE(noon.QueryString("%c%c%c").isEqual(c + c + c));
   EXPECT_EQ(static_cast<char*>(TDateTime(-1, 0).QueryString("%Y")), nullptr);

@@ -12,7 +12,9 @@
 #include "binary_forms.h"
 #include "helpers/every_argument_message.h"
 #include "library_error.h"
+#include "run_program.h"
 #include "tagvar_describe.h"
+#include "temp_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +22,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <new>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace {
@@ -138,7 +142,7 @@ TEST(TMessageBinary, GoldenBytesInBothOrders) {
                          TagVar(93),
                          TagVar(4000000000u),
                          TagVar(0.5),
-                         TagVar(u"ok"),
+                         TagVar(TAVUTIL_WTEXT("ok")),
                          TagVar(TDateTime(946728000, 3600)),
                          TagVar(TagVarVoidPtr(reinterpret_cast<void*>(std::uintptr_t{0x12345678}))),
                          TagVar(0),
@@ -196,17 +200,19 @@ TEST(TMessageBinary, AMessageWrittenByAnotherProcessReadsBack) {
   for (const char* order : {"host", "network"}) {
     SCOPED_TRACE(order);
     const bool network = std::string(order) == "network";
-    const std::string command =
-        "'" + std::string(TAVUTIL_TEST_BINARY_DIR) + "/message_binary_writer' " + order;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
+    const std::string directory = MakeTempDirectory("message_binary");
+    ASSERT_FALSE(directory.empty());
+    const std::string file = directory + "/message.bin";
+    const ProgramResult run =
+        RunProgram({TAVUTIL_TEST_BINARY_DIR "/message_binary_writer" TAVUTIL_TEST_EXECUTABLE_SUFFIX,
+                    order, file});
+    ASSERT_EQ(run.status, 0) << run.output;
     std::string bytes;
-    char chunk[512];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) != 0;) {
-      bytes.append(chunk, n);
+    {
+      std::ifstream written(file, std::ios::binary);
+      bytes.assign(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>());
     }
-    const int status = ::pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::filesystem::remove_all(directory);
 
     // Through a memory stream, as a receiver would hold it.
     TMemStream memory;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -19,6 +20,14 @@
 #include <vector>
 
 namespace {
+
+/// The C library's own text for a pointer: "0x1234" and "(nil)" in glibc, 16 or 8 hexadecimal
+/// digits in the Windows C library. Messages render %p with it.
+std::string PointerText(const void* pointer) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%p", pointer);
+  return text;
+}
 
 TMessage::StoreID Store(const char* name) {
   return TMessage::StoreID(TString(name), explicitInit);
@@ -175,10 +184,20 @@ TEST(TMessageRender, ConversionsAreRewrittenPushedEstimatedAndRendered) {
       {"%c%lc", {65, 66u}, "%c%lc", 8, 5 + 100, "AB"},
       {"a%cb", {0}, "a%cb", 4, 4 + 50, std::string("a\0b", 3)},
       {"%5.1s|%05s", {"xyz", "ab"}, "%5.1s|%05s", 2 * P, 10 + 43 + 42, "    x|   ab"},
-      {"%p", {TagVarVoidPtr(reinterpret_cast<void*>(0x1234))}, "%p", P, 2 + 60, "0x1234"},
+      {"%p",
+       {TagVarVoidPtr(reinterpret_cast<void*>(0x1234))},
+       "%p",
+       P,
+       2 + 60,
+       PointerText(reinterpret_cast<void*>(0x1234))},
       // Mismatches push zero and count 20 for a string, 40 for a real.
-      {"%f %s %p", {1, 2, 3}, "%f %s %p", 8 + 2 * P, 8 + 200, "0.000000 (null) (nil)"},
-      {"%s", {u"wide"}, "%s", P, 2 + 60, "(null)"},
+      {"%f %s %p",
+       {1, 2, 3},
+       "%f %s %p",
+       8 + 2 * P,
+       8 + 200,
+       "0.000000 (null) " + PointerText(nullptr)},
+      {"%s", {TAVUTIL_WTEXT("wide")}, "%s", P, 2 + 60, "(null)"},
       {"%y %lld %d", {5}, "%y %lld %d", 4, 10 + 60, "%y %lld 5"}, // not conversions
       {"%f", {1e308}, "%f", 8, 2 + 80, std::to_string(1e308)},    // far beyond its estimate
       // The third double does not fit the room of one argument and is left out.
@@ -245,8 +264,8 @@ TEST(TMessageRender, DangerousInputsRenderSomethingSane) {
       {"%.99999999999f", {0.5}, longHalf},
       {"%d%d%d%d%d", {1}, "10000"},
       {TString("v=%d\0%s", 7), {5, 6}, "v=5"},
-      {TString(u"\u00df%d\U0001F600%s"), {5, "ok"}, u8"\u00df5\U0001F600ok"},
-      {TString(u"\xD800|%d|\xDC00"), {4}, "\xef\xbf\xbd|4|\xef\xbf\xbd"},
+      {TString(TAVUTIL_WTEXT("\u00df%d\U0001F600%s")), {5, "ok"}, u8"\u00df5\U0001F600ok"},
+      {TString(TAVUTIL_WTEXT("\xD800|%d|\xDC00")), {4}, "\xef\xbf\xbd|4|\xef\xbf\xbd"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Bytes(c.text));
@@ -288,8 +307,8 @@ TEST(TMessageRender, RenderedTextStopsAtItsLimitWhateverTheFormatAsks) {
 
   // A Unicode text renders as UTF-8 and is cut before a sequence the limit would split:
   // three-byte characters leave the limit one byte short of a whole one.
-  std::u16string euros(kLimit / 3 + 10, u'\u20ac');
-  euros += u"%d";
+  std::basic_string<_Wchar_t> euros(kLimit / 3 + 10, static_cast<_Wchar_t>(0x20ac));
+  euros += TAVUTIL_WTEXT("%d");
   TTestStore store("Render.Limit", TString(euros.c_str()));
   const std::string utf8 = Rendered(TMessage(Store("Render.Limit"), 1, 1, "", TagVar(1)));
   EXPECT_EQ(utf8.size(), kLimit / 3 * 3);
@@ -298,8 +317,9 @@ TEST(TMessageRender, RenderedTextStopsAtItsLimitWhateverTheFormatAsks) {
 
 TEST(TMessageRender, StoredTextDefaultTextAndTheCache) {
   EXPECT_EQ(Rendered(TMessage(Store("Render.None"), 1, 2, "default %d", TagVar(3))), "default 3");
-  EXPECT_EQ(Rendered(TMessage("100%% sure")), "100%% sure");   // no arguments: no formatting
-  TTestStore unicode("Render.Unicode", TString(u"\u00e9 %d")); // without arguments: Unicode
+  EXPECT_EQ(Rendered(TMessage("100%% sure")), "100%% sure"); // no arguments: no formatting
+  TTestStore unicode("Render.Unicode",
+                     TString(TAVUTIL_WTEXT("\u00e9 %d"))); // without arguments: Unicode
   EXPECT_TRUE(static_cast<TagVar>(TMessage(Store("Render.Unicode"), 1, 1, "")).IsWideString());
   TTestStore cache("Render.Cache", "cached %d"); // without message 0: the default text
   EXPECT_EQ(Rendered(TMessage(Store("Render.Cache"), 1, 0, "default %d", TagVar(3))), "default 3");

@@ -68,7 +68,7 @@ TEST_F(TMessageStorePMTest, RendersTheLanguageOfItsLibraryWhateverTheSet) {
     ASSERT_EQ(trace.Entries().size(), 2u); // "Found file", then the store's own
     ExpectDiagnostic(trace.Entries()[1], 0x10, 93,
                      "For message store " + name + ", loaded DLL " + kTests + "/" + language.lang +
-                         "/nlstest.so");
+                         "/nlstest" + kSuffix);
     // The set id plays no part: sets 1 and 99 give resource NLS_DISK_FULL.
     for (const long set : {1L, 99L}) {
       EXPECT_EQ(Rendered(TMessage(Store(name), set, NLS_DISK_FULL, "default", TagVar("C:"))),
@@ -88,7 +88,7 @@ TEST_F(TMessageStorePMTest, RendersTheLanguageOfItsLibraryWhateverTheSet) {
 }
 
 TEST_F(TMessageStorePMTest, AMessageTheLibraryLacksRendersItsDefaultText) {
-  const std::string english = kTests + "/English/nlstest.so";
+  const std::string english = kTests + "/English/nlstest" + kSuffix;
   TRecording trace;
   trace.SetLevel(0xC);
   // A store made from a TDll serves that library whatever the language.
@@ -107,7 +107,7 @@ TEST_F(TMessageStorePMTest, AMessageTheLibraryLacksRendersItsDefaultText) {
 
 TEST_F(TMessageStorePMTest, ALibraryNotFoundOrNotLoadedIsTracedNotThrown) {
   UseRootAsProgramDirectory();
-  const std::string bad = Touch("bad.so", "not a shared object");
+  const std::string bad = Touch("bad" + kSuffix, "not a shared object");
   TSearchNLSPath::SetLang("Klingon");
   TRecording trace;
   trace.SetLevel(0x8);

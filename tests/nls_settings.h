@@ -4,6 +4,8 @@
 #ifndef TAVUTIL_TESTS_NLS_SETTINGS_H
 #define TAVUTIL_TESTS_NLS_SETTINGS_H
 
+#include "temp_directory.h"
+
 #include <tavutil/nlsresrc.h>
 
 #include <gtest/gtest.h>
@@ -28,15 +30,17 @@ inline std::u16string Units(const TString& s) {
   return units;
 }
 
-/// The directory of the test programs, where the test catalogues lie in <language>/nlstest.so.
+/// The directory of the test programs, where the test catalogues lie in
+/// <language>/nlstest<suffix>.
 inline const std::string kTests = TAVUTIL_TEST_BINARY_DIR;
+/// The platform's suffix of dynamic libraries: ".so", ".dll".
+inline const std::string kSuffix = TAVUTIL_TEST_LIBRARY_SUFFIX;
 
 class TNlsSettingsTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "nls_test.XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    fRoot = pattern;
+    fRoot = MakeTempDirectory("nls_test");
+    ASSERT_FALSE(fRoot.empty());
     fLang = Text(TSearchNLSPath::QueryLang());
     fPath = Text(TSearchNLSPath::fsNLSpath);
   }
@@ -50,7 +54,7 @@ protected:
     const std::filesystem::path path = std::filesystem::path(fRoot) / name;
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path) << contents;
-    return path.string();
+    return path.generic_string(); // with '/', as the library gives paths
   }
   /// The default path's two patterns with the root in place of %E, written with backslashes.
   void UseRootAsProgramDirectory() const {

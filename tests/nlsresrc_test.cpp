@@ -32,8 +32,9 @@ protected:
 TEST_F(TSearchNLSPathTest, TriesEachElementInOrderWithTheCodeSetFormFirst) {
   UseRootAsProgramDirectory();
   // Every candidate exists as a file, and each round takes the first one away.
-  const std::vector<std::string> candidates = {Touch("de_DE/1252/msgs.so"),
-                                               Touch("de_DE.1252/msgs.so"), Touch("msgs.so")};
+  const std::vector<std::string> candidates = {Touch("de_DE/1252/msgs" + kSuffix),
+                                               Touch("de_DE.1252/msgs" + kSuffix),
+                                               Touch("msgs" + kSuffix)};
   for (const std::string& expected : candidates) {
     EXPECT_EQ(Find("msgs", "de_DE.1252"), expected);
     fs::remove(expected);
@@ -45,14 +46,14 @@ TEST_F(TSearchNLSPathTest, TriesEachElementInOrderWithTheCodeSetFormFirst) {
   const std::string german = Touch("de/msgs.res");
   EXPECT_EQ(Find("msgs.res", "de"), german);
   // A directory where a candidate is expected is passed over.
-  fs::create_directories(fRoot + "/fr/msgs.so");
-  const std::string beside = Touch("msgs.so");
+  fs::create_directories(fRoot + "/fr/msgs" + kSuffix);
+  const std::string beside = Touch("msgs" + kSuffix);
   EXPECT_EQ(Find("msgs", "fr"), beside);
 }
 
 TEST_F(TSearchNLSPathTest, TracesTheSearchAndKeepsThePathItFound) {
   UseRootAsProgramDirectory();
-  const std::string found = Touch("en/msgs.so");
+  const std::string found = Touch("en/msgs" + kSuffix);
   TRecording trace;
   trace.SetLevel(0x10);
   TSearchNLSPath search("msgs");
@@ -64,8 +65,9 @@ TEST_F(TSearchNLSPathTest, TracesTheSearchAndKeepsThePathItFound) {
     EXPECT_EQ(entry.category, &TUtilityTraceCategory::NLSResource);
     EXPECT_STREQ(entry.message.QueryFile(), "utility/NLSRESRC");
   }
-  EXPECT_EQ(std::string(trace.Entries()[0].message),
-            "Unable to find file msgs.so with LANG xx in path " + Text(TSearchNLSPath::fsNLSpath));
+  EXPECT_EQ(std::string(trace.Entries()[0].message), "Unable to find file msgs" + kSuffix +
+                                                         " with LANG xx in path " +
+                                                         Text(TSearchNLSPath::fsNLSpath));
   EXPECT_EQ(trace.Entries()[0].message.QueryLine(), 219u);
   EXPECT_EQ(std::string(trace.Entries()[1].message), "Found file " + found);
   EXPECT_EQ(trace.Entries()[1].message.QueryLine(), 214u);
@@ -86,15 +88,15 @@ TEST_F(TSearchNLSPathTest, TracesTheSearchAndKeepsThePathItFound) {
 }
 
 TEST_F(TSearchNLSPathTest, TheDefaultPathLooksBesideTheProgram) {
-  // The test catalogues lie in <test binary dir>/<language>/nlstest.so.
+  // The test catalogues lie in <test binary dir>/<language>/nlstest<suffix>.
   TSearchNLSPath::SetLang("German");
-  EXPECT_EQ(TSearchNLSPath("nlstest").FindFile(), kTests + "/German/nlstest.so");
+  EXPECT_EQ(TSearchNLSPath("nlstest").FindFile(), kTests + "/German/nlstest" + kSuffix);
   // "C" falls back to "English", and says so.
   TSearchNLSPath::SetLang(nullptr);
   EXPECT_EQ(Text(TSearchNLSPath::QueryLang()), "C");
   TRecording trace;
   trace.SetLevel(0x10);
-  EXPECT_EQ(TSearchNLSPath("nlstest").FindFile(), kTests + "/English/nlstest.so");
+  EXPECT_EQ(TSearchNLSPath("nlstest").FindFile(), kTests + "/English/nlstest" + kSuffix);
   ASSERT_EQ(trace.Entries().size(), 3u);
   EXPECT_EQ(std::string(trace.Entries()[1].message),
             "Locale is C, trying locale English to find file nlstest");
@@ -110,20 +112,21 @@ TEST_F(TSearchNLSPathTest, NothingFoundThrowsAfterTheSystemSearch) {
                {"TAccessError", "Unable to find file nosuch", 1, 1, "utility/NLSRESRC", 131});
 }
 
-// Run in a child whose library search path holds the German catalogue's directory.
+// Run in a child whose library search path (LD_LIBRARY_PATH, PATH on Windows) holds the German
+// catalogue's directory.
 TEST_F(TSearchNLSPathTest, CFallsBackToEnglishThenToTheSystemSearch) {
   if (std::getenv("NLSRESRC_TEST_CHILD") != nullptr) {
     UseRootAsProgramDirectory(); // neither C nor English is found along the path
     TSearchNLSPath::SetLang("C");
     TSearchNLSPath search("nlstest");
-    EXPECT_EQ(search.FindFile(), kTests + "/German/nlstest.so");
+    EXPECT_EQ(search.FindFile(), kTests + "/German/nlstest" + kSuffix);
     EXPECT_EQ(search.FindInPath(), search.FindFile());
     return;
   }
-  const ProgramResult child =
-      RunProgram({kTests + "/nlsresrc_test",
-                  "--gtest_filter=TSearchNLSPathTest.CFallsBackToEnglishThenToTheSystemSearch"},
-                 {"NLSRESRC_TEST_CHILD=1", "LD_LIBRARY_PATH=" + kTests + "/German"});
+  const ProgramResult child = RunProgram(
+      {kTests + "/nlsresrc_test" TAVUTIL_TEST_EXECUTABLE_SUFFIX,
+       "--gtest_filter=TSearchNLSPathTest.CFallsBackToEnglishThenToTheSystemSearch"},
+      {"NLSRESRC_TEST_CHILD=1", TAVUTIL_TEST_LIBRARY_PATH_VARIABLE "=" + kTests + "/German"});
   EXPECT_EQ(child.status, 0) << child.output;
   EXPECT_NE(child.output.find("[  PASSED  ] 1 test"), std::string::npos) << child.output;
 }

@@ -20,14 +20,14 @@ namespace {
 /// (the transfer still happens for a success code); `writeLimit` caps what one Write takes.
 class TRecordingStream : public IStream {
 public:
-  HRESULT QueryInterface(REFIID /*riid*/, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID /*riid*/, void** object) override {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++references; }
-  ULONG Release() override { return --references; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
 
-  HRESULT Read(void* data, ULONG size, ULONG* got) override {
+  HRESULT STDMETHODCALLTYPE Read(void* data, ULONG size, ULONG* got) override {
     reads.push_back(size);
     ULONG n = 0;
     if (SUCCEEDED(readResult)) {
@@ -38,7 +38,7 @@ public:
     *got = n;
     return readResult;
   }
-  HRESULT Write(const void* data, ULONG size, ULONG* written) override {
+  HRESULT STDMETHODCALLTYPE Write(const void* data, ULONG size, ULONG* written) override {
     writes.push_back(size);
     const ULONG n = std::min(size, writeLimit);
     sink.append(static_cast<const char*>(data), n);
@@ -46,25 +46,27 @@ public:
     return writeResult;
   }
 
-  HRESULT Seek(LARGE_INTEGER /*move*/, DWORD /*origin*/, ULARGE_INTEGER* /*reached*/) override {
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER /*move*/, DWORD /*origin*/,
+                                 ULARGE_INTEGER* /*reached*/) override {
     return E_NOTIMPL;
   }
-  HRESULT SetSize(ULARGE_INTEGER /*size*/) override { return E_NOTIMPL; }
-  HRESULT CopyTo(IStream* /*to*/, ULARGE_INTEGER /*size*/, ULARGE_INTEGER* /*read*/,
-                 ULARGE_INTEGER* /*written*/) override {
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER /*size*/) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream* /*to*/, ULARGE_INTEGER /*size*/,
+                                   ULARGE_INTEGER* /*read*/, ULARGE_INTEGER* /*written*/) override {
     return E_NOTIMPL;
   }
-  HRESULT Commit(DWORD /*flags*/) override { return E_NOTIMPL; }
-  HRESULT Revert() override { return E_NOTIMPL; }
-  HRESULT LockRegion(ULARGE_INTEGER /*offset*/, ULARGE_INTEGER /*size*/, DWORD /*type*/) override {
+  HRESULT STDMETHODCALLTYPE Commit(DWORD /*flags*/) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER /*offset*/, ULARGE_INTEGER /*size*/,
+                                       DWORD /*type*/) override {
     return E_NOTIMPL;
   }
-  HRESULT UnlockRegion(ULARGE_INTEGER /*offset*/, ULARGE_INTEGER /*size*/,
-                       DWORD /*type*/) override {
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER /*offset*/, ULARGE_INTEGER /*size*/,
+                                         DWORD /*type*/) override {
     return E_NOTIMPL;
   }
-  HRESULT Stat(STATSTG* /*stat*/, DWORD /*flags*/) override { return E_NOTIMPL; }
-  HRESULT Clone(IStream** clone) override {
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG* /*stat*/, DWORD /*flags*/) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clone(IStream** clone) override {
     *clone = nullptr;
     return E_NOTIMPL;
   }

@@ -126,6 +126,12 @@ TEST(IntegerLayout, MatchesTheCFormatter) {
             char expected[64];
             if (isSigned) {
               std::snprintf(expected, sizeof expected, full.c_str(), static_cast<int>(bits));
+            } else if (conversion == 'o' && bits == 0 && precision == 0 &&
+                       directive.find('#') != std::string::npos) {
+              // The standard's '#' makes the first octal digit a 0, so %#.0o of 0 is "0" as
+              // %#.1o is; the Windows C library prints nothing there.
+              const std::string one = full.substr(0, full.size() - 2) + "1o";
+              std::snprintf(expected, sizeof expected, one.c_str(), bits);
             } else {
               std::snprintf(expected, sizeof expected, full.c_str(), bits);
             }

@@ -48,7 +48,7 @@ TagVar Make(int k) {
   case 5:
     return TagVar("ab");
   case 6:
-    return TagVar(u"cd");
+    return TagVar(TAVUTIL_WTEXT("cd"));
   case 7:
     return TagVar(TDate());
   case 8:
@@ -353,7 +353,7 @@ TEST(TagVarOperators, ComparisonsOrderByKind) {
       {noBuffer, "==", noBuffer, 1},
       {"a", "<", "b", 1},
       {"b", "<", "a", 0},
-      {"a", "==", u"a", 0},
+      {"a", "==", TAVUTIL_WTEXT("a"), 0},
       {TagVar(TagVar::datetime), "==", TagVar(TagVar::datetime), 1},
       {TagVar(TagVar::datetime), "<", TDateTime(kMin, 0), 1},
       {TDateTime(kMin, 0), "<", TagVar(TagVar::datetime), 0},
@@ -375,7 +375,7 @@ TEST(TagVarOperators, StringsConcatenateAndCombineBytewise) {
       {nullString, "^=", "xy", "xy"},
       {"xy", "&=", nullString, "xy"},
   });
-  TagVar wide(u"w");
+  TagVar wide(TAVUTIL_WTEXT("w"));
   wide += TagVar("!");
   EXPECT_TRUE(wide.IsWideString()); // the left tag stays
 

@@ -40,7 +40,7 @@ std::vector<TagVar> GoldenValues() {
   values.emplace_back(0xDEADBEEFu);
   values.emplace_back(-0.1);
   values.emplace_back("hello");
-  values.emplace_back(u"hi");
+  values.emplace_back(TAVUTIL_WTEXT("hi"));
   values.emplace_back(TagVar::string);                    // a null payload
   values.emplace_back(static_cast<const char*>(nullptr)); // a string without buffer
   values.emplace_back(TDate());

@@ -27,8 +27,8 @@ template <class F> void ForEveryType(void* target, const F& f) {
   static const unsigned char bytes[] = "bytes";
   const auto apply = [&f](const auto&... values) { (f(values), ...); };
   apply(TagVar(), TagVar(TagVar::endOfArgs), TagVar(TagVar::string), 6, 7L, short{-2}, 5u, 8ul,
-        static_cast<unsigned short>(9), 1.5, "text", bytes, u"wide", TString("shared"), TDate(),
-        TTime(), TDateTime(99, 1), TagVarVoidPtr(target));
+        static_cast<unsigned short>(9), 1.5, "text", bytes, TAVUTIL_WTEXT("wide"),
+        TString("shared"), TDate(), TTime(), TDateTime(99, 1), TagVarVoidPtr(target));
 }
 
 TEST(TagVar, NumbersKeepTheirLowThirtyTwoBits) {
@@ -48,8 +48,9 @@ TEST(TagVar, StringsAreOwnedCopiesOrSharedBuffers) {
   // A null text gives a string payload without buffer, not a null payload.
   EXPECT_EQ(Describe(TagVar(static_cast<const char*>(nullptr))), "5:");
   EXPECT_EQ(Describe(TagVar(static_cast<const _Wchar_t*>(nullptr))), "6:");
-  const TagVar wide(u"hi");
-  EXPECT_EQ(Describe(wide), "6:" + std::string(reinterpret_cast<const char*>(u"hi"), 4));
+  const TagVar wide(TAVUTIL_WTEXT("hi"));
+  EXPECT_EQ(Describe(wide),
+            "6:" + std::string(reinterpret_cast<const char*>(TAVUTIL_WTEXT("hi")), 4));
   EXPECT_TRUE(wide.QueryString()->IsUnicode());
 
   TString shared("text"); // a TString is shared, and its unicode flag picks the tag
@@ -57,7 +58,7 @@ TEST(TagVar, StringsAreOwnedCopiesOrSharedBuffers) {
   EXPECT_EQ(static_cast<char*>(*holder->QueryString()), static_cast<char*>(shared));
   holder.reset();
   EXPECT_TRUE(SoleHolder(shared)); // the TagVar gave its share back
-  EXPECT_TRUE(TagVar(TString(u"w")).IsWideString());
+  EXPECT_TRUE(TagVar(TString(TAVUTIL_WTEXT("w"))).IsWideString());
 }
 
 TEST(TagVar, CopiesOwnTheirPayloadsAndShareOnlyBuffersAndTargets) {
@@ -176,7 +177,7 @@ TEST(TagVar, TextFormOfEveryType) {
       {TagVar(TString("a\0b", 3)), std::string("a\0b", 3), "string"}, // exactly the bytes
       {TagVar(TagVar::string), "(null)", "string"},
       {TagVar(static_cast<const char*>(nullptr)), "<NULL>", "string"},
-      {TagVar(u"hi"), std::string("h\0i\0", 4), "string"},
+      {TagVar(TAVUTIL_WTEXT("hi")), std::string("h\0i\0", 4), "string"},
       {TagVar(TagVar::wideString), "(null)", "string"},
       {TagVar(when), std::string(when.QueryString("%c"), when.QueryString("%c").length()),
        "datetime"},

@@ -2,6 +2,7 @@
 // Licensed under the Apache License, Version 2.0.
 #include "catalogue.h"
 #include "run_program.h"
+#include "temp_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@
 #include <fstream>
 #include <map>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -200,9 +200,8 @@ TEST(Tavrc, StopsAfterFiftyErrorsAndSurvivesDeepNesting) {
 class TavrcProgram : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tavrc_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    fDirectory = pattern;
+    fDirectory = MakeTempDirectory("tavrc_test");
+    ASSERT_FALSE(fDirectory.empty());
   }
   void TearDown() override { std::filesystem::remove_all(fDirectory); }
   std::string Write(const std::string& name, const std::string& text) {
@@ -222,21 +221,24 @@ TEST_F(TavrcProgram, WritesTheTableOrReportsAndWritesNothing) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.output, good + ":4: warning: id 5 has an empty text, which reads as a missing "
                                "message\n");
-  std::ifstream generated(table);
-  const std::string source((std::istreambuf_iterator<char>(generated)),
-                           std::istreambuf_iterator<char>());
-  EXPECT_NE(source.find("const TavutilStringTable tavutil_string_table = {0x52564154, 1, 2, "),
-            std::string::npos);
-  std::ifstream dependencies(depfile);
-  std::string rule;
-  std::getline(dependencies, rule);
-  EXPECT_EQ(rule, table + ": " + good + " " + fDirectory + "/ids.h");
+  {
+    // Closed before the next run: Windows removes no file that is open.
+    std::ifstream generated(table);
+    const std::string source((std::istreambuf_iterator<char>(generated)),
+                             std::istreambuf_iterator<char>());
+    EXPECT_NE(source.find("const TavutilStringTable tavutil_string_table = {0x52564154, 1, 2, "),
+              std::string::npos);
+    std::ifstream dependencies(depfile);
+    std::string rule;
+    std::getline(dependencies, rule);
+    EXPECT_EQ(rule, table + ": " + good + " " + fDirectory + "/ids.h");
+  }
 
   const std::string bad = Write("bad.rc", "STRINGTABLE BEGIN\n1 \"a\"\n1 \"b\"\nEND\n");
   run = RunProgram({TAVRC_PROGRAM, "-w", "-o", table, bad});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, bad + ":3: error: duplicate id 1 (first at " + bad + ":2)\n");
-  EXPECT_NE(::access(table.c_str(), F_OK), 0); // a failed build leaves no stale table
+  EXPECT_FALSE(std::filesystem::exists(table)); // a failed build leaves no stale table
   EXPECT_EQ(RunProgram({TAVRC_PROGRAM, "-x", bad}).status, 2);
 }
 

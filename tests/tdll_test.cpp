@@ -4,19 +4,18 @@
 
 #include "catalogues/nlstest.h"
 #include "library_error.h"
+#include "library_platform.h"
 #include "nls_settings.h"
 #include "recording_trace.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <string>
 
 namespace {
 
-const std::string kEnglish = kTests + "/English/nlstest.so";
+const std::string kEnglish = kTests + "/English/nlstest" + kSuffix;
 
 TEST(TDll, ReadsStringResourcesAsUnicodeUpToTheirLimit) {
   const TDll library(kEnglish.c_str());
@@ -46,22 +45,27 @@ TEST(TDll, AMissingStringIsTracedThenThrown) {
   EXPECT_EQ(entry.category, &TUtilityTraceCategory::String);
   EXPECT_STREQ(entry.message.QueryFile(), "utility/TDLL");
   EXPECT_EQ(entry.message.QueryLine(), 101u);
-  EXPECT_EQ(std::string(entry.message), "LoadString Error " + std::to_string(ENOENT) +
+  EXPECT_EQ(std::string(entry.message), "LoadString Error " + std::to_string(kNoSuchStringError) +
                                             " getting message 7 from file " + kEnglish);
 
   // A library without a string table, and a null handle, have no strings either.
-  void* const plain = ::dlopen("libm.so.6", RTLD_NOW);
+  void* const plain = LoadLibraryWithoutStrings();
   ASSERT_NE(plain, nullptr);
   for (void* handle : {plain, static_cast<void*>(nullptr)}) {
     ExpectRaises([&] { static_cast<void>(TDll(handle).loadMessage(1)); },
                  {"TAccessError", "Error getting message", 2, 1, "utility/TDLL", 103});
   }
-  EXPECT_EQ(std::string(trace.Entries().at(1).message),
-            "LoadString Error " + std::to_string(ENOEXEC) + " getting message 1 from file (null)");
+  EXPECT_EQ(std::string(trace.Entries().at(1).message), "LoadString Error " +
+                                                            std::to_string(kNoStringTableError) +
+                                                            " getting message 1 from file (null)");
 }
 
 TEST(TDll, ALibraryThatCannotBeLoadedThrowsWithTheSystemsCode) {
-  for (const char* file : {"/nonexistent/nlstest.so", "no-such-library.so", "/etc/hostname"}) {
+  // A missing path, a name the system search does not find, and a file that is no library.
+  for (const std::string& name : {std::string("/nonexistent/nlstest") + TAVUTIL_TEST_LIBRARY_SUFFIX,
+                                  std::string("no-such-library") + TAVUTIL_TEST_LIBRARY_SUFFIX,
+                                  std::string(TAVUTIL_TEST_DATA_DIR) + "/binstream_host.bin"}) {
+    const char* const file = name.c_str();
     try {
       const TDll library(file);
       ADD_FAILURE() << file << " loaded";

@@ -4,14 +4,14 @@
 #include <tavutil/thread.h>
 
 #include "recording_trace.h"
+#include "thread_platform.h"
 
 #include <gtest/gtest.h>
-
-#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <limits>
 #include <string>
@@ -67,7 +67,9 @@ TEST(TSemaphoreThreaded, CountsAtMostOneAndAFullPostFailsWithATrace) {
   EXPECT_EQ(semaphore.Clear(), 0);
   EXPECT_EQ(semaphore.Clear(), 1); // already 0: stays 0
   EXPECT_EQ(semaphore.Wait(0), 1);
-  ExpectEntries(trace, {{0x4, "Unable to post semaphore, error=x0000004B", 155}}); // EOVERFLOW
+  char text[64];
+  std::snprintf(text, sizeof text, "Unable to post semaphore, error=x%08X", kTooManyPostsError);
+  ExpectEntries(trace, {{0x4, text, 155}});
 }
 
 TEST(TSemaphoreThreaded, WaitsTimeOutOrTakeALatePost) {
@@ -218,18 +220,7 @@ TEST(TThreadThreaded, AHundredThreadsAndRestartsAllRun) {
   EXPECT_EQ(runs, 200);
 }
 
-/// The stack size the calling thread runs on, in bytes.
-std::size_t OwnStackSize() {
-  pthread_attr_t attributes;
-  std::size_t size = 0;
-  if (::pthread_getattr_np(::pthread_self(), &attributes) == 0) {
-    ::pthread_attr_getstacksize(&attributes, &size);
-    ::pthread_attr_destroy(&attributes);
-  }
-  return size;
-}
-
-TEST(TThreadThreaded, StackSizeIsHonouredRaisedToTheMinimumOrFailsTheStart) {
+TEST(TThreadThreaded, StackSizeIsHonouredAndRaisedToTheMinimum) {
   constexpr unsigned long kLarge = 48ul << 20; // above any default stack
   std::atomic<std::size_t> seen{0};
   TReference<TJob> job(new TJob([&] {
@@ -244,17 +235,26 @@ TEST(TThreadThreaded, StackSizeIsHonouredRaisedToTheMinimumOrFailsTheStart) {
   job->SetStackSize(1);
   ASSERT_EQ(job->Start(), 0);
   job->WaitForTermination(-1);
-  EXPECT_GE(seen.load(), static_cast<std::size_t>(PTHREAD_STACK_MIN));
+  EXPECT_GE(seen.load(), MinimumStackSize());
+}
 
+TEST(TThreadThreaded, AStackTheSystemCannotGiveFailsTheStartWithATrace) {
+  if (kUngivableStackSize == 0) {
+    GTEST_SKIP() << kNoUngivableStackReason;
+  }
+  TReference<TJob> job(new TJob([] { return 0; }));
   TRecording trace;
-  job->SetStackSize(std::numeric_limits<unsigned long>::max() / 2);
+  job->SetStackSize(kUngivableStackSize);
   EXPECT_EQ(job->Start(), 1);
   EXPECT_EQ(job->IsRunning(), 0);
   ExpectEntries(trace, {{0x4, "Unable to start thread", 282}});
 }
 
 TEST(TThreadThreaded, AThreadThatExitsFromRunStillFinishes) {
-  TReference<TJob> job(new TJob([]() -> int { ::pthread_exit(nullptr); }));
+  if (kNoThreadExitReason != nullptr) {
+    GTEST_SKIP() << kNoThreadExitReason;
+  }
+  TReference<TJob> job(new TJob([]() -> int { ExitThisThread(); }));
   ASSERT_EQ(job->Start(), 0);
   job->WaitForTermination(-1);
   EXPECT_EQ(job->IsRunning(), 0);

@@ -9,7 +9,6 @@
 #include "internal/tracepoint.h"
 #include "platform/platform.h"
 
-#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -42,7 +41,7 @@ TMutexSemaphore::TMutexSemaphore(const char* name) : fHandle(nullptr) {
     const std::size_t length = std::strlen(name);
     fName.reset(new (std::nothrow) char[length + 1]);
     if (fName == nullptr) {
-      ReportFailure(kCreateFailed, kLineCreateFailed, ENOMEM, name);
+      ReportFailure(kCreateFailed, kLineCreateFailed, tavutil::platform::kErrorNoMemory, name);
       return;
     }
     std::memcpy(fName.get(), name, length + 1);

@@ -12,7 +12,6 @@
 #include "internal/tracepoint.h"
 #include "platform/platform.h"
 
-#include <cerrno>
 #include <new>
 
 #if defined(__GLIBCXX__)
@@ -76,7 +75,7 @@ TSemaphore::~TSemaphore() {
 int TSemaphore::Wait(long timeout) {
   if (fHandle == nullptr) {
     // No semaphore to wait on: reported as the system reports a wait on an invalid handle.
-    ReportFailure(kLineWaitFailed, kWaitFailed, Code(-1), Code(EBADF));
+    ReportFailure(kLineWaitFailed, kWaitFailed, Code(-1), Code(tavutil::platform::kErrorBadHandle));
     return -1;
   }
   int code = 0;
@@ -97,7 +96,7 @@ int TSemaphore::Wait(long timeout) {
 }
 
 int TSemaphore::Post() {
-  int error = EBADF;
+  int error = tavutil::platform::kErrorBadHandle;
   if (fHandle != nullptr && tavutil::platform::PostSemaphore(*fHandle, error) ==
                                 tavutil::platform::SemaphorePostResult::posted) {
     return 0;
@@ -107,7 +106,7 @@ int TSemaphore::Post() {
 }
 
 int TSemaphore::PostSignal() noexcept {
-  int error = EBADF;
+  int error = tavutil::platform::kErrorBadHandle;
   const tavutil::platform::SemaphorePostResult result =
       fHandle != nullptr ? tavutil::platform::PostSemaphore(*fHandle, error)
                          : tavutil::platform::SemaphorePostResult::failed;

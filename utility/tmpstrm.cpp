@@ -12,7 +12,6 @@
 #include "platform/platform.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <ostream>
@@ -87,11 +86,13 @@ int TTempStreamBuf::MoveToFile() {
     file.reset(new (std::nothrow) TempFile(handle));
     if (file == nullptr) {
       tavutil::platform::CloseTempFile(handle);
-      error = ENOMEM;
+      error = tavutil::platform::kErrorNoMemory;
     }
   }
   if (file == nullptr) {
-    Trace(kLineOpenFailed, kOpenFailed, static_cast<long>(error), std::strerror(error));
+    char text[256];
+    Trace(kLineOpenFailed, kOpenFailed, static_cast<long>(error),
+          tavutil::platform::ErrorText(error, text, sizeof text));
     return Traits::eof();
   }
   Trace(kLineOpened, kOpened);

@@ -10,7 +10,6 @@
 #include "internal/raise.h"
 
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -712,9 +711,9 @@ unsigned long TString::asUnsigned() const noexcept {
   if (negative && !std::isdigit(static_cast<unsigned char>(text[1]))) {
     return 0;
   }
-  errno = 0;
+  // An overflowing number reads as ULLONG_MAX, which is beyond 32 bits as well.
   const unsigned long long magnitude = std::strtoull(negative ? text + 1 : text, nullptr, 10);
-  if (errno == ERANGE || magnitude > UINT32_MAX) {
+  if (magnitude > UINT32_MAX) {
     return UINT32_MAX;
   }
   const auto value = static_cast<std::uint32_t>(magnitude);

@@ -15,6 +15,10 @@
 
 #include <cstdint>
 
+/// The calling convention of COM methods: __stdcall on 32-bit Windows, the default here. An
+/// implementation of IStream declares its methods with it, to build on both.
+#define STDMETHODCALLTYPE
+
 typedef std::int32_t HRESULT;
 typedef std::uint32_t ULONG;
 typedef std::uint32_t DWORD;

@@ -19,11 +19,14 @@
 #endif
 
 /// One UTF-16 code unit: the library's wide character on every platform. The name is part of
-/// the published interface, reserved spelling included.
+/// the published interface, reserved spelling included. TAVUTIL_WTEXT("text") is a string
+/// literal of that type.
 #if defined(_WIN32)
 typedef wchar_t _Wchar_t; // NOLINT(bugprone-reserved-identifier)
+#define TAVUTIL_WTEXT(text) L##text
 #else
 typedef char16_t _Wchar_t; // NOLINT(bugprone-reserved-identifier)
+#define TAVUTIL_WTEXT(text) u##text
 #endif
 
 #endif // TAVUTIL_CONFIG_H

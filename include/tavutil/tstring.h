@@ -59,6 +59,11 @@ public:
   /// Never unshares: a write is seen by every handle that shares the buffer. Throws
   /// TInvalidRequest "Bad index value for this String" when `i` is 0.
   char& operator[](unsigned int i);
+  /// The same for an `int` position; a negative one fails as 0 does. Without these, `s[1]` is
+  /// ambiguous where `ptrdiff_t` is `int` (32-bit builds): the built-in subscript of the text
+  /// conversion matches as well as the unsigned position.
+  const char& operator[](int i) const { return (*this)[i < 0 ? 0u : static_cast<unsigned>(i)]; }
+  char& operator[](int i) { return (*this)[i < 0 ? 0u : static_cast<unsigned>(i)]; }
 
   /// Whether the buffer holds UTF-16 text; false without a buffer.
   int IsUnicode() const noexcept;

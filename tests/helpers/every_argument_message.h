@@ -25,7 +25,7 @@ inline TMessage EveryArgumentMessage() {
   m[3] = TagVar(4000000000u);
   m[4] = TagVar(-0.1);
   m[5] = TagVar("narrow");
-  m[6] = TagVar(u"wide");
+  m[6] = TagVar(TAVUTIL_WTEXT("wide"));
   m[7] = TagVar(TDate());
   m[8] = TagVar(TTime());
   m[9] = TagVar(TDateTime(946728000, 3600));

@@ -12,12 +12,12 @@
 #include <tavutil/mutexsem.h>
 #include <tavutil/tracesharedfile.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -53,7 +53,7 @@ int Lock() {
   const TMutexSemaphoreEntry entry(mutex, TMutexSemaphore::fsInfinite);
   std::cout << (entry.State() == TMutexSemaphore::locked ? "locked" : "failed") << std::endl;
   for (;;) {
-    ::pause();
+    std::this_thread::sleep_for(std::chrono::hours(1));
   }
 }
 

@@ -6,6 +6,7 @@
 // platform lacks answers with a "not supported" result instead of failing to build. Nothing
 // here throws: every failure is a return value, with the system's error code where one helps.
 //
+//   Error codes:        kErrorNoMemory, kErrorBadHandle..., ErrorText
 //   Identity and time:  ThreadId, ProcessId, LocalTime, CurrentWallTime, BreakDownLocal,
 //                       StandardTimeZone, BreakDownUtc
 //   Files:              MakeDirectory, QueryPathKind, ExecutablePath, SearchPath
@@ -29,6 +30,32 @@
 #include <string>
 
 namespace tavutil::platform {
+
+// ---------------------------------------------------------------- error codes ----
+
+// Error codes cross this interface as the system's own numbers: errno values on POSIX, Win32
+// error codes on Windows. The portable code names the few it gives or tests itself through
+// these constants, which each backend defines.
+
+/// Memory ran out (ENOMEM; ERROR_NOT_ENOUGH_MEMORY).
+extern const int kErrorNoMemory;
+/// The object is not there or not open (EBADF; ERROR_INVALID_HANDLE).
+extern const int kErrorBadHandle;
+/// No such file, object or string (ENOENT; ERROR_FILE_NOT_FOUND, ERROR_RESOURCE_NAME_NOT_FOUND).
+extern const int kErrorNotFound;
+/// A library holds no string table this library can read (ENOEXEC;
+/// ERROR_RESOURCE_TYPE_NOT_FOUND).
+extern const int kErrorNoStringTable;
+/// A buffer holds no whole character (ERANGE; ERROR_INSUFFICIENT_BUFFER).
+extern const int kErrorBufferTooSmall;
+/// An argument the call cannot take (EINVAL; ERROR_INVALID_PARAMETER).
+extern const int kErrorInvalidArgument;
+/// A write past the largest size a file may have (EFBIG; ERROR_FILE_TOO_LARGE).
+extern const int kErrorFileTooLarge;
+
+/// The system's text for `error`, one line with no ending newline, copied into `buffer` of
+/// `size` bytes (cut to fit, always terminated when `size` > 0). Gives `buffer`.
+const char* ErrorText(int error, char* buffer, std::size_t size) noexcept;
 
 // ------------------------------------------------------------ identity and time ----
 
@@ -106,7 +133,8 @@ bool PathFits(const char* path) noexcept;
 /// output onto its target. `failed` with the system's error code otherwise.
 OpenOutputResult OpenOutputFile(const char* path, OutputFile*& file, int& error) noexcept;
 /// Writes all `size` bytes. Gives 0 or the system's error code: a write past the process's
-/// file-size limit gives EFBIG (what fits is written) and never ends the process by a signal.
+/// file-size limit gives kErrorFileTooLarge (what fits is written) and never ends the process by a
+/// signal.
 int WriteOutputFile(OutputFile& file, const char* data, std::size_t size) noexcept;
 /// Closes the file. Gives 0 or the system's error code (the file is closed either way). Null
 /// does nothing.
@@ -217,10 +245,10 @@ void CloseSystemLog(SystemLogHandle* log) noexcept;
 /// Reads string resource `id` of the loaded library `library` (a handle from LoadLibrary) into
 /// `buffer`, which has room for `capacity` UTF-16 units: at most `capacity` - 1 units, then a
 /// zero unit. A text cut there never ends in the first half of a surrogate pair. Gives the
-/// number of units stored, or 0 with the system's error code in `error`: ENOENT when the
-/// library has no such string (an empty text counts as none), ENOEXEC when it has no string
-/// table this library can read, ERANGE when `capacity` holds no whole character, EINVAL for a
-/// null library or buffer.
+/// number of units stored, or 0 with the system's error code in `error`: kErrorNotFound when the
+/// library has no such string (an empty text counts as none), kErrorNoStringTable when it has
+/// no string table this library can read, kErrorBufferTooSmall when `capacity` holds no whole
+/// character, kErrorInvalidArgument for a null library or buffer.
 std::size_t LoadStringResource(void* library, unsigned long id, char16_t* buffer,
                                std::size_t capacity, int& error) noexcept;
 

@@ -1,16 +1,14 @@
 // utility/platform/posix/systemlog.cpp: the system log (syslog) for POSIX systems.
 // Licensed under the Apache License, Version 2.0.
 //
-// Entries go as datagrams straight to the log socket in the classic syslog form
-// "<PRI>Mmm dd hh:mm:ss IDENT[PID]: TEXT", the form syslog(3) sends. openlog(3) is not used: it
-// keeps one identity per process, and each log here has its own.
+// Entries go as datagrams straight to the log socket in the classic syslog form of
+// logrecord.h, the form syslog(3) sends. openlog(3) is not used: it keeps one identity per
+// process, and each log here has its own.
+#include "platform/logrecord.h"
 #include "platform/platform.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <new>
 #include <string>
@@ -24,29 +22,6 @@ namespace {
 
 /// The system's log socket.
 constexpr const char* kSystemLogSocket = "/dev/log";
-/// The facility of every entry: user-level messages.
-constexpr int kFacilityUser = 1 << 3;
-/// The longest record sent; a longer text is cut. Every syslog receiver takes this much.
-constexpr std::size_t kMaxRecord = 8192;
-
-/// The syslog severity of a priority.
-int Severity(LogPriority priority) noexcept {
-  switch (priority) {
-  case LogPriority::critical:
-    return 2;
-  case LogPriority::error:
-    return 3;
-  case LogPriority::warning:
-    return 4;
-  case LogPriority::notice:
-    return 5;
-  case LogPriority::info:
-    return 6;
-  case LogPriority::debug:
-    break;
-  }
-  return 7;
-}
 
 } // namespace
 
@@ -106,25 +81,8 @@ SystemLogHandle* OpenSystemLog(const char* ident, const char* address) noexcept 
 
 int WriteSystemLog(SystemLogHandle& log, LogPriority priority, const char* text,
                    std::size_t size) noexcept {
-  static constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  const LocalTimeValue now = LocalTime();
-  char head[64];
-  const int headLength = std::snprintf(
-      head, sizeof head, "<%d>%s %2d %02d:%02d:%02d ", kFacilityUser | Severity(priority),
-      kMonths[(now.month + 11) % 12], now.day, now.hour, now.minute, now.second);
-  char pid[24];
-  const int pidLength = std::snprintf(pid, sizeof pid, "[%u]: ", ProcessId());
-  if (headLength < 0 || pidLength < 0) {
-    return EINVAL;
-  }
   try {
-    log.record.assign(head, static_cast<std::size_t>(headLength));
-    log.record += log.ident;
-    log.record.append(pid, static_cast<std::size_t>(pidLength));
-    if (log.record.size() < kMaxRecord && text != nullptr) {
-      log.record.append(text, std::min(size, kMaxRecord - log.record.size()));
-    }
+    logrecord::Build(log.record, log.ident, priority, text, size);
   } catch (const std::bad_alloc&) {
     return ENOMEM;
   }

@@ -1,6 +1,5 @@
-// tests/startup_test.cpp: the library's static objects, as a program that loads the library
-// with dlopen sees them come and go.
-// Licensed under the Apache License, Version 2.0.
+// tests/posix/startup_posix_test.cpp: the library's static objects, as a program that loads the
+// library with dlopen sees them come and go. Licensed under the Apache License, Version 2.0.
 #include "run_program.h"
 
 #include <gtest/gtest.h>

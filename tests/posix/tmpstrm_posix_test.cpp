@@ -1,5 +1,5 @@
-// tests/tmpstrm_test.cpp: the move to a temporary file by policy, file mode, a temporary
-// directory that cannot be used, and a process killed while its stream is in a file.
+// tests/posix/tmpstrm_posix_test.cpp: the move to a temporary file by policy, file mode, a
+// temporary directory that cannot be used, and a process killed while its stream is in a file.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tmpstrm.h>
 

@@ -1,5 +1,5 @@
-// tests/run_program.h: runs a program with extra environment variables and collects its output.
-// Licensed under the Apache License, Version 2.0.
+// tests/posix/run_program.h: runs a program with extra environment variables and collects its
+// output. Licensed under the Apache License, Version 2.0.
 #ifndef TAVUTIL_TESTS_RUN_PROGRAM_H
 #define TAVUTIL_TESTS_RUN_PROGRAM_H
 

@@ -1,6 +1,5 @@
-// tests/tracesystemlog_test.cpp: the system-log output ("pm"), read back from a log socket of
-// the test's own.
-// Licensed under the Apache License, Version 2.0.
+// tests/posix/tracesystemlog_posix_test.cpp: the system-log output ("pm"), read back from a log
+// socket of the test's own. Licensed under the Apache License, Version 2.0.
 //
 // This program carries its own copy of the output and of the platform's system-log code (see
 // tests/CMakeLists.txt), so the output can be pointed at a socket that stands in for the log.

@@ -1,4 +1,4 @@
-// tests/sharedmemory_test.cpp: ipcSharedMemory within a process, between processes and
+// tests/posix/sharedmemory_posix_test.cpp: ipcSharedMemory within a process, between processes and
 // against the raw shm object.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/mutexsem.h>

@@ -1,4 +1,4 @@
-// tests/mutexsem_test.cpp: TMutexSemaphore and TMutexSemaphoreEntry between threads and
+// tests/posix/mutexsem_posix_test.cpp: TMutexSemaphore and TMutexSemaphoreEntry between threads and
 // between processes.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/mutexsem.h>
