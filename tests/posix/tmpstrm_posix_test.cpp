@@ -1,9 +1,10 @@
-// tests/posix/tmpstrm_posix_test.cpp: the move to a temporary file by policy, file mode, a
-// temporary directory that cannot be used, and a process killed while its stream is in a file.
+// tests/posix/tmpstrm_posix_test.cpp: the temporary file has no name, a temporary directory
+// that cannot be used, and a process killed while its stream is in a file.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tmpstrm.h>
 
 #include "recording_trace.h"
+#include "temp_stream_support.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,75 +19,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tmpstrmtest::Copied;
+using tmpstrmtest::Pattern;
+using tmpstrmtest::TPolicy;
 
-/// Answers from a rule over the number of memory blocks, and counts the questions.
-class TPolicy : public TTempStreamTest {
-public:
-  explicit TPolicy(int blocksBeforeMove) : fBlocksBeforeMove(blocksBeforeMove) {}
-  int UseTempFile(TTempStreamBuf* buffer) override {
-    ++questions;
-    int blocks = 0;
-    for (const TMemStreamBuffer* b = buffer->QueryFirstBuffer(); b != nullptr; b = b->QueryNext()) {
-      ++blocks;
-      blockBytes += b->QueryLength();
-    }
-    blocksSeen = blocks;
-    return blocks >= fBlocksBeforeMove;
-  }
-  int questions = 0;
-  int blocksSeen = 0;
-  unsigned long blockBytes = 0;
-
-private:
-  int fBlocksBeforeMove;
-};
-
-std::string Pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) {
-    s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  }
-  return s;
-}
-
-std::string Copied(TTempStream& stream, unsigned long* count = nullptr) {
-  std::ostringstream out;
-  const unsigned long written = stream.rdbuf()->WriteTo(out);
-  if (count != nullptr) {
-    *count = written;
-  }
-  return out.str();
-}
-
-std::string ReadAll(std::istream& in) {
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-/// Runs each test with TMPDIR set to a fresh directory, and fails it when anything was left
-/// in that directory.
-class TTempStreamTestFixture : public ::testing::Test {
+class TTempStreamFile : public tmpstrmtest::TTempStreamFixture {
 protected:
-  void SetUp() override {
-    fDirectory = fs::temp_directory_path() /
-                 ("tavutil-tmpstrm-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(fDirectory);
-    const char* old = std::getenv("TMPDIR");
-    fOldTmpDir = old != nullptr ? old : "";
-    fHadTmpDir = old != nullptr;
-    ::setenv("TMPDIR", fDirectory.c_str(), 1);
-  }
-  void TearDown() override {
-    if (fHadTmpDir) {
-      ::setenv("TMPDIR", fOldTmpDir.c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
-    EXPECT_TRUE(fs::is_empty(fDirectory)) << "left behind in " << fDirectory;
-    fs::remove_all(fDirectory);
-  }
-
-  /// Open descriptors of this process whose file lies in the test's temporary directory.
+  /// Open descriptors of `process` whose file lies in the test's temporary directory.
   int FilesOpenInDirectory(pid_t process = ::getpid()) const {
     int count = 0;
     const fs::path fds = fs::path("/proc") / std::to_string(process) / "fd";
@@ -100,94 +38,16 @@ protected:
     }
     return count;
   }
-
-  fs::path fDirectory;
-  std::string fOldTmpDir;
-  bool fHadTmpDir = false;
 };
 
-using TTempStreamFile = TTempStreamTestFixture;
-
-TEST_F(TTempStreamFile, WithoutPolicyStaysInMemory) {
-  TTempStream stream("nothing");
-  const std::string data = Pattern(50000);
-  stream.write(data.data(), static_cast<std::streamsize>(data.size()));
-  EXPECT_EQ(stream.rdbuf()->IsInMemory(), 1);
+TEST_F(TTempStreamFile, TheFileIsOpenOnlyInFileModeAndHasNoName) {
+  TTempStream memory("nothing");
+  memory.write(Pattern(50000).data(), 50000);
   EXPECT_EQ(FilesOpenInDirectory(), 0);
-  EXPECT_EQ(ReadAll(stream), data);
-  EXPECT_EQ(Copied(stream), data);
-  EXPECT_EQ(std::string(stream.rdbuf()->QueryName()), "nothing");
-}
-
-TEST_F(TTempStreamFile, PolicyThatAlwaysMovesCreatesTheFileAtTheFirstByte) {
-  TRecording trace;
-  TPolicy* policy = new TPolicy(0);
-  TTempStream stream(nullptr, policy);
-  stream.put('a');
-  EXPECT_EQ(policy->questions, 1);
-  EXPECT_EQ(stream.rdbuf()->IsInMemory(), 0);
-  EXPECT_EQ(stream.rdbuf()->QueryFirstBuffer(), nullptr);
+  TTempStream file(nullptr, new TPolicy(0));
+  file.put('a');
   EXPECT_EQ(FilesOpenInDirectory(), 1);
-  EXPECT_TRUE(fs::is_empty(fDirectory)); // the file has no name
-
-  ASSERT_EQ(trace.Entries().size(), 1U);
-  const auto& entry = trace.Entries()[0];
-  EXPECT_EQ(entry.level, 4U);
-  EXPECT_EQ(entry.category, &TUtilityTraceCategory::MemStream);
-  EXPECT_STREQ(entry.message.QueryFile(), "utility/TMPSTRM");
-  EXPECT_EQ(entry.message.QueryLine(), 237U);
-  EXPECT_STREQ(static_cast<const char*>(entry.message.QueryMessage()), "Opened temp file");
-
-  const std::string data = "a" + Pattern(30000);
-  stream.write(data.data() + 1, static_cast<std::streamsize>(data.size() - 1));
-  stream.seekg(0);
-  EXPECT_EQ(ReadAll(stream), data);
-  EXPECT_EQ(policy->questions, 1); // asked only while in memory
-}
-
-TEST_F(TTempStreamFile, PolicyAfterTwoBlocksMovesAtTheThird) {
-  TPolicy* policy = new TPolicy(2);
-  TTempStream stream("spool", policy);
-  const std::string data = Pattern(25000);
-  stream.write(data.data(), 20000);
-  EXPECT_EQ(stream.rdbuf()->IsInMemory(), 1);
-  stream.write(data.data() + 20000, 5000);
-  EXPECT_EQ(stream.rdbuf()->IsInMemory(), 0);
-  EXPECT_EQ(policy->questions, 3);
-  EXPECT_EQ(policy->blocksSeen, 2);
-
-  // WriteTo copies everything whatever the file position, and keeps that position.
-  stream.seekg(5);
-  unsigned long count = 0;
-  EXPECT_EQ(Copied(stream, &count), data);
-  EXPECT_EQ(count, 25000U);
-  EXPECT_EQ(stream.get(), static_cast<unsigned char>(data[5]));
-}
-
-TEST_F(TTempStreamFile, FileModeSeeksAndSharedPosition) {
-  TTempStream stream(64, "small", new TPolicy(1));
-  const std::string data = Pattern(1000);
-  stream.write(data.data(), 1000);
-  ASSERT_EQ(stream.rdbuf()->IsInMemory(), 0);
-
-  EXPECT_EQ(stream.rdbuf()->pubseekoff(0, std::ios::beg), 0);
-  std::string head(10, '\0');
-  stream.read(head.data(), 10);
-  EXPECT_EQ(head, data.substr(0, 10));
-  EXPECT_EQ(stream.rdbuf()->pubseekoff(5000, std::ios::beg), 1000); // beyond: the end
-  EXPECT_EQ(stream.rdbuf()->pubseekoff(-1, std::ios::beg), 1000);   // negative: the end
-  EXPECT_EQ(stream.rdbuf()->pubseekoff(0, std::ios::cur), -1);
-  EXPECT_EQ(stream.rdbuf()->pubseekoff(0, std::ios::end), -1);
-
-  // Reading and writing share one position: a write lands where the reader got to, and a
-  // read after writes goes on where they ended.
-  stream.seekg(0);
-  stream.read(head.data(), 10);
-  stream.write("XYZ", 3);
-  EXPECT_EQ(stream.get(), static_cast<unsigned char>(data[13]));
-  std::string expected = data;
-  expected.replace(10, 3, "XYZ");
-  EXPECT_EQ(Copied(stream), expected);
+  EXPECT_TRUE(fs::is_empty(fDirectory));
 }
 
 TEST_F(TTempStreamFile, UnusableTemporaryDirectoryKeepsTheDataInMemory) {

@@ -1,0 +1,90 @@
+// tests/temp_stream_support.h: what the temporary-stream suites share: a counting policy,
+// test data, and a fixture that gives each test a temporary directory of its own.
+// Licensed under the Apache License, Version 2.0.
+#ifndef TAVUTIL_TESTS_TEMP_STREAM_SUPPORT_H
+#define TAVUTIL_TESTS_TEMP_STREAM_SUPPORT_H
+
+#include <tavutil/tmpstrm.h>
+
+#include "temp_directory_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace tmpstrmtest {
+
+namespace fs = std::filesystem;
+
+/// Answers from a rule over the number of memory blocks, and counts the questions.
+class TPolicy : public TTempStreamTest {
+public:
+  explicit TPolicy(int blocksBeforeMove) : fBlocksBeforeMove(blocksBeforeMove) {}
+  int UseTempFile(TTempStreamBuf* buffer) override {
+    ++questions;
+    int blocks = 0;
+    for (const TMemStreamBuffer* b = buffer->QueryFirstBuffer(); b != nullptr; b = b->QueryNext()) {
+      ++blocks;
+      blockBytes += b->QueryLength();
+    }
+    blocksSeen = blocks;
+    return blocks >= fBlocksBeforeMove;
+  }
+  int questions = 0;
+  int blocksSeen = 0;
+  unsigned long blockBytes = 0;
+
+private:
+  int fBlocksBeforeMove;
+};
+
+inline std::string Pattern(std::size_t n) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) {
+    s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  }
+  return s;
+}
+
+inline std::string Copied(TTempStream& stream, unsigned long* count = nullptr) {
+  std::ostringstream out;
+  const unsigned long written = stream.rdbuf()->WriteTo(out);
+  if (count != nullptr) {
+    *count = written;
+  }
+  return out.str();
+}
+
+inline std::string ReadAll(std::istream& in) {
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+/// Runs each test with the system's temporary directory pointed at a fresh directory, and
+/// fails it when anything was left in that directory.
+class TTempStreamFixture : public ::testing::Test {
+protected:
+  void SetUp() override {
+    fDirectory = fs::temp_directory_path() /
+                 ("tavutil-tmpstrm-" + std::to_string(std::random_device{}()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(fDirectory);
+    fTemporary = std::make_unique<ScopedTemporaryDirectory>(fDirectory.string());
+  }
+  void TearDown() override {
+    fTemporary.reset();
+    EXPECT_TRUE(fs::is_empty(fDirectory)) << "left behind in " << fDirectory;
+    fs::remove_all(fDirectory);
+  }
+
+  fs::path fDirectory;
+  std::unique_ptr<ScopedTemporaryDirectory> fTemporary;
+};
+
+} // namespace tmpstrmtest
+
+#endif // TAVUTIL_TESTS_TEMP_STREAM_SUPPORT_H
