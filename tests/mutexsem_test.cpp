@@ -3,6 +3,8 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/mutexsem.h>
 
+#include "open_mutex.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,21 +23,6 @@ using namespace std::chrono_literals;
 constexpr auto kLocked = TMutexSemaphore::locked;
 constexpr auto kTimedOut = TMutexSemaphore::timedOut;
 constexpr long kForever = TMutexSemaphore::fsInfinite;
-
-/// A mutex whose lock and unlock the test may call without a scope.
-class OpenMutex : public TMutexSemaphore {
-public:
-  using TMutexSemaphore::Lock;
-  using TMutexSemaphore::TMutexSemaphore;
-  using TMutexSemaphore::Unlock;
-};
-
-/// What a lock with time-out 0 gives on another thread, which lets go again at once.
-TMutexSemaphore::EState TryElsewhere(OpenMutex& mutex) {
-  TMutexSemaphore::EState state = TMutexSemaphore::failed;
-  std::thread([&] { state = TMutexSemaphoreEntry(mutex, 0).State(); }).join();
-  return state;
-}
 
 /// Gives each test mutex a name no other test process uses.
 class TMutexSemaphoreThreaded : public ::testing::Test {

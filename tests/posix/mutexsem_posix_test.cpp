@@ -6,6 +6,7 @@
 
 #include "helpers/ipc_test_support.h"
 #include "internal/scopedlock.h"
+#include "open_mutex.h"
 #include "recording_trace.h"
 
 #include <gtest/gtest.h>
@@ -23,21 +24,6 @@ using ipctest::ChildProcess;
 constexpr auto kLocked = TMutexSemaphore::locked;
 constexpr auto kTimedOut = TMutexSemaphore::timedOut;
 constexpr long kForever = TMutexSemaphore::fsInfinite;
-
-/// A mutex whose lock and unlock the test may call without a scope.
-class OpenMutex : public TMutexSemaphore {
-public:
-  using TMutexSemaphore::Lock;
-  using TMutexSemaphore::TMutexSemaphore;
-  using TMutexSemaphore::Unlock;
-};
-
-/// What a lock with time-out 0 gives on another thread, which lets go again at once.
-TMutexSemaphore::EState TryElsewhere(OpenMutex& mutex) {
-  TMutexSemaphore::EState state = TMutexSemaphore::failed;
-  std::thread([&] { state = TMutexSemaphoreEntry(mutex, 0).State(); }).join();
-  return state;
-}
 
 class TMutexSemaphoreProcesses : public ipctest::IpcNames {};
 class ScopedLockDeathTest : public ipctest::IpcNames {};
