@@ -102,7 +102,7 @@ public:
 void TraceTour(const char* specification) {
   // One line of text names the output and what it takes: "stdout,al" shows every level on
   // standard output, "shfile(/tmp/demo.log),er+wa" errors and warnings in a shared file.
-  std::cout << "== Trace lines through the specification \"" << specification << "\"\n";
+  std::cout << "== Trace lines through the settings \"" << specification << "\"\n";
   TTrace trace(specification); // a malformed one throws TInvalidRequest
   if (trace.QueryPointer().IsNull()) {
     std::cout << "  no such output: nothing is traced\n";
