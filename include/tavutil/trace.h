@@ -432,7 +432,8 @@ void WriteTracePoint(unsigned long level, const TTrace::Category& category, cons
     }                                                                                              \
   } while (false)
 
-/// A trace point in the caller's source file and line:
+/// A trace point in the caller's source file and line, for programs that use the library (the
+/// library's own trace points name their fixed source and line through TAVUTIL_TRACE_AT):
 ///
 ///   TAVUTIL_TRACE(0x4, kDiskCategory, "Disk %s is full (%d%%)", DiskName(), Percent());
 ///

@@ -41,6 +41,27 @@ inline bool ShmExists(IpcKind kind, const std::string& name) {
   return ::access(ShmPath(kind, name).c_str(), F_OK) == 0;
 }
 
+/// The next line from descriptor `fd` without its newline, or "<none>" when none comes within
+/// `timeoutMs` milliseconds.
+inline std::string ReadLine(int fd, int timeoutMs) {
+  std::string line;
+  pollfd ready{fd, POLLIN, 0};
+  char c = 0;
+  while (::poll(&ready, 1, timeoutMs) == 1 && ::read(fd, &c, 1) == 1 && c != '\n') {
+    line += c;
+  }
+  return c == '\n' ? line : "<none>";
+}
+
+/// Ends process `pid` with SIGKILL and reaps it; `pid` becomes -1. Nothing for -1.
+inline void KillAndReap(pid_t& pid) {
+  if (pid > 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    pid = -1;
+  }
+}
+
 /// The ipc_helper program (built next to the tests), talked to one line at a time over a
 /// socket; killed when the object goes. Given a user (the caller must be root), it is a child
 /// forked without exec that runs the same commands as that user, who may not be allowed into
@@ -91,15 +112,7 @@ public:
   }
 
   /// The next answer line, or "<none>" when none comes in time.
-  std::string Read(int timeoutMs = 10000) {
-    std::string line;
-    pollfd ready{fSocket, POLLIN, 0};
-    char c = 0;
-    while (::poll(&ready, 1, timeoutMs) == 1 && ::read(fSocket, &c, 1) == 1 && c != '\n') {
-      line += c;
-    }
-    return c == '\n' ? line : "<none>";
-  }
+  std::string Read(int timeoutMs = 10000) const { return ReadLine(fSocket, timeoutMs); }
 
   std::string Ask(const std::string& command) { return Send(command) ? Read() : "<none>"; }
 
@@ -116,13 +129,7 @@ public:
   }
 
   /// Ends the child with SIGKILL and reaps it.
-  void Kill() {
-    if (fPid > 0) {
-      ::kill(fPid, SIGKILL);
-      ::waitpid(fPid, nullptr, 0);
-      fPid = -1;
-    }
-  }
+  void Kill() { KillAndReap(fPid); }
 
 private:
   pid_t fPid = -1;

@@ -3,6 +3,7 @@
 #include <tavutil/message.h>
 #include <tavutil/tracesharedfile.h>
 
+#include "helpers/ipc_test_support.h"
 #include "helpers/shfile_lines.h"
 
 #include <gtest/gtest.h>
@@ -76,15 +77,7 @@ public:
     ::close(fOutput);
   }
   /// The next line the helper writes, or "<none>" when none comes in time.
-  std::string Read(int timeoutMs = 60000) {
-    std::string line;
-    pollfd ready{fOutput, POLLIN, 0};
-    char c = 0;
-    while (::poll(&ready, 1, timeoutMs) == 1 && ::read(fOutput, &c, 1) == 1 && c != '\n') {
-      line += c;
-    }
-    return c == '\n' ? line : "<none>";
-  }
+  std::string Read(int timeoutMs = 60000) const { return ipctest::ReadLine(fOutput, timeoutMs); }
   void Send(const std::string& line) {
     EXPECT_EQ(::write(fInput, (line + "\n").data(), line.size() + 1),
               static_cast<ssize_t>(line.size() + 1));
@@ -103,13 +96,7 @@ public:
     }
     return -1;
   }
-  void Kill() {
-    if (fPid > 0) {
-      ::kill(fPid, SIGKILL);
-      ::waitpid(fPid, nullptr, 0);
-      fPid = -1;
-    }
-  }
+  void Kill() { ipctest::KillAndReap(fPid); }
 
 private:
   pid_t fPid = -1;
