@@ -21,15 +21,6 @@ std::vector<std::string> Texts(const TException& e) {
   return out;
 }
 
-TEST(TException, NewExceptionHoldsOneTextAndNothingElse) {
-  const TException e("first", 7, TException::recoverable);
-  EXPECT_EQ(Texts(e), std::vector<std::string>{"first"});
-  EXPECT_EQ(e.text(1), nullptr);
-  EXPECT_EQ(e.locationCount(), 0u);
-  EXPECT_EQ(e.locationAtIndex(0), nullptr);
-  EXPECT_EQ(e.errorCodeGroup(), nullptr);
-}
-
 TEST(TException, RingsKeepTheFiveNewestTextsNewestFirstAndLocationsOldestFirst) {
   TException e("t1", 1, TException::recoverable);
   static const char* const kFiles[] = {"f1", "f2", "f3", "f4", "f5", "f6"};
@@ -128,7 +119,7 @@ TEST(TException, RaiseFollowsTheThrowConvention) {
       {"TInvalidParameter", "broken", 9, 0, "utility/TEST", 42});
 }
 
-TEST(TException, TraceAndTheEmptyHooksChangeNothing) {
+TEST(TException, ANewExceptionHoldsOneTextWhichTraceAndTheEmptyHooksLeaveAlone) {
   TException e("t", 5, TException::recoverable);
   e.Trace(TUtilityTraceCategory::String);
   e.TraceRethrow(TUtilityTraceCategory::String);
@@ -136,7 +127,10 @@ TEST(TException, TraceAndTheEmptyHooksChangeNothing) {
   TException::assertParameter("ignored", TExceptionLocation("f", "g", 1));
   EXPECT_EQ(&e.logExceptionData(), &e);
   EXPECT_EQ(Texts(e), std::vector<std::string>{"t"});
+  EXPECT_EQ(e.text(1), nullptr);
   EXPECT_EQ(e.locationCount(), 0u);
+  EXPECT_EQ(e.locationAtIndex(0), nullptr);
+  EXPECT_EQ(e.errorCodeGroup(), nullptr);
 }
 
 // --------------------------------------------------------------- the report ----
@@ -159,10 +153,10 @@ TEST(TTraceException, ReportOfALibraryErrorEndsWithTheBlankOfItsEmptyFunctionNam
 }
 
 TEST(TTraceException, ReportListsTextsNewestFirstAndLocationsOldestFirst) {
-  TException bare("a", 255, TException::unrecoverable);
-  bare.appendText("b").appendText("c");
+  TException bare(nullptr, 255, static_cast<TException::Severity>(7)); // a text without buffer
+  bare.appendText("b").appendText("c");                                // is left out
   EXPECT_EQ(Report(bare), "Exception TException, group unknown, error ID: 255 (xff), "
-                          "unrecoverable\nwith the following text:\n  c\n  b\n  a\nat location:");
+                          "unrecoverable\nwith the following text:\n  c\n  b\nat location:");
 
   TOutOfMemory full("t1", 0xABCDEF01, TException::recoverable);
   full.setErrorCodeGroup("Disk");
@@ -181,13 +175,6 @@ TEST(TTraceException, ReportListsTextsNewestFirstAndLocationsOldestFirst) {
                           "  [, 0] NoFile\n  [e.cpp, 6] Last");
   EXPECT_EQ(full.textCount(), 5u); // the report changed nothing
   EXPECT_EQ(full.locationCount(), 5u);
-}
-
-TEST(TTraceException, ATextWithoutBufferIsLeftOut) {
-  TException e(nullptr, 0, static_cast<TException::Severity>(7));
-  e.appendText("kept");
-  EXPECT_EQ(Report(e), "Exception TException, group unknown, error ID: 0 (x0), unrecoverable\n"
-                       "with the following text:\n  kept\nat location:");
 }
 
 } // namespace

@@ -205,7 +205,7 @@ TEST(TagVar, TextFormFollowsTheStreamsNumberSettings) {
   EXPECT_EQ(os.str(), "ff ff    42 3.14");
 }
 
-TEST(TagVar, TextFormRefusesDatesTimesAndUnknownTags) {
+TEST(TagVar, TextFormRefusesDatesTimesAndUnknownTagsWhichPrintTheirNumber) {
   const auto expect = [](const TagVar& v, const ExpectedError& error) {
     std::ostringstream os;
     ExpectRaises([&] { v.StreamOut(os); }, error);
@@ -220,9 +220,7 @@ TEST(TagVar, TextFormRefusesDatesTimesAndUnknownTags) {
   ExpectRaises([&] { target.StreamIn(in); },
                {"TInvalidRequest", "not implemented", 1, 0, "utility/TAGVAR", 2123});
   EXPECT_EQ(Describe(target), "2:1");
-}
-
-TEST(TagVar, UnknownTagsPrintTheirNumberInHexadecimal) {
+  // An unknown tag still has a type name: its number in hexadecimal.
   std::ostringstream os;
   TagVar(static_cast<TagVar::Type>(42)).PrintType(os) << 255; // the stream stays hexadecimal
   TagVar(static_cast<TagVar::Type>(-1)).PrintType(os);
