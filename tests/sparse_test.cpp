@@ -100,12 +100,11 @@ TEST(TBaseSparseArrayOf, CapacityStartsAtTenAndDoubles) {
     array.Set(1000 - i, new Value(&released)); // descending: every insertion moves them all
     capacities.push_back(array.QueryCapacity());
   }
-  EXPECT_EQ(capacities[0], 10u);
-  EXPECT_EQ(capacities[9], 10u);
-  EXPECT_EQ(capacities[10], 20u); // the eleventh index
-  EXPECT_EQ(capacities[19], 20u);
-  EXPECT_EQ(capacities[20], 40u); // the twenty-first
-  EXPECT_EQ(capacities[40], 80u);
+  std::vector<unsigned long> expected(10, 10); // doubles at the eleventh, 21st and 41st
+  expected.resize(20, 20);
+  expected.resize(40, 40);
+  expected.resize(41, 80);
+  EXPECT_EQ(capacities, expected);
   EXPECT_EQ(array.Find(960)->released, &released);
 
   array.DeleteArray();
