@@ -108,11 +108,17 @@ TagVar::TagVar(unsigned short value) noexcept : TagVar() {
 TagVar::TagVar(double value) noexcept : TagVar() {
   StoreReal(value);
 }
-TagVar::TagVar(const TString& s) : TagVar() {
-  *this = s;
+// The string constructors make the payload in place: there is nothing to release first.
+TagVar::TagVar(const TString& s) : fType(s.IsUnicode() ? wideString : string), fHasText(true) {
+  new (&fValue) TString(s);
 }
-TagVar::TagVar(const char* s) : TagVar() {
-  *this = s;
+TagVar::TagVar(const char* s) : fType(string) {
+  try {
+    new (&fValue) TString(s);
+    fHasText = true;
+  } catch (const std::bad_alloc&) {
+    // A null payload.
+  }
 }
 TagVar::TagVar(const unsigned char* s) : TagVar() {
   *this = s;
