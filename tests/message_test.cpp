@@ -5,11 +5,13 @@
 #include "internal/printf_format.h"
 #include "library_error.h"
 #include "recording_trace.h"
+#include "tagvar_describe.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -142,6 +144,36 @@ TEST(TMessage, CopiesAndAssignmentsOwnTheirArgumentsAndLeaveTheSourceWhole) {
   EXPECT_EQ(Text(target[0]), "temporary");
 }
 
+TEST(TMessage, ValuesAreMadeInPlaceAndMovesLeaveAnEmptyMessage) {
+  TagVar lvalue("copied");
+  const TMessage four("%d %s %s %f", 1, "two", lvalue, TagVar(4.0)); // in the message itself
+  const TMessage six(Store("S"), 1, 2, "x", 1u, 2L, TString("three"), TDateTime(4, 0), 5.5,
+                     TagVarVoidPtr(&lvalue)); // one heap array
+  EXPECT_EQ(Describe(four[1]) + Describe(four[2]) + Describe(lvalue), "5:two5:copied5:copied");
+  EXPECT_EQ(Rendered(four), "1 two copied 4.000000");
+  EXPECT_EQ(Describe(six[0]) + Describe(six[2]) + Describe(six[5]).substr(0, 3), "3:15:three10:");
+  EXPECT_EQ(six.QueryNumberArgs(), 6u);
+  for (const TMessage* source : {&four, &six}) {
+    TMessage from(*source);
+    from.SetDebugging("app.cpp", 12);
+    const std::string rendered = Rendered(from);
+    TMessage moved(std::move(from));
+    EXPECT_EQ(Rendered(moved) + moved.QueryFile(), rendered + "app.cpp");
+    EXPECT_EQ(from.QueryNumberArgs() + from.QueryLine(), 0u);
+    EXPECT_EQ(from.QueryFile(), nullptr);
+    TMessage assigned("old", 7, 8, 9, 10, 11);
+    assigned = std::move(moved);
+    EXPECT_EQ(Rendered(assigned), rendered);
+    EXPECT_EQ(assigned.QueryNumberArgs(), source->QueryNumberArgs());
+    EXPECT_EQ(moved.QueryNumberArgs(), 0u);
+  }
+  // A copy that throws part way leaves nothing behind (the sanitizers see the arguments made
+  // before it).
+  const TagVar unknown(static_cast<TagVar::Type>(42));
+  EXPECT_THROW(TMessage("x", "a", 2, unknown), TInvalidRequest);
+  EXPECT_THROW(TMessage("x", "a", 2, 3, 4, "e", unknown), TInvalidRequest);
+}
+
 TEST(TMessage, IndexBeyondTheArgumentsIsTracedThenThrowsOutOfRange) {
   const ExpectedError outOfRange{"TInvalidParameter", "Out of Range", 1, 1, "utility/MESSAGE", 240};
   TRecording trace;
@@ -247,8 +279,10 @@ TEST(TMessageRender, MismatchesAndPercentNAreTracedAtTheirLines) {
 }
 
 TEST(TMessageRender, DangerousInputsRenderSomethingSane) {
-  const std::string wide(4095, ' ');
-  const std::string longHalf = "0.5" + std::string(4095, '0');
+  // Widths and precisions print in full, as printf prints them, up to the render limit.
+  constexpr std::size_t kLimit = tavutil::detail::kRenderLimit;
+  const std::string wide(kLimit - 1, ' ');
+  const std::string longHalf = "0.5" + std::string(kLimit - 3, '0');
   struct Case {
     TString text; // a stored text: it may hold NULs or be Unicode
     std::vector<TagVar> args;
@@ -257,13 +291,20 @@ TEST(TMessageRender, DangerousInputsRenderSomethingSane) {
   const Case cases[] = {
       {"[%9$s|%0$d|%4294967297$d|%*5$d]", {3}, "[(null)|0|0|3]"},
       {"%ls|%lc|%hs", {"narrow", 67, "x"}, "narrow|C|x"},
-      {"%2147483647d", {1}, wide + "1"},
-      {"%-2147483648s|", {"a"}, "a" + wide + "|"},
-      {"%*d|%.*d", {INT_MIN, 1, -5, 42}, "1" + wide + "|42"},
+      {"%5000d|%-5000.4999x|",
+       {7, 255},
+       std::string(4999, ' ') + "7|" + std::string(4997, '0') + "ff |"},
+      {"%2147483647d", {1}, wide + " "},
+      {"%-2147483648s|", {"a"}, "a" + wide},
+      {"%*d|%.*d", {INT_MIN, 1, -5, 42}, "1" + wide},
+      {"%08.3f|%-8.1e|%+09.2f|%07f",
+       {-3.5, 25.0, 1.25, INFINITY},
+       "-003.500|2.5e+01 |+00001.25|    inf"},
       {"%.*f", {INT_MAX, 0.5}, longHalf},
       {"%.99999999999f", {0.5}, longHalf},
       {"%d%d%d%d%d", {1}, "10000"},
       {TString("v=%d\0%s", 7), {5, 6}, "v=5"},
+      {TString("ab\0%d", 5), {1}, "ab"},
       {TString(TAVUTIL_WTEXT("\u00df%d\U0001F600%s")), {5, "ok"}, u8"\u00df5\U0001F600ok"},
       {TString(TAVUTIL_WTEXT("\xD800|%d|\xDC00")), {4}, "\xef\xbf\xbd|4|\xef\xbf\xbd"},
   };

@@ -95,6 +95,19 @@ TEST(TagVar, AssignmentOverEveryTypeReleasesTheOldPayload) {
     TagVar& self = value;
     value = self;
     EXPECT_EQ(Describe(value), Describe(TagVar(before)));
+    // A move takes tag and payload (a null string payload stays null) and leaves nil.
+    TagVar moved(std::move(value));
+    EXPECT_EQ(Describe(moved), Describe(TagVar(before)));
+    EXPECT_TRUE(value.IsNil());
+    ForEveryType(&target, [&moved](const auto& after) {
+      TagVar other(after);
+      TagVar kept(moved);
+      other = std::move(kept);
+      EXPECT_EQ(Describe(other), Describe(moved));
+      EXPECT_TRUE(kept.IsNil());
+    });
+    moved = std::move(self = TagVar(before)); // a value moved to itself keeps it
+    EXPECT_EQ(Describe(moved), Describe(TagVar(before)));
   });
 
   TString text("old");

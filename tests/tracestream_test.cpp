@@ -54,6 +54,23 @@ TEST(TTraceStream, LinesWithoutPrefixAreExact) {
                        "W [bare.cpp:9] \nO [????.???:0] no file\n");
 }
 
+TEST(TTraceStream, EveryOutputGetsTheTextAndARenderingDiagnosticOnce) {
+  std::ostringstream first;
+  std::ostringstream second;
+  TTraceStream one(first);
+  TTraceStream two(second);
+  one.SetDisplayPrefix(0);
+  two.SetDisplayPrefix(0);
+  // The text is rendered once whatever the number of outputs: its mismatch diagnostic (level
+  // 8, from utility/MESSAGE) reaches each output once, before the entry it belongs to.
+  TAVUTIL_TRACE_AT(0x4, TUtilityTraceCategory::Utility, "app.cpp", 5, "%d apples", "five");
+  const std::string expected =
+      "W [MESSAGE:468] Type mismatch in message((null),0,0) expecting d for argument 1 from "
+      "app.cpp[5]\nE [app.cpp:5] 0 apples\n";
+  EXPECT_EQ(first.str(), expected);
+  EXPECT_EQ(second.str(), expected);
+}
+
 TEST(TTraceStream, PrefixIsTimeThreadAndLetter) {
   std::ostringstream out;
   TTraceStream trace(out);

@@ -13,16 +13,19 @@
 #include <tavutil/message.h>
 
 #include "internal/arglist.h"
+#include "internal/messagetext.h"
 #include "internal/printf_format.h"
 #include "internal/raise.h"
 #include "internal/scopedlock.h"
 #include "internal/setelements.h"
+#include "internal/textbuffer.h"
 #include "internal/tracepoint.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ios>
@@ -52,49 +55,46 @@ using tavutil::detail::EndsList;
 
 // ------------------------------------------------------------ construction ----
 
-TMessage::TMessage()
-    : fSetId(0), fMessageId(0), fText(""), fNumberArgs(0), fAllocatedArgs(0), fFileName(nullptr),
-      fLine(0) {}
+TMessage::TMessage() : fSetId(0), fMessageId(0), fText(""), fFileName(nullptr), fLine(0) {}
 
 TMessage::TMessage(const char* text)
-    : fSetId(0), fMessageId(0), fText(text), fNumberArgs(0), fAllocatedArgs(0), fFileName(nullptr),
-      fLine(0) {}
+    : fSetId(0), fMessageId(0), fText(text), fFileName(nullptr), fLine(0) {}
 
 TMessage::TMessage(const char* text, const TagVar& a1) : TMessage(text) {
-  SetArgs(a1);
+  EmplaceArguments(a1);
 }
 
 TMessage::TMessage(const char* text, const TagVar& a1, const TagVar& a2) : TMessage(text) {
-  SetArgs(a1, a2);
+  EmplaceArguments(a1, a2);
 }
 
 TMessage::TMessage(const char* text, const TagVar& a1, const TagVar& a2, const TagVar& a3)
     : TMessage(text) {
-  SetArgs(a1, a2, a3);
+  EmplaceArguments(a1, a2, a3);
 }
 
 TMessage::TMessage(const char* text, const TagVar& a1, const TagVar& a2, const TagVar& a3,
                    const TagVar& a4)
     : TMessage(text) {
-  SetArgs(a1, a2, a3, a4);
+  EmplaceArguments(a1, a2, a3, a4);
 }
 
 TMessage::TMessage(const char* text, const TagVar& a1, const TagVar& a2, const TagVar& a3,
                    const TagVar& a4, const TagVar& a5)
     : TMessage(text) {
-  SetArgs(a1, a2, a3, a4, a5);
+  EmplaceArguments(a1, a2, a3, a4, a5);
 }
 
 TMessage::TMessage(const char* text, const TagVar& a1, const TagVar& a2, const TagVar& a3,
                    const TagVar& a4, const TagVar& a5, const TagVar& a6)
     : TMessage(text) {
-  SetArgs(a1, a2, a3, a4, a5, a6);
+  EmplaceArguments(a1, a2, a3, a4, a5, a6);
 }
 
 TMessage::TMessage(const char* text, const TagVar& a1, const TagVar& a2, const TagVar& a3,
                    const TagVar& a4, const TagVar& a5, const TagVar& a6, const TagVar& a7)
     : TMessage(text) {
-  SetArgs(a1, a2, a3, a4, a5, a6, a7);
+  EmplaceArguments(a1, a2, a3, a4, a5, a6, a7);
 }
 
 TMessage::TMessage(const char* text, const TagVar* first, ...) : TMessage(text) {
@@ -109,55 +109,53 @@ TMessage::TMessage(const char* text, const TagVar** list) : TMessage(text) {
 }
 
 TMessage::TMessage(const StoreID& store, long setId, long messageId, const char* defaultText)
-    : TMessage(defaultText) {
-  fStore = store;
-  fSetId = static_cast<std::int32_t>(setId);
-  fMessageId = static_cast<std::int32_t>(messageId);
-}
+    : fStore(store), fSetId(static_cast<std::int32_t>(setId)),
+      fMessageId(static_cast<std::int32_t>(messageId)), fText(defaultText), fFileName(nullptr),
+      fLine(0) {}
 
 TMessage::TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
                    const TagVar& a1)
     : TMessage(store, setId, messageId, defaultText) {
-  SetArgs(a1);
+  EmplaceArguments(a1);
 }
 
 TMessage::TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
                    const TagVar& a1, const TagVar& a2)
     : TMessage(store, setId, messageId, defaultText) {
-  SetArgs(a1, a2);
+  EmplaceArguments(a1, a2);
 }
 
 TMessage::TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
                    const TagVar& a1, const TagVar& a2, const TagVar& a3)
     : TMessage(store, setId, messageId, defaultText) {
-  SetArgs(a1, a2, a3);
+  EmplaceArguments(a1, a2, a3);
 }
 
 TMessage::TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
                    const TagVar& a1, const TagVar& a2, const TagVar& a3, const TagVar& a4)
     : TMessage(store, setId, messageId, defaultText) {
-  SetArgs(a1, a2, a3, a4);
+  EmplaceArguments(a1, a2, a3, a4);
 }
 
 TMessage::TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
                    const TagVar& a1, const TagVar& a2, const TagVar& a3, const TagVar& a4,
                    const TagVar& a5)
     : TMessage(store, setId, messageId, defaultText) {
-  SetArgs(a1, a2, a3, a4, a5);
+  EmplaceArguments(a1, a2, a3, a4, a5);
 }
 
 TMessage::TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
                    const TagVar& a1, const TagVar& a2, const TagVar& a3, const TagVar& a4,
                    const TagVar& a5, const TagVar& a6)
     : TMessage(store, setId, messageId, defaultText) {
-  SetArgs(a1, a2, a3, a4, a5, a6);
+  EmplaceArguments(a1, a2, a3, a4, a5, a6);
 }
 
 TMessage::TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
                    const TagVar& a1, const TagVar& a2, const TagVar& a3, const TagVar& a4,
                    const TagVar& a5, const TagVar& a6, const TagVar& a7)
     : TMessage(store, setId, messageId, defaultText) {
-  SetArgs(a1, a2, a3, a4, a5, a6, a7);
+  EmplaceArguments(a1, a2, a3, a4, a5, a6, a7);
 }
 
 TMessage::TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
@@ -177,57 +175,129 @@ TMessage::TMessage(const StoreID& store, long setId, long messageId, const char*
 
 // --------------------------------------------------------------- arguments ----
 
-/// Replaces the arguments by copies of argument(0) .. argument(count - 1), building the new
-/// array completely before the old one goes.
-template <class At> void TMessage::CopyEach(unsigned count, At argument) {
-  std::unique_ptr<TagVar[]> copies;
-  if (count != 0) {
-    copies.reset(new TagVar[count]);
-    for (unsigned i = 0; i < count; ++i) {
-      copies[i] = argument(i);
-    }
+TMessage::Arguments::Arguments(Arguments&& other) noexcept {
+  *this = std::move(other);
+}
+
+TMessage::Arguments& TMessage::Arguments::operator=(Arguments&& other) noexcept {
+  if (this == &other) {
+    return *this;
   }
-  Adopt(std::move(copies), count);
+  Clear();
+  const bool inPlace = other.fData == other.fSlots;
+  if (inPlace) {
+    for (std::uint32_t i = 0; i < other.fSize; ++i) {
+      new (&fSlots[i]) TagVar(std::move(other.fSlots[i]));
+    }
+    fData = fSlots;
+  } else {
+    fData = other.fData;
+  }
+  fSize = other.fSize;
+  fRoom = other.fRoom;
+  if (inPlace) {
+    other.Clear(); // releases the moved-from (nil) slots
+  } else {
+    other.fData = nullptr;
+    other.fSize = 0;
+    other.fRoom = 0;
+  }
+  return *this;
+}
+
+void TMessage::Arguments::Reserve(std::uint32_t count) {
+  Clear();
+  if (count == 0) {
+    return;
+  }
+  if (count <= kInline) {
+    fData = fSlots;
+  } else {
+    if (count > std::numeric_limits<std::size_t>::max() / sizeof(TagVar)) {
+      throw std::bad_alloc();
+    }
+    fData = static_cast<TagVar*>(::operator new (sizeof(TagVar) * std::size_t{count}));
+  }
+  fRoom = count;
+}
+
+void TMessage::Arguments::Clear() noexcept {
+  for (std::uint32_t i = 0; i < fSize; ++i) {
+    fData[i].~TagVar();
+  }
+  if (fData != fSlots) {
+    ::operator delete(fData);
+  }
+  fData = nullptr;
+  fSize = 0;
+  fRoom = 0;
 }
 
 // ------------------------------------------------------ copy and release ----
 
 TMessage::TMessage(const TMessage& other)
-    : fStore(other.fStore), fSetId(other.fSetId), fMessageId(other.fMessageId), fText(other.fText),
-      fNumberArgs(0), fAllocatedArgs(0), fFile(other.fFile), fFileName(other.fFileName),
-      fLine(other.fLine) {
+    : fStore(other.fStore), fSetId(other.fSetId), fMessageId(other.fMessageId),
+      fText(other.OwnedText()), fFile(other.fFile), fFileName(other.fFileName), fLine(other.fLine) {
   if (other.fFileName != nullptr && other.fFileName == static_cast<const char*>(other.fFile)) {
     fFileName = fFile; // its own copy's text, not the other message's
   }
-  CopyEach(other.fNumberArgs, [&other](unsigned i) -> const TagVar& { return other.fArgs[i]; });
+  fArgs.Reserve(other.fArgs.Size());
+  for (std::uint32_t i = 0; i < other.fArgs.Size(); ++i) {
+    fArgs.Emplace(other.fArgs.Data()[i]);
+  }
+}
+
+TMessage::TMessage(TMessage&& other) noexcept
+    : fStore(std::move(other.fStore)), fSetId(other.fSetId), fMessageId(other.fMessageId),
+      fText(std::move(other.fText)), fBorrowedText(other.fBorrowedText),
+      fRendered(std::move(other.fRendered)), fArgs(std::move(other.fArgs)),
+      fFile(std::move(other.fFile)), fFileName(other.fFileName), fLine(other.fLine) {
+  // fFileName points into the buffer that moved with fFile, or at a literal.
+  other.fSetId = 0;
+  other.fMessageId = 0;
+  other.fBorrowedText = nullptr;
+  other.fFileName = nullptr;
+  other.fLine = 0;
 }
 
 TMessage& TMessage::operator=(const TMessage& other) {
   if (this != &other) {
-    TMessage copy(other); // a throwing argument copy leaves this message as it was
-    fStore = copy.fStore;
-    fSetId = copy.fSetId;
-    fMessageId = copy.fMessageId;
-    fText = copy.fText;
-    fRendered = TString();
-    fFile = copy.fFile;
-    fFileName = copy.fFileName; // copy's file text is shared with fFile or a literal
-    fLine = copy.fLine;
-    Adopt(std::move(copy.fArgs), copy.fNumberArgs);
+    *this = TMessage(other); // a throwing argument copy leaves this message as it was
+  }
+  return *this;
+}
+
+TMessage& TMessage::operator=(TMessage&& other) noexcept {
+  if (this != &other) {
+    fStore = std::move(other.fStore);
+    fSetId = other.fSetId;
+    fMessageId = other.fMessageId;
+    fText = std::move(other.fText);
+    fBorrowedText = other.fBorrowedText;
+    fRendered = std::move(other.fRendered);
+    fArgs = std::move(other.fArgs);
+    fFile = std::move(other.fFile);
+    fFileName = other.fFileName;
+    fLine = other.fLine;
+    other.fSetId = 0;
+    other.fMessageId = 0;
+    other.fBorrowedText = nullptr;
+    other.fFileName = nullptr;
+    other.fLine = 0;
   }
   return *this;
 }
 
 TMessage::~TMessage() = default;
 
-void TMessage::Adopt(std::unique_ptr<TagVar[]> arguments, unsigned count) noexcept {
-  fArgs = std::move(arguments);
-  fNumberArgs = count;
-  fAllocatedArgs = count;
-}
-
 void TMessage::CopyArguments(const TagVar* const* pointers, unsigned count) {
-  CopyEach(count, [pointers](unsigned i) -> const TagVar& { return *pointers[i]; });
+  // Made completely before the old ones go, so they may be taken from this message itself.
+  Arguments copies;
+  copies.Reserve(count);
+  for (unsigned i = 0; i < count; ++i) {
+    copies.Emplace(*pointers[i]);
+  }
+  fArgs = std::move(copies);
 }
 
 void TMessage::CopyList(const TagVar* first, std::va_list* rest) {
@@ -239,15 +309,16 @@ void TMessage::CopyList(const TagVar* first, std::va_list* rest) {
     ++count;
   }
   va_end(counting);
-  std::unique_ptr<const TagVar*[]> pointers(new const TagVar*[count]);
+  Arguments copies;
+  copies.Reserve(count);
   const TagVar* entry = first;
   for (unsigned i = 0; i < count; ++i) {
-    pointers[i] = entry;
+    copies.Emplace(*entry);
     if (i + 1 < count) {
       entry = va_arg(*rest, const TagVar*);
     }
   }
-  CopyArguments(pointers.get(), count);
+  fArgs = std::move(copies);
 }
 
 void TMessage::CopyList(const TagVar* const* list) {
@@ -259,7 +330,7 @@ void TMessage::CopyList(const TagVar* const* list) {
 }
 
 void TMessage::SetArgs() {
-  Adopt(nullptr, 0);
+  fArgs.Clear();
 }
 
 void TMessage::SetArgs(const TagVar& a1) {
@@ -312,7 +383,7 @@ void TMessage::SetArgs(const TagVar** list) {
 }
 
 void TMessage::CheckIndex(unsigned index) const {
-  if (index < fNumberArgs) {
+  if (index < fArgs.Size()) {
     return;
   }
   if (QueryFile() != nullptr) {
@@ -326,12 +397,12 @@ void TMessage::CheckIndex(unsigned index) const {
 
 TagVar& TMessage::operator[](unsigned index) {
   CheckIndex(index);
-  return fArgs[index];
+  return fArgs.Data()[index];
 }
 
 const TagVar& TMessage::operator[](unsigned index) const {
   CheckIndex(index);
-  return fArgs[index];
+  return fArgs.Data()[index];
 }
 
 void TMessage::SetDebugging(const char* file, unsigned long line) {
@@ -403,9 +474,9 @@ constexpr std::uint32_t kRealEstimate = 40;
 constexpr std::uint32_t kIntegerEstimate = 20;
 constexpr std::uint32_t kCharEstimate = 10;
 constexpr std::uint32_t kPointerEstimate = 20;
-/// The largest width or precision rendered; larger ones, from the format or a `*` argument,
-/// are taken as this. It bounds one conversion's output to a few kilobytes.
-constexpr std::uint32_t kFieldLimit = 4096;
+/// A real's digits are exact (every digit a double has, its rounding included) at any
+/// precision up to this; a larger precision only adds zeros, which the render limit cuts.
+constexpr std::uint32_t kExactRealDigits = 1100;
 /// What a `%s` with a null pointer (a mismatch, or a string without buffer) prints.
 constexpr char kNullText[] = "(null)";
 
@@ -437,19 +508,24 @@ constexpr StarRule kPrecisionRule{0, kPrecisionMismatch, kLinePrecisionMismatch}
 /// values into it in format order.
 class ArgumentBinder {
 public:
-  ArgumentBinder(const TMessage& message, TMessage::CharP* block) noexcept
-      : fMessage(message), fBlock(block) {}
+  /// Binds to `count` arguments at `arguments`, the message's own.
+  ArgumentBinder(const TMessage& message, const TagVar* arguments, std::uint32_t count,
+                 TMessage::CharP* block) noexcept
+      : fMessage(message), fArguments(arguments), fCount(count), fBlock(block) {}
 
   /// The values of a valid conversion: a `%n` is traced, then width, precision and value are
   /// taken in this order.
   BoundValues Bind(const FormatUnit& unit);
+  /// The value of a conversion without flags, width, precision or position: `kind` and
+  /// `conversion` of argument `number`, into `values`.
+  void BindValue(ConversionKind kind, char conversion, std::uint32_t number, BoundValues& values);
   void AddEstimate(std::uint32_t size) noexcept { fEstimate += size; }
   std::uint32_t Estimate() const noexcept { return fEstimate; }
 
 private:
   /// The argument of a 1-based number, or null when there is no such argument.
-  const TagVar* Argument(std::uint32_t number) const {
-    return number == 0 || number > fMessage.QueryNumberArgs() ? nullptr : &fMessage[number - 1];
+  const TagVar* Argument(std::uint32_t number) const noexcept {
+    return number == 0 || number > fCount ? nullptr : fArguments + (number - 1);
   }
   /// The 32 bits of an integer or unsigned integer argument; false for any other.
   bool IntegerBits(std::uint32_t number, std::uint32_t& bits) const;
@@ -467,6 +543,8 @@ private:
   void TracePercentN() const;
 
   const TMessage& fMessage;
+  const TagVar* fArguments;
+  std::uint32_t fCount;
   TMessage::CharP* fBlock;
   std::uint32_t fEstimate = 0;
 };
@@ -495,10 +573,13 @@ BoundValues ArgumentBinder::Bind(const FormatUnit& unit) {
   BoundValues values;
   values.width = BindField(unit.width, kWidthRule);
   values.precision = BindField(unit.precision, kPrecisionRule);
+  BindValue(kind, kind == ConversionKind::count ? '?' : unit.conversion, unit.argument, values);
+  return values;
+}
 
-  const std::uint32_t number = unit.argument;
+void ArgumentBinder::BindValue(ConversionKind kind, char conversion, std::uint32_t number,
+                               BoundValues& values) {
   const TagVar* argument = Argument(number);
-  const char conversion = kind == ConversionKind::count ? '?' : unit.conversion;
   switch (kind) {
   case ConversionKind::integer:
   case ConversionKind::character:
@@ -545,7 +626,6 @@ BoundValues ArgumentBinder::Bind(const FormatUnit& unit) {
   case ConversionKind::none:
     break;
   }
-  return values;
 }
 
 void ArgumentBinder::TracePercentN() const {
@@ -626,82 +706,35 @@ void CheckFormatLength(std::size_t length) {
 
 // ------------------------------------------------------------- rendering ----
 
-/// The text being rendered: on the stack while it is short, never past a fixed limit. What
-/// would go beyond the limit is dropped, and Full() tells the renderer to stop.
-class RenderBuffer {
-public:
-  explicit RenderBuffer(std::size_t limit) noexcept : fLimit(limit) {}
-  RenderBuffer(const RenderBuffer&) = delete;
-  RenderBuffer& operator=(const RenderBuffer&) = delete;
+using tavutil::detail::TextBuffer;
 
-  bool Full() const noexcept { return fSize >= fLimit; }
-  void Append(const char* data, std::size_t size) {
-    size = std::min(size, fLimit - fSize);
-    if (size != 0) {
-      std::memcpy(Room(size), data, size);
-      fSize += size;
-    }
-  }
-  void Fill(std::size_t count, char c) {
-    count = std::min(count, fLimit - fSize);
-    if (count != 0) {
-      std::memset(Room(count), c, count);
-      fSize += count;
-    }
-  }
-  /// Takes back the end of a UTF-8 sequence that the limit cut short.
-  void TrimCutSequence() noexcept;
-  /// The text as a TString of exactly its size.
-  TString Result() const { return TString(fData, static_cast<unsigned int>(fSize)); }
-
-private:
-  /// Where `size` more bytes go, growing the buffer when they do not fit.
-  char* Room(std::size_t size);
-
-  char fLocal[256];
-  std::unique_ptr<char[]> fHeap;
-  char* fData = fLocal;
-  std::size_t fSize = 0;
-  std::size_t fCapacity = sizeof fLocal;
-  std::size_t fLimit;
-};
-
-char* RenderBuffer::Room(std::size_t size) {
-  if (size > fCapacity - fSize) {
-    const std::size_t capacity = std::min(std::max(fSize + size, 2 * fCapacity), fLimit);
-    std::unique_ptr<char[]> grown(new char[capacity]);
-    std::memcpy(grown.get(), fData, fSize);
-    fHeap = std::move(grown);
-    fData = fHeap.get();
-    fCapacity = capacity;
-  }
-  return fData + fSize;
-}
-
-void RenderBuffer::TrimCutSequence() noexcept {
-  if (!Full()) {
+/// Takes back the end of a UTF-8 sequence that the render limit cut short, looking no further
+/// back than `from`, where the text began.
+void TrimCutSequence(TextBuffer& out, std::size_t from) noexcept {
+  if (!out.Full()) {
     return;
   }
   // Back to the lead byte of the last sequence; drop it when its sequence is incomplete.
-  std::size_t lead = fSize;
+  const char* data = out.Data();
+  std::size_t lead = out.Size();
   std::size_t continuation = 0;
-  while (lead > 0 && continuation < 4 &&
-         (static_cast<unsigned char>(fData[lead - 1]) & 0xC0) == 0x80) {
+  while (lead > from && continuation < 4 &&
+         (static_cast<unsigned char>(data[lead - 1]) & 0xC0) == 0x80) {
     --lead;
     ++continuation;
   }
-  if (lead == 0) {
+  if (lead == from) {
     return;
   }
-  const auto byte = static_cast<unsigned char>(fData[lead - 1]);
+  const auto byte = static_cast<unsigned char>(data[lead - 1]);
   const std::size_t expected = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
   if (expected > continuation) {
-    fSize = lead - 1;
+    out.Truncate(lead - 1);
   }
 }
 
 /// Appends `size` bytes padded with spaces to `width`, on the left unless `left`.
-void AppendPadded(RenderBuffer& out, const char* data, std::size_t size, std::uint32_t width,
+void AppendPadded(TextBuffer& out, const char* data, std::size_t size, std::uint32_t width,
                   bool left) {
   const std::size_t pad = width > size ? width - size : 0;
   if (!left) {
@@ -713,71 +746,161 @@ void AppendPadded(RenderBuffer& out, const char* data, std::size_t size, std::ui
   }
 }
 
-/// Formats one value with snprintf into a stack buffer, or one sized by what snprintf reports.
-template <class Value> void AppendFormatted(RenderBuffer& out, const char* directive, Value value) {
+/// Appends an integer conversion without flags, width or precision: the digits alone, with a
+/// '-' for a negative `d` or `i`.
+void AppendPlainInteger(TextBuffer& out, char conversion, std::uint32_t bits) {
+  char* const room = out.Room(12);
+  std::to_chars_result written{};
+  switch (conversion) {
+  case 'd':
+  case 'i':
+    written = std::to_chars(room, room + 12, static_cast<std::int32_t>(bits));
+    break;
+  case 'o':
+    written = std::to_chars(room, room + 12, bits, 8);
+    break;
+  case 'x':
+  case 'X':
+    written = std::to_chars(room, room + 12, bits, 16);
+    if (conversion == 'X') {
+      std::transform(room, written.ptr, room, [](char digit) {
+        return digit >= 'a' && digit <= 'f' ? static_cast<char>(digit - 'a' + 'A') : digit;
+      });
+    }
+    break;
+  default: // 'u'
+    written = std::to_chars(room, room + 12, bits);
+    break;
+  }
+  out.Commit(static_cast<std::size_t>(written.ptr - room));
+}
+
+/// Appends a `%s` value: the string's bytes up to its first NUL (at most `precision` of
+/// them when `hasPrecision`), or "(null)" for a null pointer; padded to `width`.
+void AppendText(TextBuffer& out, const BoundValues& values, bool hasPrecision,
+                std::uint32_t precision, std::uint32_t width, bool left) {
+  const char* text = values.text != nullptr ? values.text : kNullText;
+  std::size_t size =
+      values.text != nullptr ? ::strnlen(values.text, values.textLength) : sizeof kNullText - 1;
+  if (hasPrecision) {
+    size = std::min<std::size_t>(size, precision);
+  }
+  AppendPadded(out, text, size, width, left);
+}
+
+/// Formats one real or pointer with snprintf from `directive` (which has no width) into a
+/// buffer of the size snprintf reports, then pads it to `width`: with zeros after the sign
+/// for `zeros` (a finite real only), else with spaces.
+template <class Value>
+void AppendFormatted(TextBuffer& out, const char* directive, Value value, std::uint32_t width,
+                     bool left, bool zeros) {
   char local[512];
   const int size = std::snprintf(local, sizeof local, directive, value);
   if (size < 0) {
     return; // an encoding error prints nothing
   }
-  if (static_cast<std::size_t>(size) < sizeof local) {
-    out.Append(local, static_cast<std::size_t>(size));
+  std::vector<char> large;
+  const char* text = local;
+  if (static_cast<std::size_t>(size) >= sizeof local) {
+    large.resize(static_cast<std::size_t>(size) + 1);
+    std::snprintf(large.data(), large.size(), directive, value);
+    text = large.data();
+  }
+  const auto length = static_cast<std::size_t>(size);
+  if (!zeros || left || width <= length) {
+    AppendPadded(out, text, length, width, left);
     return;
   }
-  std::vector<char> large(static_cast<std::size_t>(size) + 1);
-  std::snprintf(large.data(), large.size(), directive, value);
-  out.Append(large.data(), static_cast<std::size_t>(size));
+  const std::size_t sign = text[0] == '-' || text[0] == '+' || text[0] == ' ' ? 1 : 0;
+  out.Append(text, sign);
+  out.Fill(width - length, '0');
+  out.Append(text + sign, length - sign);
 }
 
-/// Renders one valid conversion. Widths and precisions are capped at kFieldLimit; flags and
-/// precisions that C leaves undefined for a conversion are ignored.
-void AppendConversion(RenderBuffer& out, const FormatUnit& unit, const BoundValues& values) {
-  using tavutil::detail::kFlagLeft;
-  std::uint8_t flags = unit.flags;
-  bool hasWidth = unit.width.present;
-  std::uint32_t width = values.width;
+/// The width and precision of a conversion as it renders: a negative `*` width means
+/// left-justified in its magnitude, a negative `*` precision means none.
+struct Fields {
+  std::uint8_t flags;
+  bool hasWidth;
+  std::uint32_t width;
+  bool hasPrecision;
+  std::uint32_t precision;
+};
+
+Fields ResolveFields(const FormatUnit& unit, const BoundValues& values) noexcept {
+  Fields fields{unit.flags, unit.width.present, values.width, unit.precision.present,
+                values.precision};
   if (unit.width.fromArgument) {
-    // A negative `*` width means left-justified in its magnitude.
     const auto value = static_cast<std::int64_t>(static_cast<std::int32_t>(values.width));
     if (value < 0) {
-      flags |= kFlagLeft;
+      fields.flags |= tavutil::detail::kFlagLeft;
     }
-    width =
-        static_cast<std::uint32_t>(std::min<std::int64_t>(value < 0 ? -value : value, kFieldLimit));
+    fields.width = static_cast<std::uint32_t>(value < 0 ? -value : value);
   }
-  width = std::min(width, kFieldLimit);
-  bool hasPrecision = unit.precision.present;
-  std::uint32_t precision = values.precision;
   if (unit.precision.fromArgument) {
-    // A negative `*` precision counts as none.
     const auto value = static_cast<std::int32_t>(values.precision);
-    hasPrecision = value >= 0;
-    precision = hasPrecision ? static_cast<std::uint32_t>(value) : 0;
+    fields.hasPrecision = value >= 0;
+    fields.precision = fields.hasPrecision ? static_cast<std::uint32_t>(value) : 0;
   }
-  precision = std::min(precision, kFieldLimit);
-  const bool left = (flags & kFlagLeft) != 0;
+  return fields;
+}
 
-  const char conversion = unit.conversion;
+/// Writes the snprintf directive of a real or a pointer, without its width: the flags C
+/// defines for it (a pointer takes none that matter without the width) and a real's
+/// precision, which never asks for more digits than can show before the render limit.
+void WriteDirective(char (&directive)[32], const FormatUnit& unit, const Fields& fields,
+                    std::size_t room) {
+  using tavutil::detail::kFlagAlternate;
+  using tavutil::detail::kFlagPlus;
+  using tavutil::detail::kFlagSpace;
+  char* at = directive;
+  *at++ = '%';
+  const bool real = unit.kind == ConversionKind::real;
+  if (real) {
+    struct FlagCharacter {
+      std::uint8_t flag;
+      char character;
+    };
+    constexpr FlagCharacter kRealFlags[] = {
+        {kFlagPlus, '+'}, {kFlagSpace, ' '}, {kFlagAlternate, '#'}};
+    for (const FlagCharacter& each : kRealFlags) {
+      if ((fields.flags & each.flag) != 0) {
+        *at++ = each.character;
+      }
+    }
+    if (fields.hasPrecision) {
+      const std::size_t shown = std::max<std::size_t>(room, kExactRealDigits);
+      *at++ = '.';
+      at = std::to_chars(at, directive + sizeof directive - 2,
+                         std::min<std::size_t>(fields.precision, shown))
+               .ptr;
+    }
+  }
+  *at++ = unit.conversion;
+  *at = '\0';
+}
+
+/// Renders one valid conversion. Flags and precisions that C leaves undefined for a
+/// conversion are ignored; widths and precisions print in full, up to the render limit.
+void AppendConversion(TextBuffer& out, const FormatUnit& unit, const BoundValues& values,
+                      std::size_t room) {
+  using tavutil::detail::kFlagLeft;
+  const Fields fields = ResolveFields(unit, values);
+  const bool left = (fields.flags & kFlagLeft) != 0;
+  const std::uint32_t width = fields.hasWidth ? fields.width : 0;
   switch (unit.kind) {
   case ConversionKind::character: {
     const char byte = static_cast<char>(static_cast<unsigned char>(values.bits));
-    AppendPadded(out, &byte, 1, hasWidth ? width : 0, left);
+    AppendPadded(out, &byte, 1, width, left);
     return;
   }
-  case ConversionKind::text: {
-    // `%ls`, `%hs` and `%Ls` print the argument's narrow text too.
-    const char* text = values.text != nullptr ? values.text : kNullText;
-    std::size_t size =
-        values.text != nullptr ? ::strnlen(values.text, values.textLength) : sizeof kNullText - 1;
-    if (hasPrecision) {
-      size = std::min<std::size_t>(size, precision);
-    }
-    AppendPadded(out, text, size, hasWidth ? width : 0, left);
+  case ConversionKind::text:
+    AppendText(out, values, fields.hasPrecision, fields.precision, width, left);
     return;
-  }
   case ConversionKind::integer: {
-    const tavutil::detail::IntegerLayout layout = tavutil::detail::LayOutInteger(
-        conversion, flags, hasWidth, width, hasPrecision, precision, values.bits);
+    const tavutil::detail::IntegerLayout layout =
+        tavutil::detail::LayOutInteger(unit.conversion, fields.flags, fields.hasWidth, fields.width,
+                                       fields.hasPrecision, fields.precision, values.bits);
     out.Fill(layout.leadingSpaces, ' ');
     out.Append(layout.prefix, layout.prefixLength);
     out.Fill(layout.zeros, '0');
@@ -786,74 +909,98 @@ void AppendConversion(RenderBuffer& out, const FormatUnit& unit, const BoundValu
     return;
   }
   case ConversionKind::real:
-  case ConversionKind::pointer:
-    break;
+  case ConversionKind::pointer: {
+    char directive[32];
+    WriteDirective(directive, unit, fields, room);
+    if (unit.kind == ConversionKind::real) {
+      const bool zeros =
+          (fields.flags & tavutil::detail::kFlagZero) != 0 && std::isfinite(values.real);
+      AppendFormatted(out, directive, values.real, width, left, zeros);
+    } else {
+      AppendFormatted(out, directive, const_cast<void*>(values.pointer), width, left, false);
+    }
+    return;
+  }
   default:
     return;
   }
-
-  // Reals and pointers: the C formatter, from a directive of the allowed flags and fields.
-  const bool real = unit.kind == ConversionKind::real;
-  char directive[32];
-  char* at = directive;
-  *at++ = '%';
-  struct FlagCharacter {
-    std::uint8_t flag;
-    char character;
-  };
-  constexpr FlagCharacter kRealFlags[] = {{kFlagLeft, '-'},
-                                          {tavutil::detail::kFlagPlus, '+'},
-                                          {tavutil::detail::kFlagSpace, ' '},
-                                          {tavutil::detail::kFlagAlternate, '#'},
-                                          {tavutil::detail::kFlagZero, '0'}};
-  // A pointer takes '-' alone.
-  for (std::size_t i = 0; i < (real ? std::size(kRealFlags) : 1); ++i) {
-    if ((flags & kRealFlags[i].flag) != 0) {
-      *at++ = kRealFlags[i].character;
-    }
-  }
-  char* const end = directive + sizeof directive - 2; // room for the conversion and the NUL
-  if (hasWidth) {
-    at = std::to_chars(at, end, width).ptr;
-  }
-  if (hasPrecision && real) {
-    *at++ = '.';
-    at = std::to_chars(at, end, precision).ptr;
-  }
-  *at++ = conversion;
-  *at = '\0';
-  if (real) {
-    AppendFormatted(out, directive, values.real);
-  } else {
-    AppendFormatted(out, directive, const_cast<void*>(values.pointer));
-  }
 }
 
-/// Formats `format` with the message's arguments in one pass, up to kRenderLimit bytes. The
-/// text ends at the format's first NUL, as the C formatter reads it, but every conversion is
-/// still bound and checked. `utf8` says the format was made from Unicode, so that a cut never
-/// leaves half a character.
-TString Render(const TMessage& message, const TString& format, bool utf8) {
-  const std::size_t length = format.length();
+/// The kind of a conversion character that directly follows its '%' (no position, flags,
+/// width, precision or length modifier), when rendering can take it without the parser:
+/// the integer, character and string conversions.
+ConversionKind PlainKind(char character) noexcept {
+  const ConversionKind kind =
+      tavutil::detail::KindOfConversion(static_cast<unsigned char>(character));
+  return kind == ConversionKind::integer || kind == ConversionKind::character ||
+                 kind == ConversionKind::text
+             ? kind
+             : ConversionKind::none;
+}
+
+/// Formats `bytes` (the format, `length` bytes) with the binder's arguments into `out`, up
+/// to kRenderLimit bytes from where it starts. The text ends at the format's first NUL, as
+/// the C formatter reads it, but every conversion is still bound and checked. `utf8` says the
+/// format was made from Unicode, so that a cut never leaves half a character.
+void Render(ArgumentBinder& binder, const char* bytes, std::size_t length, bool utf8,
+            TextBuffer& out) {
   CheckFormatLength(length);
-  const char* bytes = format;
+  const std::size_t start = out.Size();
+  out.LimitFromHere(tavutil::detail::kRenderLimit);
   const std::size_t view = bytes != nullptr ? ::strnlen(bytes, length) : 0;
-  ArgumentBinder binder(message, nullptr);
-  RenderBuffer out(tavutil::detail::kRenderLimit);
-  std::size_t literalFrom = 0; // the literal text not yet written starts here
   FormatParser parser(bytes, length);
-  for (FormatUnit unit; parser.Next(unit);) {
-    if (unit.type == FormatUnit::Type::literal) {
-      continue; // its bytes go out with the literal text around it
+  std::size_t literalFrom = 0; // the literal text not yet written starts here
+  std::size_t from = 0;        // where the next '%' is looked for
+  std::uint32_t nextArgument = 1;
+  while (from + 1 < length) {
+    const void* hit = std::memchr(bytes + from, '%', length - from);
+    if (hit == nullptr) {
+      break;
     }
-    const bool shown = unit.begin < view && !out.Full();
-    if (shown) {
-      out.Append(bytes + literalFrom, unit.begin - literalFrom);
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - bytes);
+    if (at + 1 >= length) {
+      break; // a last '%' goes with the literal tail
+    }
+    const std::size_t visible = std::min(at, view);
+    if (literalFrom < visible) {
+      out.Append(bytes + literalFrom, visible - literalFrom);
+      literalFrom = visible;
+    }
+    const bool shown = at < view && !out.Full();
+    const ConversionKind plain = PlainKind(bytes[at + 1]);
+    if (plain != ConversionKind::none) {
+      // The common case, "%d" or "%s": bound and written without the parser.
+      BoundValues values;
+      binder.BindValue(plain, bytes[at + 1], nextArgument++, values);
+      literalFrom = from = at + 2;
+      if (!shown) {
+        continue;
+      }
+      if (plain == ConversionKind::integer) {
+        AppendPlainInteger(out, bytes[at + 1], values.bits);
+      } else if (plain == ConversionKind::text) {
+        if (values.text != nullptr) {
+          out.Append(values.text, ::strnlen(values.text, values.textLength));
+        } else {
+          out.Append(kNullText, sizeof kNullText - 1);
+        }
+      } else {
+        out.Append(static_cast<char>(static_cast<unsigned char>(values.bits)));
+      }
+      continue;
+    }
+    FormatUnit unit;
+    parser.Seek(at, nextArgument);
+    parser.Next(unit);
+    nextArgument = parser.NextArgument();
+    from = unit.end;
+    if (unit.type == FormatUnit::Type::literal) {
+      continue; // its bytes go out with the literal text after it
     }
     literalFrom = unit.end;
     if (unit.type == FormatUnit::Type::percent) {
       if (shown) {
-        out.Append("%", 1);
+        out.Append('%');
       }
       continue;
     }
@@ -866,25 +1013,25 @@ TString Render(const TMessage& message, const TString& format, bool utf8) {
       RewriteConversion(bytes, unit,
                         [&out](const char* data, std::size_t size) { out.Append(data, size); });
     } else {
-      AppendConversion(out, unit, values);
+      const std::size_t used = out.Size() - start;
+      AppendConversion(out, unit, values,
+                       tavutil::detail::kRenderLimit -
+                           std::min(used, tavutil::detail::kRenderLimit));
     }
   }
   if (literalFrom < view) {
     out.Append(bytes + literalFrom, view - literalFrom);
   }
   if (utf8) {
-    out.TrimCutSequence();
+    TrimCutSequence(out, start);
   }
-  return out.Result();
+  out.RemoveLimit(); // a trace line goes on after the text
 }
 
-/// The UTF-8 form of a Unicode TString (UTF-16 units in host order, length in bytes). An
-/// unpaired surrogate becomes U+FFFD; an odd last byte is dropped.
-TString Utf16ToUtf8(const TString& wide) {
-  const char* bytes = wide;
-  const std::size_t units = wide.length() / 2;
-  std::string out;
-  out.reserve(units);
+/// Appends the UTF-8 form of UTF-16 text (units in host order; `size` bytes, an odd last
+/// byte dropped) to `out`. An unpaired surrogate becomes U+FFFD.
+void AppendUtf8(TextBuffer& out, const char* bytes, std::size_t size) {
+  const std::size_t units = size / 2;
   for (std::size_t i = 0; i < units;) {
     char16_t unit = 0;
     std::memcpy(&unit, bytes + 2 * i++, sizeof unit);
@@ -900,26 +1047,28 @@ TString Utf16ToUtf8(const TString& wide) {
         }
       }
     }
+    char* const room = out.Room(4);
+    std::size_t written = 1;
     if (code < 0x80) {
-      out.push_back(static_cast<char>(code));
+      room[0] = static_cast<char>(code);
     } else if (code < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+      room[0] = static_cast<char>(0xC0 | (code >> 6));
+      room[1] = static_cast<char>(0x80 | (code & 0x3F));
+      written = 2;
     } else if (code < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+      room[0] = static_cast<char>(0xE0 | (code >> 12));
+      room[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      room[2] = static_cast<char>(0x80 | (code & 0x3F));
+      written = 3;
     } else {
-      out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+      room[0] = static_cast<char>(0xF0 | (code >> 18));
+      room[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      room[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      room[3] = static_cast<char>(0x80 | (code & 0x3F));
+      written = 4;
     }
+    out.Commit(written);
   }
-  if (out.size() >= std::numeric_limits<unsigned int>::max()) {
-    throw std::length_error("converted message text too long");
-  }
-  return TString(out.data(), static_cast<unsigned int>(out.size()));
 }
 
 } // namespace
@@ -940,7 +1089,7 @@ unsigned long TMessage::ValidateArgs(const TString& format, TString& rewritten,
     }
   };
   block.Reset(kRoomPerArgument * QueryNumberArgs());
-  ArgumentBinder binder(*this, &block);
+  ArgumentBinder binder(*this, fArgs.Data(), fArgs.Size(), &block);
   binder.AddEstimate(static_cast<std::uint32_t>(length));
   const char* bytes = format;
   std::size_t literalFrom = 0;
@@ -958,10 +1107,11 @@ unsigned long TMessage::ValidateArgs(const TString& format, TString& rewritten,
   return binder.Estimate();
 }
 
-const TString& TMessage::QueryMessage() const {
-  if (fRendered.length() != 0) {
-    return fRendered;
-  }
+TString TMessage::OwnedText() const {
+  return fBorrowedText != nullptr ? TString(fBorrowedText) : fText;
+}
+
+bool TMessage::RenderInto(TextBuffer& out, TString& asIs) const {
   std::unique_ptr<TString> stored;
   const TString* text = &fText;
   if (fStore.length() != 0) {
@@ -970,16 +1120,57 @@ const TString& TMessage::QueryMessage() const {
       text = stored.get();
     }
   }
-  if (fNumberArgs == 0) {
-    fRendered = *text; // no formatting at all: "%%" stays two characters
-    return fRendered;
+  ArgumentBinder binder(*this, fArgs.Data(), fArgs.Size(), nullptr);
+  if (text == &fText && fBorrowedText != nullptr) {
+    const std::size_t length = std::strlen(fBorrowedText);
+    if (fArgs.Size() == 0) {
+      out.Append(fBorrowedText, length);
+    } else {
+      Render(binder, fBorrowedText, length, false, out);
+    }
+    return false;
+  }
+  if (fArgs.Size() == 0) {
+    asIs = *text; // no formatting at all: "%%" stays two characters
+    return true;
   }
   if (text->IsUnicode()) {
-    fRendered = Render(*this, Utf16ToUtf8(*text), true);
+    TextBuffer narrow;
+    AppendUtf8(narrow, *text, text->length());
+    Render(binder, narrow.Data(), narrow.Size(), true, out);
   } else {
-    fRendered = Render(*this, *text, false);
+    Render(binder, *text, text->length(), false, out);
+  }
+  return false;
+}
+
+const TString& TMessage::QueryMessage() const {
+  if (fRendered.length() != 0) {
+    return fRendered;
+  }
+  TextBuffer out;
+  TString asIs;
+  if (RenderInto(out, asIs)) {
+    fRendered = std::move(asIs);
+  } else {
+    // The one result string, of exactly the rendered size.
+    fRendered = TString(out.Data(), static_cast<unsigned int>(out.Size()));
   }
   return fRendered;
+}
+
+void tavutil::detail::MessageText::Append(const TMessage& message, TextBuffer& out) {
+  const TString* text = &message.fRendered;
+  TString asIs;
+  if (text->length() == 0) {
+    if (!message.RenderInto(out, asIs)) {
+      return;
+    }
+    text = &asIs;
+  }
+  if (const char* bytes = *text) {
+    out.Append(bytes, text->length());
+  }
 }
 
 TMessage::operator const char*() const {
@@ -998,9 +1189,6 @@ TMessage::operator TagVar() const {
 
 namespace {
 
-/// The argument array of a message being read starts with room for this many arguments (or
-/// the count, if fewer) and doubles, up to the count, as the arguments arrive.
-constexpr std::uint32_t kFirstArgumentRoom = 16;
 /// The largest count that is not a negative 32-bit integer.
 constexpr std::uint32_t kMaxArgumentCount = 0x7FFFFFFFu;
 
@@ -1027,63 +1215,26 @@ bool ReadWhole(TiBinaryStream& s, TString& field, bool emptyIsNone) {
   return true;
 }
 
-/// The arguments of a message being read: an array that grows with the arguments that
-/// arrive, never beyond the count announced, and so never ahead of the data.
-class ArrivingArguments {
-public:
-  explicit ArrivingArguments(std::uint32_t announced) : fAnnounced(announced) {}
-
-  bool Complete() const noexcept { return fArrived == fAnnounced; }
-  /// The slot of the next argument (nil), growing the array when it is full.
-  TagVar& Next() {
-    if (fArrived == fRoom) {
-      // fRoom <= fAnnounced < 2^31, so doubling cannot overflow.
-      const std::uint32_t larger = std::min(fAnnounced, std::max(kFirstArgumentRoom, fRoom * 2));
-      auto grown = std::make_unique<TagVar[]>(larger);
-      for (std::uint32_t i = 0; i < fArrived; ++i) {
-        grown[i] = fArgs[i];
-      }
-      fArgs = std::move(grown);
-      fRoom = larger;
-    }
-    return fArgs[fArrived];
-  }
-  /// Counts the slot Next gave as read whole.
-  void Arrived() noexcept { ++fArrived; }
-  /// The array and the number of arguments read whole; a slot that was cut short is nil again.
-  std::unique_ptr<TagVar[]> Release(std::uint32_t& count) {
-    if (fArrived < fRoom) {
-      fArgs[fArrived] = TagVar();
-    }
-    count = fArrived;
-    return std::move(fArgs);
-  }
-
-private:
-  std::unique_ptr<TagVar[]> fArgs;
-  std::uint32_t fAnnounced;
-  std::uint32_t fRoom = 0;
-  std::uint32_t fArrived = 0;
-};
-
 } // namespace
 
 ToBinaryStream& TMessage::WriteToBinaryStream(ToBinaryStream& s) const {
   if (s.fail()) {
     return s;
   }
-  s << fStore << static_cast<int>(fSetId) << static_cast<int>(fMessageId) << fText
-    << static_cast<unsigned int>(fNumberArgs);
-  for (std::uint32_t i = 0; i < fNumberArgs; ++i) {
-    fArgs[i].WriteToBinaryStream(s);
+  s << fStore << static_cast<int>(fSetId) << static_cast<int>(fMessageId) << OwnedText()
+    << static_cast<unsigned int>(fArgs.Size());
+  for (std::uint32_t i = 0; i < fArgs.Size(); ++i) {
+    fArgs.Data()[i].WriteToBinaryStream(s);
   }
   // The debugging location stays with the writer.
   return s << TString() << 0;
 }
 
 TiBinaryStream& TMessage::ReadFromBinaryStream(TiBinaryStream& s) {
+  fText = OwnedText(); // kept as it is until a text is read whole
+  fBorrowedText = nullptr;
   fRendered = TString();
-  Adopt(nullptr, 0);
+  fArgs.Clear();
   std::uint32_t count = 0;
   if (s.fail() || !ReadWhole(s, fStore, true) || !ReadWhole(s, fSetId) ||
       !ReadWhole(s, fMessageId) || !ReadWhole(s, fText, false) || !ReadWhole(s, count)) {
@@ -1094,19 +1245,24 @@ TiBinaryStream& TMessage::ReadFromBinaryStream(TiBinaryStream& s) {
     return s;
   }
 
-  // Whatever ends the arguments (the data, an unknown tag, memory), the message keeps those
-  // read whole before it.
-  ArrivingArguments arguments(count);
-  const auto keep = [this, &arguments] {
-    std::uint32_t arrived = 0;
-    auto array = arguments.Release(arrived);
-    Adopt(std::move(array), arrived);
+  // The arguments collect as they arrive, never reserved from the count, so a count larger
+  // than the data costs no more than the data. Whatever ends them (the data, an unknown tag,
+  // memory), the message keeps those read whole.
+  std::vector<TagVar> arrived;
+  const auto keep = [this, &arrived] {
+    Arguments kept;
+    kept.Reserve(static_cast<std::uint32_t>(arrived.size()));
+    for (TagVar& argument : arrived) {
+      kept.Emplace(std::move(argument));
+    }
+    fArgs = std::move(kept);
   };
   try {
-    while (!arguments.Complete() && !s.fail()) {
-      arguments.Next().ReadFromBinaryStream(s);
+    while (arrived.size() < count && !s.fail()) {
+      TagVar argument;
+      argument.ReadFromBinaryStream(s);
       if (!s.fail()) {
-        arguments.Arrived();
+        arrived.push_back(std::move(argument));
       }
     }
   } catch (...) {
@@ -1114,7 +1270,7 @@ TiBinaryStream& TMessage::ReadFromBinaryStream(TiBinaryStream& s) {
     throw;
   }
   keep();
-  if (arguments.Complete() && ReadWhole(s, fFile, true)) {
+  if (arrived.size() == count && ReadWhole(s, fFile, true)) {
     fFileName = fFile;
     ReadWhole(s, fLine);
   }

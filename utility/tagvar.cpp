@@ -20,6 +20,7 @@
 #include <iterator>
 #include <limits>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <utility>
 
@@ -73,6 +74,15 @@ template <class T> T* CopyOrNull(const void* object) {
   return object != nullptr ? NewOrNull<T>(*static_cast<const T*>(object)) : nullptr;
 }
 
+/// A new string of `args`, or none when memory runs out (the value keeps a null payload).
+template <class... Args> std::optional<TString> TextOrNone(Args&&... args) {
+  try {
+    return TString(std::forward<Args>(args)...);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
 } // namespace
 
 // ------------------------------------------------------------ construction ----
@@ -98,11 +108,17 @@ TagVar::TagVar(unsigned short value) noexcept : TagVar() {
 TagVar::TagVar(double value) noexcept : TagVar() {
   StoreReal(value);
 }
-TagVar::TagVar(const TString& s) : TagVar() {
-  *this = s;
+// The string constructors make the payload in place: there is nothing to release first.
+TagVar::TagVar(const TString& s) : fType(s.IsUnicode() ? wideString : string), fHasText(true) {
+  new (&fValue) TString(s);
 }
-TagVar::TagVar(const char* s) : TagVar() {
-  *this = s;
+TagVar::TagVar(const char* s) : fType(string) {
+  try {
+    new (&fValue) TString(s);
+    fHasText = true;
+  } catch (const std::bad_alloc&) {
+    // A null payload.
+  }
 }
 TagVar::TagVar(const unsigned char* s) : TagVar() {
   *this = s;
@@ -125,6 +141,10 @@ TagVar::TagVar(const TagVarVoidPtr& pointer) noexcept : TagVar() {
 
 TagVar::TagVar(const TagVar& other) : TagVar() {
   CopyFrom(other, kLineCopyUnknown);
+}
+
+TagVar::TagVar(TagVar&& other) noexcept : TagVar() {
+  TakeFrom(other);
 }
 
 TagVar::~TagVar() {
@@ -172,12 +192,17 @@ TagVar& TagVar::operator=(double value) noexcept {
 // refers into this value's own payload (v = *v.QueryString()) is still alive when it is read.
 
 TagVar& TagVar::operator=(const TString& s) {
-  StorePointer(s.IsUnicode() ? wideString : string, NewOrNull<TString>(s));
+  StoreText(s.IsUnicode() ? wideString : string, s);
   return *this;
 }
 
 TagVar& TagVar::operator=(const char* s) {
-  StorePointer(string, NewOrNull<TString>(s));
+  const std::optional<TString> text = TextOrNone(s);
+  if (text.has_value()) {
+    StoreText(string, *text);
+  } else {
+    StorePointer(string, nullptr);
+  }
   return *this;
 }
 
@@ -187,7 +212,12 @@ TagVar& TagVar::operator=(const unsigned char* s) {
 
 TagVar& TagVar::operator=(const _Wchar_t* s) {
   // The wide constructor always makes a unicode buffer (or none for null).
-  StorePointer(wideString, NewOrNull<TString>(s));
+  const std::optional<TString> text = TextOrNone(s);
+  if (text.has_value()) {
+    StoreText(wideString, *text);
+  } else {
+    StorePointer(wideString, nullptr);
+  }
   return *this;
 }
 
@@ -214,13 +244,35 @@ TagVar& TagVar::operator=(const TagVar& other) {
   return *this;
 }
 
+TagVar& TagVar::operator=(TagVar&& other) noexcept {
+  if (this != &other) {
+    CleanUp();
+    TakeFrom(other);
+  }
+  return *this;
+}
+
 // ----------------------------------------------------------------- private ----
+
+static_assert(sizeof(TString) <= sizeof(std::uint64_t) && alignof(TString) <= alignof(double),
+              "a string handle fits the payload bytes");
+
+TString* TagVar::Text() noexcept {
+  return fHasText ? std::launder(reinterpret_cast<TString*>(&fValue)) : nullptr;
+}
+
+const TString* TagVar::Text() const noexcept {
+  return fHasText ? std::launder(reinterpret_cast<const TString*>(&fValue)) : nullptr;
+}
 
 void TagVar::CleanUp() noexcept {
   switch (fType) {
   case string:
   case wideString:
-    delete static_cast<TString*>(fValue.fPointer);
+    if (fHasText) {
+      Text()->~TString();
+      fHasText = false;
+    }
     break;
   case date:
     delete static_cast<TDate*>(fValue.fPointer);
@@ -262,6 +314,29 @@ void TagVar::StorePointer(Type type, void* pointer) noexcept {
   fValue.fPointer = pointer;
 }
 
+void TagVar::StoreText(Type type, TString text) noexcept {
+  // `text` is this function's own handle, so it may share this value's payload.
+  CleanUp();
+  fType = type;
+  new (&fValue) TString(std::move(text));
+  fHasText = true;
+}
+
+void TagVar::TakeFrom(TagVar& other) noexcept {
+  if (other.fHasText) {
+    TString* text = other.Text();
+    new (&fValue) TString(std::move(*text));
+    fHasText = true;
+    text->~TString(); // without a buffer now: nothing is released
+    other.fHasText = false;
+  } else {
+    fValue = other.fValue;
+  }
+  fType = other.fType;
+  other.fType = nil;
+  other.fValue.fBits = 0;
+}
+
 void TagVar::CopyFrom(const TagVar& other, unsigned long unknownTypeLine) {
   fType = other.fType;
   switch (other.fType) {
@@ -275,7 +350,10 @@ void TagVar::CopyFrom(const TagVar& other, unsigned long unknownTypeLine) {
     return;
   case string:
   case wideString:
-    fValue.fPointer = CopyOrNull<TString>(other.fValue.fPointer);
+    if (other.fHasText) {
+      new (&fValue) TString(*other.Text()); // shares the buffer: nothing to allocate
+      fHasText = true;
+    }
     return;
   case date:
     fValue.fPointer = other.fValue.fPointer != nullptr ? NewOrNull<TDate>() : nullptr;
@@ -294,7 +372,7 @@ void TagVar::CopyFrom(const TagVar& other, unsigned long unknownTypeLine) {
 
 const TString* TagVar::QueryString() const {
   RequireTag(fType == string || fType == wideString, kLineQueryString);
-  return static_cast<const TString*>(fValue.fPointer);
+  return Text();
 }
 
 TagVar::operator const TString*() const {
@@ -497,17 +575,17 @@ std::int32_t ShiftRightSigned(std::int32_t value, unsigned count) {
   return value < 0 ? ~(~value >> count) : value >> count;
 }
 
-/// Applies a string operator to a string payload: a null right changes nothing, a null left
-/// becomes a new string sharing the right's buffer (a failed allocation leaves it null).
-template <class Apply> void CombineStrings(void*& left, const void* right, Apply apply) {
+/// Applies a string operator to two string payloads: a null right changes nothing, a null
+/// left is given the right's string by `adopt` (it then shares the right's buffer).
+template <class Apply, class Adopt>
+void CombineStrings(TString* left, const TString* right, Apply apply, Adopt adopt) {
   if (right == nullptr) {
     return;
   }
-  const auto& other = *static_cast<const TString*>(right);
   if (left == nullptr) {
-    left = NewOrNull<TString>(other);
+    adopt(*right);
   } else {
-    apply(*static_cast<TString*>(left), other);
+    apply(*left, *right);
   }
 }
 
@@ -588,8 +666,9 @@ TagVar& TagVar::Arithmetic(const TagVar& r, Operation op) {
   Refuse(refusal, static_cast<std::size_t>(op));
 
   if (left == Kind::text) {
-    CombineStrings(fValue.fPointer, r.fValue.fPointer,
-                   [](TString& a, const TString& b) { a += b; });
+    CombineStrings(
+        Text(), r.Text(), [](TString& a, const TString& b) { a += b; },
+        [this](const TString& b) { StoreText(fType, b); });
     return *this;
   }
   if (fType == real || r.fType == real) {
@@ -654,15 +733,18 @@ TagVar& TagVar::Bitwise(const TagVar& r, Operation op) {
   Refuse(refusal, static_cast<std::size_t>(op));
 
   if (left == Kind::text) {
-    CombineStrings(fValue.fPointer, r.fValue.fPointer, [op](TString& a, const TString& b) {
-      if (op == Operation::bitOr) {
-        a |= b;
-      } else if (op == Operation::bitAnd) {
-        a &= b;
-      } else {
-        a ^= b;
-      }
-    });
+    CombineStrings(
+        Text(), r.Text(),
+        [op](TString& a, const TString& b) {
+          if (op == Operation::bitOr) {
+            a |= b;
+          } else if (op == Operation::bitAnd) {
+            a &= b;
+          } else {
+            a ^= b;
+          }
+        },
+        [this](const TString& b) { StoreText(fType, b); });
     return *this;
   }
   const std::uint32_t a = Bits();
@@ -732,8 +814,7 @@ int TagVar::Compare(const TagVar& r, Operation op) const {
     return ToSigned(Bits()) < ToSigned(r.Bits());
   case Kind::text:
     return ComparePayloads<TString>(
-        equal, fValue.fPointer, r.fValue.fPointer,
-        [](const TString& a, const TString& b) { return a.isEqual(b); },
+        equal, Text(), r.Text(), [](const TString& a, const TString& b) { return a.isEqual(b); },
         [](const TString& a, const TString& b) { return a.isLessThan(b); });
   case Kind::dateTime:
     return ComparePayloads<TDateTime>(
@@ -845,7 +926,7 @@ int TagVar::operator!() const {
   const Kind kind = KindOf(fType);
   Refuse(Accept(kind == Kind::number || kind == Kind::text, kind),
          static_cast<std::size_t>(Operation::logicalNot));
-  return kind == Kind::text ? fValue.fPointer == nullptr : AsInteger() == 0;
+  return kind == Kind::text ? Text() == nullptr : AsInteger() == 0;
 }
 
 TagVar TagVar::operator~() const {
@@ -936,7 +1017,7 @@ std::ostream& TagVar::StreamOut(std::ostream& os) const {
     return os << fValue.fReal;
   case string:
   case wideString: {
-    const auto* text = static_cast<const TString*>(fValue.fPointer);
+    const TString* text = Text();
     return text == nullptr ? os << kNullPayloadText : text->Print(os);
   }
   case date:
@@ -1006,7 +1087,7 @@ ToBinaryStream& TagVar::WriteToBinaryStream(ToBinaryStream& s) const {
     return s << fValue.fReal;
   case string:
   case wideString: {
-    const auto* text = static_cast<const TString*>(fValue.fPointer);
+    const TString* text = Text();
     return text == nullptr ? s << kAbsent : s << kPresent << *text;
   }
   case datetime: {
@@ -1063,15 +1144,14 @@ TiBinaryStream& TagVar::ReadFromBinaryStream(TiBinaryStream& s) {
   case wideString: {
     int presence = kAbsent;
     s >> presence;
-    TString* text = nullptr;
-    if (!s.fail() && presence != kAbsent) {
-      // Read into a local first, so nothing is owned while the stream may still throw. A
-      // form cut short leaves the string without buffer; so does a length of 0.
-      TString read;
-      s >> read;
-      text = NewOrNull<TString>(read.length() != 0 ? read : TString());
+    if (s.fail() || presence == kAbsent) {
+      StorePointer(static_cast<Type>(tag), nullptr);
+      return s;
     }
-    StorePointer(static_cast<Type>(tag), text);
+    // A form cut short leaves the string without buffer; so does a length of 0.
+    TString read;
+    s >> read;
+    StoreText(static_cast<Type>(tag), read.length() != 0 ? read : TString());
     return s;
   }
   case date:

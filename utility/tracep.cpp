@@ -72,10 +72,6 @@ char TTrace::Base::LevelChar(unsigned long level) noexcept {
 
 namespace {
 
-/// The full line prefix, "MM/DD-hh:mm:ss.cc TTTTTTTT L": month/day-hour:minute:second.
-/// hundredths, thread id in hex, level letter.
-[[maybe_unused]] constexpr int kPrefixLength = 28; // checked by an assertion
-
 /// The date-and-time text of one second, kept per thread: a trace line asks for it every
 /// time, and breaking the clock down costs far more than the line's other work. Initial-exec
 /// TLS: one load from the thread pointer, no call into the dynamic linker.
@@ -124,7 +120,7 @@ char* tavutil::detail::PutLinePrefix(char* out, bool display, unsigned long leve
   out = PutHex8(out, tavutil::platform::ThreadId());
   *out++ = ' ';
   *out++ = letter;
-  assert(out - start == kPrefixLength && "the prefix layout is 28 characters");
+  assert(out - start == tavutil::detail::kFullPrefixLength && "the prefix layout is 28 characters");
   (void)start;
   return out;
 }
@@ -458,8 +454,28 @@ void TTrace::Base::WriteEntry(unsigned long level, const Category& category,
                               const TMessage& message) {
   const ScopedLock lock(fsMutex);
   const DeliveryScope delivering; // inside the lock: the outputs may rely on holding it
-  for (Base* state = fsAnchor; state != nullptr; state = state->fNext) {
-    if (!state->Accepts(level, category.QueryComponent(), category)) {
+  const unsigned long component = category.QueryComponent();
+  Base* first = fsAnchor;
+  while (first != nullptr && !first->Accepts(level, component, category)) {
+    first = first->fNext;
+  }
+  if (first == nullptr) {
+    return;
+  }
+  // An output renders the text straight into its line. When several will, the text is
+  // rendered once here, so each finds it cached and a rendering diagnostic is traced once.
+  for (const Base* other = first->fNext; other != nullptr; other = other->fNext) {
+    if (other->Accepts(level, component, category)) {
+      try {
+        static_cast<void>(message.QueryMessage());
+      } catch (...) {
+        // Each output then tries for itself.
+      }
+      break;
+    }
+  }
+  for (Base* state = first; state != nullptr; state = state->fNext) {
+    if (state != first && !state->Accepts(level, component, category)) {
       continue;
     }
     try {

@@ -69,12 +69,13 @@ void TTraceSharedFileBase::Write(unsigned long level, const TTrace::Category& /*
     return;
   }
   try {
-    tavutil::detail::BuildLine( // this state's own prefix
-        fLine, [level](char* out) { return WritePrefix(out, level); }, message);
+    tavutil::detail::TextBuffer line;
+    tavutil::detail::ComposeLine( // this state's own prefix
+        line, kPrefixLength, [level](char* out) { return WritePrefix(out, level); }, message);
     // Held only while the line goes out, and after the trace mutex (the lock order). A mutex
     // that could not be made still lets the line out: each write goes whole to the end.
     const TMutexSemaphoreEntry fileLock(*fMutex, TMutexSemaphore::fsInfinite);
-    tavutil::platform::AppendSharedFile(*fFile, fLine.data(), fLine.size());
+    tavutil::platform::AppendSharedFile(*fFile, line.Data(), line.Size());
   } catch (const std::exception&) {
     // The line is lost; a trace point never fails its caller.
   }

@@ -226,11 +226,12 @@ void TTraceStreamBase::Write(unsigned long level, const TTrace::Category& /*cate
   }
   try {
     const bool display = QueryDisplayPrefix() != 0;
-    tavutil::detail::BuildLine(
-        fLine,
+    tavutil::detail::TextBuffer line;
+    tavutil::detail::ComposeLine(
+        line, display ? tavutil::detail::kFullPrefixLength : 1,
         [display, level](char* out) { return tavutil::detail::PutLinePrefix(out, display, level); },
         message);
-    fStream->write(fLine.data(), static_cast<std::streamsize>(fLine.size()));
+    fStream->write(line.Data(), static_cast<std::streamsize>(line.Size()));
     fStream->flush();
   } catch (const std::exception&) {
     // The line is lost; a stream that threw has its bad bit set, as its owner will see.

@@ -35,9 +35,13 @@ public:
     }
     try {
       const TString& text = message.QueryMessage(); // may trace: before the entry is begun
-      fEntry.assign(1, LevelChar(level));
-      AppendEntry(fEntry, message, text);
-      platform::WriteSystemLog(*fLog, SystemLogPriority(level), fEntry.data(), fEntry.size());
+      TextBuffer entry;
+      entry.Append(LevelChar(level));
+      AppendLocation(entry, message);
+      if (const char* bytes = text) {
+        entry.Append(bytes, text.length());
+      }
+      platform::WriteSystemLog(*fLog, SystemLogPriority(level), entry.Data(), entry.Size());
     } catch (const std::exception&) {
       // The entry is lost; a trace point never fails its caller.
     }
@@ -45,7 +49,6 @@ public:
 
 private:
   platform::SystemLogHandle* fLog; ///< null when it could not be prepared
-  std::string fEntry;              ///< the entry being sent, kept for its capacity
 };
 
 /// Gives the library a handle on a state it made (TTrace's constructor from a state is

@@ -206,6 +206,14 @@ TString::~TString() {
   }
 }
 
+TString& TString::operator=(TString&& other) noexcept {
+  if (this != &other) {
+    Adopt(other.fBuffer);
+    other.fBuffer = nullptr;
+  }
+  return *this;
+}
+
 TString& TString::operator=(const TString& other) noexcept {
   if (this != &other) {
     // Take the new reference first, so sharing handles never drop the count to zero.

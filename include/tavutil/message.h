@@ -7,17 +7,23 @@
 #ifndef TAVUTIL_MESSAGE_H
 #define TAVUTIL_MESSAGE_H
 
+#include <cassert>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <tavutil/config.h>
 #include <tavutil/mutexsem.h>
 #include <tavutil/sets.h>
 #include <tavutil/tagvar.h>
 #include <tavutil/tstring.h>
+#include <type_traits>
+#include <utility>
 
 namespace tavutil::detail {
+class MessageText;
+class TextBuffer;
 class TraceSource;
 } // namespace tavutil::detail
 class TiBinaryStream;
@@ -29,7 +35,7 @@ enum TExplicitInit { explicitInit };
 /// A parameterised message: a literal text, or (store, set id, message id) with a default
 /// text, and any number of TagVar arguments that the message owns.
 ///
-///   TMessage literal("Value %d of %s", TagVar(3), TagVar("disk"));
+///   TMessage literal("Value %d of %s", 3, "disk");           // arguments made in place
 ///   TMessage stored(TMessage::StoreID(TString("App"), explicitInit), 1, 7, "Disk %s full",
 ///                   TagVar("C"));
 ///   TMessage listed("%s", &name, &TMessage::fsEndOfArgs);   // a variadic list of pointers
@@ -39,13 +45,26 @@ enum TExplicitInit { explicitInit };
 /// "Out of Range". The constructors, copies and SetArgs copy every argument: they throw
 /// std::bad_alloc when memory runs out, and TInvalidRequest "unknown type" for an argument
 /// whose tag is unknown (TagVar's copy); SetArgs and assignment then leave the message as it
-/// was.
+/// was. Up to four arguments live in the message itself; more take one heap array.
 ///
 /// The text is a printf-style format rendered on demand by QueryMessage and cached in the
 /// message. Rendering never fails on a bad format or a wrong argument: a conversion whose
 /// argument is missing or of the wrong type renders as zero and is traced (level 8,
 /// category Message). One message object is rendered by one thread at a time.
 class TAVUTIL_API TMessage {
+  /// Whether a first constructor argument is a literal message's text: it converts to
+  /// `const char*` and is no TString (a store name converts too, and takes the stored forms).
+  template <class Text>
+  struct IsLiteralText
+      : std::bool_constant<
+            std::is_convertible_v<Text, const char*> &&
+            !std::is_base_of_v<TString, std::remove_cv_t<std::remove_reference_t<Text>>>> {};
+  /// Whether values make the arguments of the forwarding constructors: one or more, each a
+  /// value TagVar has a constructor of.
+  template <class... Values>
+  struct AreArguments : std::bool_constant<sizeof...(Values) != 0 &&
+                                           (std::is_constructible_v<TagVar, Values> && ...)> {};
+
 public:
   /// The name of a message store: a TString with exact, byte-for-byte equality.
   class TAVUTIL_API StoreID : public TString {
@@ -107,6 +126,16 @@ public:
            const TagVar& a5, const TagVar& a6);
   TMessage(const char* text, const TagVar& a1, const TagVar& a2, const TagVar& a3, const TagVar& a4,
            const TagVar& a5, const TagVar& a6, const TagVar& a7);
+  /// A literal message whose arguments are made in place, in order, from one or more values
+  /// of which TagVar has a constructor (numbers, texts, TString, dates, TagVar values...): no
+  /// temporary TagVar is made and copied. A TagVar argument is moved in when it is an
+  /// rvalue, copied otherwise (throwing as TagVar's copy does). `text` is anything that
+  /// converts to `const char*` but a TString, which takes the forms above.
+  template <class Text, class... Values,
+            std::enable_if_t<IsLiteralText<Text>::value && AreArguments<Values...>::value, int> = 0>
+  TMessage(Text&& text, Values&&... values) : TMessage(static_cast<const char*>(text)) {
+    EmplaceArguments(std::forward<Values>(values)...);
+  }
   /// A literal message whose arguments are a variadic list of `const TagVar*`.
   TMessage(const char* text, const TagVar* first, ...);
   /// A literal message whose arguments are an array of `const TagVar*`.
@@ -131,6 +160,13 @@ public:
   TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
            const TagVar& a1, const TagVar& a2, const TagVar& a3, const TagVar& a4, const TagVar& a5,
            const TagVar& a6, const TagVar& a7);
+  /// A stored message whose arguments are made in place from values, as for a literal one.
+  template <class... Values, std::enable_if_t<AreArguments<Values...>::value, int> = 0>
+  TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
+           Values&&... values)
+      : TMessage(store, setId, messageId, defaultText) {
+    EmplaceArguments(std::forward<Values>(values)...);
+  }
   TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
            const TagVar* first, ...);
   TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
@@ -138,8 +174,14 @@ public:
 
   /// Copies everything but the rendered text, which starts empty.
   TMessage(const TMessage& other);
+  /// Takes everything from the other, the rendered text included. The other is left a
+  /// literal message without arguments whose text has no buffer.
+  TMessage(TMessage&& other) noexcept;
   /// As the copy constructor; assigning a message to itself does nothing.
   TMessage& operator=(const TMessage& other);
+  /// As the move constructor, releasing this message's arguments first; moving a message to
+  /// itself does nothing.
+  TMessage& operator=(TMessage&& other) noexcept;
   ~TMessage();
 
   /// Releases the arguments.
@@ -167,7 +209,7 @@ public:
   /// matches as well as the unsigned index.
   TagVar& operator[](int index) { return (*this)[static_cast<unsigned>(index)]; }
   const TagVar& operator[](int index) const { return (*this)[static_cast<unsigned>(index)]; }
-  unsigned QueryNumberArgs() const noexcept { return fNumberArgs; }
+  unsigned QueryNumberArgs() const noexcept { return fArgs.Size(); }
 
   const StoreID& QueryStoreID() const noexcept { return fStore; }
   long QuerySetID() const noexcept { return fSetId; }
@@ -226,24 +268,86 @@ public:
   TiBinaryStream& ReadFromBinaryStream(TiBinaryStream& s);
 
 private:
+  friend class tavutil::detail::MessageText;
   friend class tavutil::detail::TraceSource;
+
+  /// Marks the constructor of a trace point's message, which borrows its text.
+  enum class Borrowed { text };
+  /// A literal message whose text is `text` itself, not a copy: a trace point's format, which
+  /// outlives the entry. Every copy of the message owns a copy of the text.
+  template <class... Values>
+  TMessage(Borrowed /*tag*/, const char* text, Values&&... values)
+      : fSetId(0), fMessageId(0), fBorrowedText(text), fFileName(nullptr), fLine(0) {
+    if constexpr (sizeof...(Values) != 0) {
+      EmplaceArguments(std::forward<Values>(values)...);
+    }
+  }
+
+  /// The arguments: up to kInline in the message itself, more in one heap array of exactly
+  /// their number. Reserve makes the room, Emplace makes each argument in it; one that throws
+  /// leaves those before it to the destructor.
+  class TAVUTIL_API Arguments {
+  public:
+    static constexpr std::uint32_t kInline = 4;
+
+    Arguments() noexcept {}
+    Arguments(const Arguments&) = delete;
+    Arguments& operator=(const Arguments&) = delete;
+    /// Takes the other's arguments; the other is left without any.
+    Arguments(Arguments&& other) noexcept;
+    /// Releases these arguments and takes the other's (nothing when it is this one).
+    Arguments& operator=(Arguments&& other) noexcept;
+    ~Arguments() { Clear(); }
+
+    /// Releases the arguments and makes room for `count`. Throws std::bad_alloc when more
+    /// than kInline cannot be had; the holder is then empty.
+    void Reserve(std::uint32_t count);
+    /// Makes the next argument from `value` in the room Reserve made.
+    template <class Value> void Emplace(Value&& value) {
+      assert(fSize < fRoom && "an argument beyond the room reserved");
+      new (fData + fSize) TagVar(std::forward<Value>(value));
+      ++fSize;
+    }
+    /// Releases the arguments and their room.
+    void Clear() noexcept;
+
+    TagVar* Data() const noexcept { return fData; }
+    std::uint32_t Size() const noexcept { return fSize; }
+    std::uint32_t Room() const noexcept { return fRoom; }
+
+  private:
+    TagVar* fData = nullptr; ///< fSlots, a heap array, or null without arguments
+    std::uint32_t fSize = 0;
+    std::uint32_t fRoom = 0;
+    union {
+      TagVar fSlots[kInline]; ///< made and released one by one, never as a whole
+    };
+  };
+
+  /// Replaces the arguments by ones made from `values`, which are taken in place.
+  template <class... Values> void EmplaceArguments(Values&&... values) {
+    fArgs.Reserve(sizeof...(Values));
+    (fArgs.Emplace(std::forward<Values>(values)), ...);
+  }
   /// SetDebugging for a file of static storage duration: the pointer is kept, not copied.
   void SetStaticDebugging(const char* file, unsigned long line) noexcept;
-  void Adopt(std::unique_ptr<TagVar[]> arguments, unsigned count) noexcept;
-  template <class At> void CopyEach(unsigned count, At argument);
   void CopyArguments(const TagVar* const* pointers, unsigned count);
   void CopyList(const TagVar* first, std::va_list* rest);
   void CopyList(const TagVar* const* list);
   void CheckIndex(unsigned index) const;
+  /// The text as it is kept: fText, or a copy of a borrowed text.
+  TString OwnedText() const;
+  /// Renders the text as QueryMessage does, but for the cache: into `out`, or, when the text
+  /// is a TString that needs no formatting, into `asIs` (then returns true, `out` untouched).
+  bool RenderInto(tavutil::detail::TextBuffer& out, TString& asIs) const;
 
   StoreID fStore;
   std::int32_t fSetId;
   std::int32_t fMessageId;
-  TString fText;
+  TString fText;                       ///< without buffer when the text is borrowed
+  const char* fBorrowedText = nullptr; ///< a trace point's format, or null
   mutable TString fRendered;
-  std::uint32_t fNumberArgs;
-  std::uint32_t fAllocatedArgs;
-  std::unique_ptr<TagVar[]> fArgs;
+  Arguments fArgs;       ///< the number of arguments, their room and the arguments
   TString fFile;         ///< the copy SetDebugging makes
   const char* fFileName; ///< the debugging file: fFile's text, or a literal's
   std::uint32_t fLine;

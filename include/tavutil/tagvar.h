@@ -29,11 +29,11 @@ private:
 
 /// One value of one of eleven types, with its type tag.
 ///
-/// Numbers are stored in place (integers as 32 bits whatever `long` is); strings, dates,
-/// times and date-times are heap objects owned by the value, each copy making its own (a
-/// string copy shares the text buffer). The accessors are strict: each accepts only its own
-/// tags and throws TInvalidRequest "type mismatch" (error id 2) for any other; nothing
-/// converts between types.
+/// Numbers and strings are stored in place (integers as 32 bits whatever `long` is; a string
+/// as a TString handle, which a copy shares); dates, times and date-times are heap objects
+/// owned by the value, each copy making its own. A moved-from value is nil. The accessors are
+/// strict: each accepts only its own tags and throws TInvalidRequest "type mismatch" (error id 2)
+/// for any other; nothing converts between types.
 ///
 ///   TagVar count(42L), name("disk"), when(TDateTime());
 ///   long n = count;                    // 42
@@ -102,6 +102,8 @@ public:
   /// A copy with its own payload objects. Throws TInvalidRequest "unknown type" (error id 3)
   /// when `other` has an unknown tag.
   TagVar(const TagVar& other);
+  /// Takes the other's tag and payload, whatever the tag; the other is left nil.
+  TagVar(TagVar&& other) noexcept;
   ~TagVar();
 
   /// Each assignment releases the current payload, then stores the value as the constructor
@@ -124,6 +126,9 @@ public:
   /// Throws TInvalidRequest "unknown type" (error id 3) when `other` has an unknown tag; this
   /// value then holds that tag and no payload.
   TagVar& operator=(const TagVar& other);
+  /// Releases the current payload and takes the other's tag and payload, leaving the other
+  /// nil (nothing happens when it is this value).
+  TagVar& operator=(TagVar&& other) noexcept;
 
   /// The type tag.
   Type QueryType() const noexcept { return fType; }
@@ -274,13 +279,14 @@ public:
 
 private:
   /// The 8 payload bytes. They are all zero for a new value, so each member reads as zero
-  /// (0, 0u, 0.0 or a null pointer) until one is stored.
+  /// (0, 0u, 0.0 or a null pointer) until one is stored. A string or wideString holds its
+  /// TString handle here, made in place, when fHasText says so (else the payload is null).
   union Payload {
     std::uint64_t fBits = 0;
     std::int32_t fSigned;
     std::uint32_t fUnsigned;
     double fReal;
-    void* fPointer; ///< a heap TString, TDate, TTime or TDateTime, or the voidptr target
+    void* fPointer; ///< a heap TDate, TTime or TDateTime, or the voidptr target
   };
 
   /// Deletes the owned payload object, if any, and leaves a nil value with a zero payload.
@@ -290,6 +296,13 @@ private:
   void StoreReal(double value) noexcept;
   /// Releases the current payload, then stores `pointer` (already made) under `type`.
   void StorePointer(Type type, void* pointer) noexcept;
+  /// Releases the current payload, then stores `text` under `type` (string or wideString).
+  void StoreText(Type type, TString text) noexcept;
+  /// The string payload of a string or wideString; null for a null payload or another tag.
+  TString* Text() noexcept;
+  const TString* Text() const noexcept;
+  /// Moves the other's tag and payload into this nil value and leaves the other nil.
+  void TakeFrom(TagVar& other) noexcept;
   /// Copies `other` into this nil value; raises "unknown type" quoting `unknownTypeLine`.
   void CopyFrom(const TagVar& other, unsigned long unknownTypeLine);
   /// Names an operator, and so the lines its errors quote; defined in the source.
@@ -314,6 +327,7 @@ private:
   std::int32_t AsInteger() const noexcept;
 
   Type fType;
+  bool fHasText = false; ///< a string payload is made in fValue
   Payload fValue;
 };
 

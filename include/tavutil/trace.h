@@ -394,13 +394,20 @@ public:
 
 namespace tavutil::detail {
 
-/// Sets a message's debugging file without copying it; the macros below are its only users.
+/// Builds a trace point's message without copying its format or source file; the macros
+/// below are its only users.
 class TraceSource {
 public:
-  /// `file` must be text of static storage duration (a literal): the message and its copies
-  /// keep the pointer.
-  static void Set(TMessage& message, const char* file, unsigned long line) noexcept {
+  /// A literal message of `format` and `arguments`, each made a TagVar in place, marked as
+  /// made at `file` and `line`. The message borrows `format` (it lives for the entry; every
+  /// copy of the message copies it), and it and its copies keep `file`, which must be text of
+  /// static storage duration (a literal). Throws std::bad_alloc.
+  template <class... Arguments>
+  static TMessage Make(const char* format, const char* file, unsigned long line,
+                       const Arguments&... arguments) {
+    TMessage message(TMessage::Borrowed::text, format, arguments...);
     message.SetStaticDebugging(file, line);
+    return message;
   }
 };
 
@@ -411,8 +418,7 @@ template <class... Arguments>
 void WriteTracePoint(unsigned long level, const TTrace::Category& category, const char* file,
                      unsigned long line, const char* format, const Arguments&... arguments) {
   static_assert(sizeof...(Arguments) <= 7, "a trace entry carries at most seven arguments");
-  TMessage message(format, TagVar(arguments)...);
-  TraceSource::Set(message, file, line);
+  const TMessage message = TraceSource::Make(format, file, line, arguments...);
   TTrace::WriteEntry(level, category, message);
 }
 

@@ -8,7 +8,6 @@
 #define TAVUTIL_TRACESHAREDFILE_H
 
 #include <memory>
-#include <string>
 #include <tavutil/config.h>
 #include <tavutil/mutexsem.h>
 #include <tavutil/trace.h>
@@ -54,7 +53,6 @@ private:
   TString fFileName;                          ///< the name given
   std::unique_ptr<TMutexSemaphore> fMutex;    ///< the named mutex "qelvoTraceFile"
   tavutil::platform::SharedFileHandle* fFile; ///< the open file, or null
-  std::string fLine;                          ///< the line being written, kept for its capacity
 };
 
 /// A trace handle on a new shared trace file state.

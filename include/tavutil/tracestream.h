@@ -9,7 +9,6 @@
 
 #include <iosfwd>
 #include <memory>
-#include <string>
 #include <tavutil/config.h>
 #include <tavutil/trace.h>
 
@@ -63,7 +62,6 @@ private:
 
   std::unique_ptr<std::ostream> fOwned; ///< the stream when the state owns it, else null
   std::ostream* fStream;                ///< where lines go; null writes nothing
-  std::string fLine;                    ///< the line being written, kept for its capacity
 };
 
 /// A trace handle on a new stream trace state.

@@ -37,9 +37,14 @@ public:
   TString(const void* data, unsigned int n, char fill = '\0');
   /// Shares the other's buffer (or has none).
   TString(const TString& other) noexcept;
+  /// Takes the other's buffer; the other is left without one.
+  TString(TString&& other) noexcept : fBuffer(other.fBuffer) { other.fBuffer = nullptr; }
   ~TString();
   /// Shares the other's buffer; assigning a string to itself does nothing.
   TString& operator=(const TString& other) noexcept;
+  /// Releases this buffer and takes the other's, leaving the other without one; moving a
+  /// string to itself does nothing.
+  TString& operator=(TString&& other) noexcept;
 
   /// Number of text bytes (not characters); 0 without a buffer.
   unsigned int length() const noexcept;

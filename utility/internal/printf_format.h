@@ -75,6 +75,14 @@ public:
 
   /// The next unit; false when the rest of the format is literal text.
   bool Next(FormatUnit& unit) noexcept;
+  /// Goes on from `position` (the next unit is looked for there) with `nextArgument` as the
+  /// next sequential argument number: for a caller that read the units before it itself.
+  void Seek(std::size_t position, std::uint32_t nextArgument) noexcept {
+    fSearchFrom = position;
+    fNextArgument = nextArgument;
+  }
+  /// The number the next sequential conversion takes.
+  std::uint32_t NextArgument() const noexcept { return fNextArgument; }
 
 private:
   /// The byte at `position`, or -1 past the end.

@@ -8,12 +8,15 @@
 #include <tavutil/message.h>
 #include <tavutil/trace.h>
 
+#include "internal/messagetext.h"
 #include "internal/scopedlock.h"
+#include "internal/textbuffer.h"
 
+#include <cassert>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <optional>
-#include <string>
 
 namespace tavutil::detail {
 
@@ -56,6 +59,9 @@ inline char* PutHex8(char* out, std::uint32_t value) noexcept {
 
 /// The room a line prefix needs, its terminating NUL included.
 inline constexpr std::size_t kPrefixRoom = 48;
+/// The full prefix "MM/DD-hh:mm:ss.cc TTTTTTTT L" (time, thread id, level letter); without
+/// the display prefix a line starts with the letter alone.
+inline constexpr std::size_t kFullPrefixLength = 28;
 
 /// Writes the local time as "MM/DD-hh:mm:ss.cc" (17 characters, to the hundredth) and returns
 /// the end. The date-and-time text is made once per second on each thread.
@@ -85,38 +91,37 @@ private:
   std::optional<ScopedLock> fLock;
 };
 
-/// Appends what follows the prefix in every trace line: " [<file part>:<line>] <text>".
-/// `text` is the message already rendered: rendering may trace, and so reach the output that
-/// is building `line`, which must therefore happen before the line is begun. Throws
-/// std::bad_alloc.
-inline void AppendEntry(std::string& line, const TMessage& message, const TString& text) {
+/// Appends what follows the prefix and comes before the text in every trace line:
+/// " [<file part>:<line>] ". Throws std::bad_alloc.
+inline void AppendLocation(TextBuffer& line, const TMessage& message) {
   const char* file = message.QueryFile();
-  char number[24];
-  const std::to_chars_result digits =
-      std::to_chars(number, number + sizeof number, message.QueryLine());
-  line += " [";
-  line += file != nullptr ? FilePart(file) : kNoFile;
-  line += ':';
-  line.append(number, digits.ptr);
-  line += "] ";
-  if (const char* t = text) {
-    line.append(t, text.length());
-  }
+  const char* part = file != nullptr ? FilePart(file) : kNoFile;
+  line.Append(" [", 2);
+  line.Append(part, std::strlen(part));
+  constexpr std::size_t kRoom = 24; // ':' and the digits of any unsigned long
+  char* const digits = line.Room(kRoom);
+  *digits = ':';
+  const std::to_chars_result end = std::to_chars(digits + 1, digits + kRoom, message.QueryLine());
+  line.Commit(static_cast<std::size_t>(end.ptr - digits));
+  line.Append("] ", 2);
 }
 
-/// Builds a whole trace line in `line`, its '\n' included: the prefix that `prefix` writes
-/// (it is given a buffer of kPrefixRoom bytes and returns the end of what it wrote), then the
-/// entry. The message is rendered first, since rendering may trace into the very output
-/// whose line this is. Throws std::bad_alloc.
+/// Composes a whole trace line in `line`: a prefix of `prefixSize` bytes that `prefix` writes
+/// (given where it starts, returning its end), " [<file part>:<line>] ", the message's text
+/// rendered straight into the line, and a '\n'. The prefix is written
+/// last: rendering may trace, and so reach this very output, whose own lines (composed on
+/// their own buffers) then go out first, stamped before this one, as when the text was
+/// rendered before the line was begun. Throws std::bad_alloc, and what rendering throws.
 template <class PrefixWriter>
-void BuildLine(std::string& line, PrefixWriter prefix, const TMessage& message) {
-  const TString& text = message.QueryMessage();
-  char buffer[kPrefixRoom];
-  const char* const end = prefix(buffer);
-  line.clear();
-  line.append(buffer, static_cast<std::size_t>(end - buffer));
-  AppendEntry(line, message, text);
-  line += '\n';
+void ComposeLine(TextBuffer& line, std::size_t prefixSize, PrefixWriter prefix,
+                 const TMessage& message) {
+  line.Room(prefixSize);
+  line.Commit(prefixSize);
+  AppendLocation(line, message);
+  MessageText::Append(message, line);
+  line.Append('\n');
+  [[maybe_unused]] const char* const written = prefix(line.Data());
+  assert(written == line.Data() + prefixSize && "a line prefix of the size reserved for it");
 }
 
 } // namespace tavutil::detail
