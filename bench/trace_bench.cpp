@@ -1,6 +1,13 @@
 // bench/trace_bench.cpp: the cost of trace points, disabled and delivered, beside two bare
-// mask tests and with the heap allocations of an entry that reaches a stream output.
+// mask tests, and beside spdlog (when installed) doing the same: a line into an in-memory
+// stream, and a call at a level that is off. Heap allocations of a delivered entry counted.
 // Licensed under the Apache License, Version 2.0.
+//
+// Both write the same shape of line: "E [trace_bench.cpp:123] Value 1 of apples" with the
+// letter prefix, and the time and thread before the letter otherwise. spdlog's pattern
+// language has milliseconds (three digits, where ours shows hundredths) and a decimal thread
+// id (ours is eight hexadecimal digits); its pattern is otherwise ours. Its ostream sink
+// flushes every line, as our stream output does, and takes its mutex, as ours does.
 #include <tavutil/message.h>
 #include <tavutil/trace.h>
 #include <tavutil/tracestream.h>
@@ -10,6 +17,13 @@
 
 #include <benchmark/benchmark.h>
 
+#ifdef TAVUTIL_BENCH_HAVE_SPDLOG
+#include <spdlog/logger.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
+#endif
+
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -32,6 +46,7 @@ public:
 };
 
 const tavutil::detail::SourceLine kWhere{"bench/TRACE", 1};
+constexpr char kName[] = "apples";
 
 // A trace point whose level is off everywhere: two loads and two tests, nothing built.
 void BM_DisabledTracePoint(benchmark::State& state) {
@@ -71,7 +86,7 @@ void BM_DisabledTraceMacro(benchmark::State& state) {
   TCounting trace;
   gEvaluated = 0;
   for (auto _ : state) {
-    TAVUTIL_TRACE(0x1000, TUtilityTraceCategory::Utility, "entry %d", Evaluate());
+    TAVUTIL_TRACE(0x1000, TUtilityTraceCategory::Utility, "Value %d of %s", Evaluate(), kName);
     benchmark::ClobberMemory();
   }
   state.counters["evaluated"] = static_cast<double>(gEvaluated);
@@ -81,9 +96,9 @@ void BM_DisabledTraceMacro(benchmark::State& state) {
 }
 BENCHMARK(BM_DisabledTraceMacro);
 
-// A whole enabled trace point (the macro, one integer argument) written as a line into an
-// in-memory stream, emptied now and then. Argument: display prefix (0: the level letter, 1:
-// time, thread id and letter).
+// A whole enabled trace point (the macro, two arguments) written as a line into an in-memory
+// stream, emptied now and then. Argument: display prefix (0: the level letter, 1: time,
+// thread id and letter).
 void BM_TraceMacroToMemoryStream(benchmark::State& state) {
   std::ostringstream out;
   TTraceStream trace(out);
@@ -92,7 +107,7 @@ void BM_TraceMacroToMemoryStream(benchmark::State& state) {
   int value = 0;
   const long long before = bench::Allocations();
   for (auto _ : state) {
-    TAVUTIL_TRACE(0x4, TUtilityTraceCategory::Utility, "entry %d", ++value);
+    TAVUTIL_TRACE(0x4, TUtilityTraceCategory::Utility, "Value %d of %s", ++value, kName);
     if ((++lines & 4095u) == 0) {
       out.str(std::string());
     }
@@ -120,4 +135,47 @@ void BM_EnabledTracePoint(benchmark::State& state) {
 }
 BENCHMARK(BM_EnabledTracePoint);
 
+// ------------------------------------------------------------------- spdlog ----
+#ifdef TAVUTIL_BENCH_HAVE_SPDLOG
+
+/// spdlog's pattern for our line: the letter alone (0), or time, thread and letter (1).
+const char* SpdlogPattern(std::int64_t prefix) {
+  return prefix == 0 ? "%L [%s:%#] %v" : "%m/%d-%H:%M:%S.%e %t %L [%s:%#] %v";
+}
+
+// The peer of BM_TraceMacroToMemoryStream: spdlog's ostream sink (mutex, flush per line).
+void BM_SpdlogOstreamSink(benchmark::State& state) {
+  std::ostringstream out;
+  auto logger = std::make_shared<spdlog::logger>(
+      "bench", std::make_shared<spdlog::sinks::ostream_sink_mt>(out, true));
+  logger->set_pattern(SpdlogPattern(state.range(0)));
+  unsigned lines = 0;
+  int value = 0;
+  const long long before = bench::Allocations();
+  for (auto _ : state) {
+    SPDLOG_LOGGER_ERROR(logger, "Value {} of {}", ++value, kName);
+    if ((++lines & 4095u) == 0) {
+      out.str(std::string());
+    }
+  }
+  bench::ReportAllocations(state, before);
+}
+BENCHMARK(BM_SpdlogOstreamSink)->Arg(0)->Arg(1);
+
+// spdlog at a level that is off: its arguments are evaluated before the level is tested.
+void BM_SpdlogDisabledLevel(benchmark::State& state) {
+  std::ostringstream out;
+  spdlog::logger logger("bench", std::make_shared<spdlog::sinks::ostream_sink_mt>(out));
+  logger.set_level(spdlog::level::info);
+  gEvaluated = 0;
+  for (auto _ : state) {
+    logger.debug("Value {} of {}", Evaluate(), kName);
+    benchmark::ClobberMemory();
+  }
+  state.counters["evaluated"] =
+      benchmark::Counter(static_cast<double>(gEvaluated), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_SpdlogDisabledLevel);
+
+#endif
 } // namespace

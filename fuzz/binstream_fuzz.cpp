@@ -3,10 +3,10 @@
 //
 // The first byte chooses the memory stream's block size; the rest is written to the stream
 // in pieces and read back as a program: each byte read picks the next form (a number of
-// some type in the current order, a network wrapper, a TString, a word, an order switch or
-// an absolute seek), which is then read from the bytes that follow. Reading must neither
-// crash nor trip a sanitizer whatever the bytes, allocate no more than arrived for a string,
-// and a string read must write out again as a form of its own length.
+// some type in the current order, an array of numbers, a network wrapper, a TString, a word,
+// an order switch or an absolute seek), which is then read from the bytes that follow.
+// Reading must neither crash nor trip a sanitizer whatever the bytes, allocate no more than
+// arrived for a string, and a string read must write out again as a form of its own length.
 #include <tavutil/binstream.h>
 #include <tavutil/memstream.h>
 #include <tavutil/tstring.h>
@@ -27,6 +27,14 @@ void Check(bool condition) {
 template <class T> void ReadOne(TiBinaryStream& in) {
   T value{};
   in >> value;
+}
+
+/// Reads an array of as many values as the next byte says (the count byte read by value).
+template <class T> void ReadMany(TiBinaryStream& in) {
+  unsigned char count = 0;
+  in >> count;
+  T values[255] = {};
+  in.ReadArray(values, count);
 }
 
 } // namespace
@@ -52,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (op == EOF) {
       break;
     }
-    switch (op % 16) {
+    switch (op % 18) {
     case 0:
       ReadOne<short>(in);
       break;
@@ -119,12 +127,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       in.seekg(offset);
       break;
     }
-    default: {
+    case 15: {
       char word[8] = {};
       in.width(sizeof word);
       in >> word;
       break;
     }
+    case 16:
+      ReadMany<int>(in);
+      break;
+    default:
+      ReadMany<long double>(in);
+      break;
     }
   }
   return 0;

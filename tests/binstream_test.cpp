@@ -1,20 +1,28 @@
 // tests/binstream_test.cpp: binary forms against golden byte files, both orders, short
-// reads, the TString form, stream state and the forwarded operations.
+// reads, arrays, the TString form, stream state and the forwarded operations, on a string
+// stream and on the library's memory and temporary-file streams.
 // Licensed under the Apache License, Version 2.0.
 //
 // The golden files (tests/data/binstream_*.bin) are made by tests/data/make_binstream_golden.py
 // with Python's struct module; this suite also runs in a -m32 build.
 #include <tavutil/binstream.h>
+#include <tavutil/memstream.h>
+#include <tavutil/tmpstrm.h>
 #include <tavutil/tstring.h>
 
 #include "binary_forms.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <iomanip>
+#include <iterator>
+#include <limits>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -35,6 +43,42 @@ std::string Bytes(std::initializer_list<int> bytes) {
 std::string Text(const TString& s) {
   const char* text = s;
   return text != nullptr ? std::string(text, s.length()) : std::string();
+}
+
+/// Moves a temporary stream to its file before the first byte.
+class TAlwaysFile : public TTempStreamTest {
+  int UseTempFile(TTempStreamBuf* /*buffer*/) override { return 1; }
+};
+
+/// The streams the forms are checked on: a string stream, where every number is one
+/// ostream::write or istream::read, and the library's own, whose areas take numbers directly;
+/// 7-byte blocks and a 16-byte file buffer put values across every kind of edge.
+struct StreamKind {
+  const char* what;
+  std::unique_ptr<std::iostream> (*make)();
+};
+const StreamKind kStreamKinds[] = {
+    {"stringstream", [] { return std::unique_ptr<std::iostream>(new std::stringstream); }},
+    {"memory", [] { return std::unique_ptr<std::iostream>(new TMemStream); }},
+    {"memory, 7-byte blocks", [] { return std::unique_ptr<std::iostream>(new TMemStream(7)); }},
+    {"temporary file",
+     [] {
+       return std::unique_ptr<std::iostream>(new TTempStream(16, "binstream", new TAlwaysFile));
+     }},
+};
+
+/// Everything `stream` holds, read from its start.
+std::string Contents(std::iostream& stream) {
+  stream.seekg(0);
+  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
+/// A stream of `kind` holding `bytes`, to be read from their start.
+std::unique_ptr<std::iostream> Holding(const StreamKind& kind, const std::string& bytes) {
+  std::unique_ptr<std::iostream> stream = kind.make();
+  stream->write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  stream->seekg(0);
+  return stream;
 }
 
 /// The value sequence of the golden files (kept in step with make_binstream_golden.py).
@@ -76,17 +120,19 @@ void ExpectGoldenValues(TiBinaryStream& in) {
 
 TEST(TBinaryStream, GoldenBytesInBothOrders) {
   for (int order : {0, 1}) {
-    SCOPED_TRACE(order);
     const std::string golden = GoldenFile("binstream", order);
-    std::ostringstream bytes;
-    ToBinaryStream out(bytes, order);
-    WriteGoldenValues(out);
-    EXPECT_TRUE(out.good());
-    EXPECT_EQ(bytes.str(), golden);
+    for (const StreamKind& kind : kStreamKinds) {
+      SCOPED_TRACE(std::string(kind.what) + ", order " + std::to_string(order));
+      std::unique_ptr<std::iostream> bytes = kind.make();
+      ToBinaryStream out(*bytes, order);
+      WriteGoldenValues(out);
+      EXPECT_TRUE(out.good());
+      EXPECT_EQ(Contents(*bytes), golden);
 
-    std::istringstream file(golden);
-    TiBinaryStream in(file, order);
-    ExpectGoldenValues(in);
+      std::unique_ptr<std::iostream> file = Holding(kind, golden);
+      TiBinaryStream in(*file, order);
+      ExpectGoldenValues(in);
+    }
   }
 }
 
@@ -141,34 +187,178 @@ TEST(TBinaryStream, WidthsOfEachForm) {
 }
 
 TEST(TBinaryStream, ShortReadsFillZerosInNetworkOrderAndKeepOldBytesInHostOrder) {
-  {
-    std::istringstream two(Bytes({0xAB, 0xCD}));
-    TiBinaryStream in(two, 1);
-    int value = 0x11223344;
-    in >> value;
-    EXPECT_EQ(static_cast<unsigned>(value), 0xABCD0000U);
-    EXPECT_TRUE(in.fail() && in.eof());
+  for (const StreamKind& kind : kStreamKinds) {
+    SCOPED_TRACE(kind.what);
+    {
+      std::unique_ptr<std::iostream> two = Holding(kind, Bytes({0xAB, 0xCD}));
+      TiBinaryStream in(*two, 1);
+      int value = 0x11223344;
+      in >> value;
+      EXPECT_EQ(static_cast<unsigned>(value), 0xABCD0000U);
+      EXPECT_TRUE(in.fail() && in.eof());
+    }
+    {
+      std::unique_ptr<std::iostream> two = Holding(kind, Bytes({0xAA, 0xBB}));
+      TiBinaryStream in(*two);
+      int value = 0x11223344;
+      in >> value;
+      EXPECT_EQ(static_cast<unsigned>(value), 0x1122BBAAU); // the host is little-endian
+    }
+    {
+      // Nothing arriving is a short read of zero bytes; after it the stream has failed and
+      // the rest of the chain has no effect, in either order, whatever the target's width.
+      std::unique_ptr<std::iostream> empty = Holding(kind, "");
+      TiBinaryStream in(*empty, 1);
+      double d = 7.0;
+      long l = 9;
+      long wide = std::numeric_limits<long>::max();
+      in >> d >> l;
+      in.HostOrder();
+      in >> wide;
+      EXPECT_EQ(d, 0.0);
+      EXPECT_EQ(l, 9);
+      EXPECT_EQ(wide, std::numeric_limits<long>::max());
+      EXPECT_EQ(!in, 1);
+      EXPECT_EQ(static_cast<void*>(in), nullptr);
+    }
   }
-  {
-    std::istringstream two(Bytes({0xAA, 0xBB}));
-    TiBinaryStream in(two);
-    int value = 0x11223344;
-    in >> value;
-    EXPECT_EQ(static_cast<unsigned>(value), 0x1122BBAAU); // the host is little-endian
+}
+
+/// A put area of fixed size that never grows: writing past it fails.
+class TFixedBuffer : public std::streambuf {
+public:
+  explicit TFixedBuffer(std::size_t size) : fBytes(size) {
+    setp(fBytes.data(), fBytes.data() + size);
   }
-  {
-    // Nothing arriving is a short read of zero bytes; after it the stream has failed and
-    // the rest of the chain has no effect.
-    std::istringstream empty;
-    TiBinaryStream in(empty, 1);
-    double d = 7.0;
-    long l = 9;
-    in >> d >> l;
-    EXPECT_EQ(d, 0.0);
-    EXPECT_EQ(l, 9);
-    EXPECT_EQ(!in, 1);
-    EXPECT_EQ(static_cast<void*>(in), nullptr);
+  std::string Written() const { return std::string(pbase(), pptr()); }
+
+private:
+  std::vector<char> fBytes;
+};
+
+TEST(TBinaryStream, ArraysAreTheOperatorsInOneCall) {
+  const int ints[] = {258, -1, INT_MAX, INT_MIN, 7};
+  const double doubles[] = {1.0, -0.1, 1e300};
+  const long double longDoubles[] = {-2.5L, 3.0L};
+  const unsigned short shorts[] = {65535, 1, 2};
+  for (int order : {0, 1}) {
+    // The oracle: one operator per value on a string stream.
+    std::ostringstream oneByOne;
+    ToBinaryStream one(oneByOne, order);
+    for (int v : ints) {
+      one << v;
+    }
+    for (double v : doubles) {
+      one << v;
+    }
+    for (long double v : longDoubles) {
+      one << v;
+    }
+    for (unsigned short v : shorts) {
+      one << v;
+    }
+    const std::string form = oneByOne.str();
+    const std::string cut = form.substr(0, 10); // within the third integer
+
+    for (const StreamKind& kind : kStreamKinds) {
+      SCOPED_TRACE(std::string(kind.what) + ", order " + std::to_string(order));
+      std::unique_ptr<std::iostream> bytes = kind.make();
+      TBinaryStream stream(*bytes, order);
+      stream.WriteArray(ints, 5).WriteArray(doubles, 3).WriteArray(longDoubles, 2);
+      stream.WriteArray(shorts, 3).WriteArray(shorts, 0);
+      EXPECT_EQ(Contents(*bytes), form);
+
+      bytes->seekg(0);
+      int intsBack[5] = {};
+      double doublesBack[3] = {};
+      long double longDoublesBack[2] = {};
+      unsigned short shortsBack[3] = {};
+      stream.ReadArray(intsBack, 5).ReadArray(doublesBack, 3).ReadArray(longDoublesBack, 2);
+      stream.ReadArray(shortsBack, 3);
+      EXPECT_TRUE(stream.good());
+      EXPECT_TRUE(std::equal(ints, ints + 5, intsBack));
+      EXPECT_TRUE(std::equal(doubles, doubles + 3, doublesBack));
+      EXPECT_TRUE(std::equal(longDoubles, longDoubles + 2, longDoublesBack));
+      EXPECT_TRUE(std::equal(shorts, shorts + 3, shortsBack));
+
+      // Cut within the third value: what five operator>> on a string stream give.
+      std::unique_ptr<std::iostream> truncated = Holding(kind, cut);
+      std::istringstream truncatedToo(cut);
+      TiBinaryStream arrays(*truncated, order);
+      TiBinaryStream values(truncatedToo, order);
+      int byArray[5] = {1, 2, 3, 4, 5};
+      int byValue[5] = {1, 2, 3, 4, 5};
+      arrays.ReadArray(byArray, 5);
+      for (int& v : byValue) {
+        values >> v;
+      }
+      EXPECT_EQ(std::vector<int>(byArray, byArray + 5), std::vector<int>(byValue, byValue + 5));
+      EXPECT_EQ(std::vector<int>(byArray, byArray + 5),
+                std::vector<int>({258, -1, byArray[2], 4, 5}));
+      EXPECT_EQ(arrays.rdstate(), values.rdstate());
+    }
+
+    // A buffer that fills within the array: the same bytes and state as one call per value.
+    TFixedBuffer arrayBuffer(10);
+    TFixedBuffer valueBuffer(10);
+    std::ostream arrayStream(&arrayBuffer);
+    std::ostream valueStream(&valueBuffer);
+    ToBinaryStream(arrayStream, order).WriteArray(ints, 5);
+    ToBinaryStream byValue(valueStream, order);
+    for (int v : ints) {
+      byValue << v;
+    }
+    EXPECT_EQ(arrayBuffer.Written(), valueBuffer.Written());
+    EXPECT_EQ(arrayStream.rdstate(), valueStream.rdstate());
+    EXPECT_TRUE(arrayStream.bad());
   }
+}
+
+/// Counts the flushes it is given.
+class TSyncCounter : public std::streambuf {
+public:
+  int syncs = 0;
+
+protected:
+  int sync() override {
+    ++syncs;
+    return 0;
+  }
+};
+
+TEST(TBinaryStream, MemoryStreamsKeepTheIostreamRules) {
+  TMemStream memory;
+  TBinaryStream stream(memory, 1);
+  int back = -1;
+  stream << 0 << 1;
+  stream >> back; // the areas now have room and bytes to take
+  ASSERT_EQ(back, 0);
+
+  // A tied stream is flushed before each number written or read, as the iostream does.
+  TSyncCounter counter;
+  std::ostream tied(&counter);
+  memory.tie(&tied);
+  stream << 2;
+  stream >> back;
+  EXPECT_EQ(back, 1);
+  EXPECT_EQ(counter.syncs, 2);
+
+  // With unitbuf each number is flushed, which brings the block's length up to date.
+  memory.tie(nullptr);
+  memory.setf(std::ios::unitbuf);
+  stream << 3;
+  EXPECT_EQ(memory.rdbuf()->QueryFirstBuffer()->QueryLength(), 16U);
+
+  // A failed stream takes nothing and gives nothing.
+  memory.unsetf(std::ios::unitbuf);
+  memory.seekg(0);
+  memory.clear(std::ios::failbit);
+  stream << 4;
+  stream >> back;
+  EXPECT_EQ(back, 1);
+  memory.clear();
+  memory.rdbuf()->pubsync();
+  EXPECT_EQ(memory.rdbuf()->QueryFirstBuffer()->QueryLength(), 16U);
 }
 
 TEST(TBinaryStream, TStringForm) {

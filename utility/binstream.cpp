@@ -2,10 +2,13 @@
 // Licensed under the Apache License, Version 2.0.
 //
 // Operating-system independent. Every number is one unformatted read or write of the
-// underlying stream; network forms go through TNetworkValue, so byte reversal is the same
-// shift code on every host.
+// underlying stream, or a copy straight into or out of the areas of the library's own stream
+// buffers when they have room; network forms go through TNetworkValue, so byte reversal is
+// the same shift code on every host.
 #include <tavutil/binstream.h>
 #include <tavutil/tstring.h>
+
+#include "internal/stream_areas.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -33,59 +36,218 @@ long FromFmtFlags(std::ios_base::fmtflags bits) noexcept {
   return static_cast<long>(bits);
 }
 
-/// Reaches the put area of any streambuf, as a streambuf's own code does. (A pointer to a
-/// protected member, formed through a derived class, may be applied to any object of the
-/// base.)
-struct PutArea : std::streambuf {
-  static char* Next(std::streambuf& buffer) { return (buffer.*&PutArea::pptr)(); }
-  static char* End(std::streambuf& buffer) { return (buffer.*&PutArea::epptr)(); }
-  static void Advance(std::streambuf& buffer, int count) { (buffer.*&PutArea::pbump)(count); }
-};
+using tavutil::detail::StreamAreas;
 
-/// One unformatted write of a number's few bytes. When the stream is good, has no tied
-/// stream and no unitbuf flag, and the put area has room, the bytes go straight into the put
-/// area, as `sputc` would put them: ostream::write would do exactly that after checks that
-/// cannot fire, and its sentry costs more than the copy. Otherwise it is ostream::write.
-void PutBytes(std::ostream& out, const void* bytes, int count) {
-  std::streambuf* buffer = out.rdbuf();
-  if (out.rdstate() == std::ios_base::goodbit && out.tie() == nullptr &&
-      (out.flags() & std::ios_base::unitbuf) == 0) {
-    char* next = PutArea::Next(*buffer);
-    if (PutArea::End(*buffer) - next >= count) {
-      std::memcpy(next, bytes, static_cast<std::size_t>(count));
-      PutArea::Advance(*buffer, count);
+/// The stream's buffer when a number's bytes may be copied straight into its put area: the
+/// stream is good, untied and without unitbuf, so ostream::write would do nothing but copy
+/// them there, and the buffer is one of the library's. Else null.
+TMemStreamBuf* DirectOutput(std::ostream& out) noexcept {
+  if (out.rdstate() != std::ios_base::goodbit || out.tie() != nullptr ||
+      (out.flags() & std::ios_base::unitbuf) != 0) {
+    return nullptr;
+  }
+  return StreamAreas::Of(out.rdbuf());
+}
+
+/// The same for taking bytes out of the get area, as istream::read would on a good, untied
+/// stream (its count, gcount(), is not kept).
+TMemStreamBuf* DirectInput(std::istream& in) noexcept {
+  if (in.rdstate() != std::ios_base::goodbit || in.tie() != nullptr) {
+    return nullptr;
+  }
+  return StreamAreas::Of(in.rdbuf());
+}
+
+/// One unformatted write of `count` bytes: straight into the put area when it has room,
+/// else ostream::write.
+void PutBytes(std::ostream& out, const void* bytes, std::size_t count) {
+  TMemStreamBuf* buffer = DirectOutput(out);
+  if (buffer != nullptr && StreamAreas::PutRoom(*buffer) >= count) {
+    std::memcpy(StreamAreas::PutNext(*buffer), bytes, count);
+    StreamAreas::Put(*buffer, count);
+    return;
+  }
+  out.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(count));
+}
+
+/// istream::read of `count` bytes. Gives whether the stream was good before, that is whether
+/// the bytes that arrived (all of them, or the first ones of a short read) are in `data`.
+bool ReadBytesThrough(std::istream& in, void* data, std::size_t count) {
+  const bool good = in.good();
+  in.read(static_cast<char*>(data), static_cast<std::streamsize>(count));
+  return good;
+}
+
+/// One unformatted read of `count` bytes: straight out of the get area when it holds them,
+/// else ReadBytesThrough; gives what that gives.
+bool GetBytes(std::istream& in, void* data, std::size_t count) {
+  TMemStreamBuf* buffer = DirectInput(in);
+  if (buffer != nullptr && StreamAreas::GetAvailable(*buffer) >= count) {
+    std::memcpy(data, StreamAreas::GetNext(*buffer), count);
+    StreamAreas::Take(*buffer, count);
+    return true;
+  }
+  return ReadBytesThrough(in, data, count);
+}
+
+/// How a number of type T travels: as `Host` (its width on the wire) in host order, as its
+/// network form otherwise. Only a long double differs in width: 8 bytes, or 10.
+template <class Host, class T, bool kNetwork> struct Form {
+  static constexpr std::size_t kWidth = kNetwork ? TNetworkValue<T>::kWidth : sizeof(Host);
+
+  static void Encode(char* out, T value) noexcept {
+    if constexpr (kNetwork) {
+      const TNetworkValue<T> wire(value);
+      std::memcpy(out, wire.QueryBytes(), kWidth);
+    } else {
+      const auto host = static_cast<Host>(value);
+      std::memcpy(out, &host, kWidth);
+    }
+  }
+  static T Decode(const char* in) noexcept {
+    if constexpr (kNetwork) {
+      TNetworkValue<T> wire;
+      std::memcpy(wire.QueryBytes(), in, kWidth);
+      return wire;
+    } else {
+      Host host;
+      std::memcpy(&host, in, kWidth);
+      return static_cast<T>(host);
+    }
+  }
+
+  /// Writes `value`: straight into the put area when it has room, else one ostream::write.
+  static void Write(std::ostream& out, T value) {
+    TMemStreamBuf* buffer = DirectOutput(out);
+    if (buffer != nullptr && StreamAreas::PutRoom(*buffer) >= kWidth) {
+      Encode(StreamAreas::PutNext(*buffer), value);
+      StreamAreas::Put(*buffer, kWidth);
       return;
     }
+    WriteThrough(out, value);
   }
-  out.write(static_cast<const char*>(bytes), count);
-}
+  /// One ostream::write of the form; out of line, so that Write needs no stack frame.
+  [[gnu::noinline]] static void WriteThrough(std::ostream& out, T value) {
+    char bytes[kWidth];
+    Encode(bytes, value);
+    out.write(bytes, kWidth);
+  }
 
-/// Writes `value` as its network form, or as `Host` (its width on the wire) in host order.
+  /// Reads `value`: from the get area when it holds the form, else one istream::read. A
+  /// short read stores the network form's bytes that arrived with zeros for the rest, or in
+  /// host order the bytes that arrived over the old value's; a stream that was not good
+  /// leaves `value` alone.
+  static void Read(std::istream& in, T& value) {
+    TMemStreamBuf* buffer = DirectInput(in);
+    if (buffer != nullptr && StreamAreas::GetAvailable(*buffer) >= kWidth) {
+      value = Decode(StreamAreas::GetNext(*buffer));
+      StreamAreas::Take(*buffer, kWidth);
+      return;
+    }
+    ReadThrough(in, value);
+  }
+  /// One istream::read of the form, by the short-read rule; out of line, as WriteThrough.
+  [[gnu::noinline]] static void ReadThrough(std::istream& in, T& value) {
+    if constexpr (kNetwork) {
+      TNetworkValue<T> wire;
+      if (ReadBytesThrough(in, wire.QueryBytes(), kWidth)) {
+        value = wire;
+      }
+    } else {
+      auto host = static_cast<Host>(value);
+      if (ReadBytesThrough(in, &host, kWidth)) {
+        value = static_cast<T>(host);
+      }
+    }
+  }
+
+  /// Writes `count` values as `count` Write calls would: runs that fit the put area are
+  /// converted straight into it; the value at a full area (or any value on another stream)
+  /// goes through Write, which lets the buffer move on. Once the stream is not good, one
+  /// more Write stands for all the rest: it changes the state as they all would.
+  static void WriteArray(std::ostream& out, const T* values, std::size_t count) {
+    while (count > 0) {
+      if (!out.good()) {
+        Write(out, *values);
+        return;
+      }
+      std::size_t run = 0;
+      if (TMemStreamBuf* buffer = DirectOutput(out)) {
+        run = std::min(count, StreamAreas::PutRoom(*buffer) / kWidth);
+        char* next = StreamAreas::PutNext(*buffer);
+        for (std::size_t i = 0; i < run; ++i) {
+          Encode(next + i * kWidth, values[i]);
+        }
+        StreamAreas::Put(*buffer, run * kWidth);
+      }
+      if (run == 0) {
+        Write(out, *values);
+        run = 1;
+      }
+      values += run;
+      count -= run;
+    }
+  }
+
+  /// Reads `count` values as `count` Read calls would, runs held by the get area straight
+  /// out of it. Once the stream is not good, one more Read stands for all the rest.
+  static void ReadArray(std::istream& in, T* values, std::size_t count) {
+    while (count > 0) {
+      if (!in.good()) {
+        Read(in, *values);
+        return;
+      }
+      std::size_t run = 0;
+      if (TMemStreamBuf* buffer = DirectInput(in)) {
+        run = std::min(count, StreamAreas::GetAvailable(*buffer) / kWidth);
+        const char* next = StreamAreas::GetNext(*buffer);
+        for (std::size_t i = 0; i < run; ++i) {
+          values[i] = Decode(next + i * kWidth);
+        }
+        StreamAreas::Take(*buffer, run * kWidth);
+      }
+      if (run == 0) {
+        Read(in, *values);
+        run = 1;
+      }
+      values += run;
+      count -= run;
+    }
+  }
+};
+
+/// Writes `value` in the stream's order, as `Host` in host order.
 template <class Host, class T> void WriteNumber(std::ostream& out, bool network, T value) {
   if (network) {
-    const TNetworkValue<T> wire(value);
-    PutBytes(out, wire.QueryBytes(), TNetworkValue<T>::kWidth);
+    Form<Host, T, true>::Write(out, value);
   } else {
-    const auto host = static_cast<Host>(value);
-    PutBytes(out, &host, sizeof host);
+    Form<Host, T, false>::Write(out, value);
   }
 }
 
-/// Reads `value` from its network form (missing bytes are zero) or as `Host` in host order
-/// (missing bytes keep the old value's bytes). A stream that is not good reads nothing, gets
-/// failbit, and leaves `value` alone.
 template <class Host, class T> void ReadNumber(std::istream& in, bool network, T& value) {
   if (network) {
-    const bool good = in.good();
-    TNetworkValue<T> wire;
-    in.read(reinterpret_cast<char*>(wire.QueryBytes()), TNetworkValue<T>::kWidth);
-    if (good) {
-      value = wire;
-    }
+    Form<Host, T, true>::Read(in, value);
   } else {
-    auto host = static_cast<Host>(value);
-    in.read(reinterpret_cast<char*>(&host), sizeof host);
-    value = static_cast<T>(host);
+    Form<Host, T, false>::Read(in, value);
+  }
+}
+
+template <class Host, class T>
+void WriteNumbers(std::ostream& out, bool network, const T* values, std::size_t count) {
+  if (network) {
+    Form<Host, T, true>::WriteArray(out, values, count);
+  } else {
+    Form<Host, T, false>::WriteArray(out, values, count);
+  }
+}
+
+template <class Host, class T>
+void ReadNumbers(std::istream& in, bool network, T* values, std::size_t count) {
+  if (network) {
+    Form<Host, T, true>::ReadArray(in, values, count);
+  } else {
+    Form<Host, T, false>::ReadArray(in, values, count);
   }
 }
 
@@ -212,9 +374,7 @@ void VBinaryStreamBase::clear(int state) {
 // ------------------------------------------------------------- TiBinaryStream ----
 
 bool TiBinaryStream::ReadBytes(void* data, std::size_t count) {
-  const bool good = fIn->good();
-  fIn->read(static_cast<char*>(data), static_cast<std::streamsize>(count));
-  return good;
+  return GetBytes(*fIn, data, count);
 }
 
 TiBinaryStream& TiBinaryStream::operator>>(short& value) {
@@ -259,6 +419,51 @@ TiBinaryStream& TiBinaryStream::operator>>(double& value) {
 
 TiBinaryStream& TiBinaryStream::operator>>(long double& value) {
   ReadNumber<double>(*fIn, IsNetworkOrder(), value);
+  return *this;
+}
+
+TiBinaryStream& TiBinaryStream::ReadArray(short* values, std::size_t count) {
+  ReadNumbers<short>(*fIn, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+TiBinaryStream& TiBinaryStream::ReadArray(unsigned short* values, std::size_t count) {
+  ReadNumbers<unsigned short>(*fIn, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+TiBinaryStream& TiBinaryStream::ReadArray(int* values, std::size_t count) {
+  ReadNumbers<std::int32_t>(*fIn, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+TiBinaryStream& TiBinaryStream::ReadArray(unsigned int* values, std::size_t count) {
+  ReadNumbers<std::uint32_t>(*fIn, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+TiBinaryStream& TiBinaryStream::ReadArray(long* values, std::size_t count) {
+  ReadNumbers<std::int32_t>(*fIn, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+TiBinaryStream& TiBinaryStream::ReadArray(unsigned long* values, std::size_t count) {
+  ReadNumbers<std::uint32_t>(*fIn, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+TiBinaryStream& TiBinaryStream::ReadArray(float* values, std::size_t count) {
+  ReadNumbers<float>(*fIn, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+TiBinaryStream& TiBinaryStream::ReadArray(double* values, std::size_t count) {
+  ReadNumbers<double>(*fIn, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+TiBinaryStream& TiBinaryStream::ReadArray(long double* values, std::size_t count) {
+  ReadNumbers<double>(*fIn, IsNetworkOrder(), values, count);
   return *this;
 }
 
@@ -418,7 +623,7 @@ long TiBinaryStream::tellg() {
 // ------------------------------------------------------------- ToBinaryStream ----
 
 void ToBinaryStream::WriteBytes(const void* data, std::size_t count) {
-  PutBytes(*fOut, data, static_cast<int>(count));
+  PutBytes(*fOut, data, count);
 }
 
 ToBinaryStream& ToBinaryStream::operator<<(short value) {
@@ -463,6 +668,51 @@ ToBinaryStream& ToBinaryStream::operator<<(double value) {
 
 ToBinaryStream& ToBinaryStream::operator<<(long double value) {
   WriteNumber<double>(*fOut, IsNetworkOrder(), value);
+  return *this;
+}
+
+ToBinaryStream& ToBinaryStream::WriteArray(const short* values, std::size_t count) {
+  WriteNumbers<short>(*fOut, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+ToBinaryStream& ToBinaryStream::WriteArray(const unsigned short* values, std::size_t count) {
+  WriteNumbers<unsigned short>(*fOut, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+ToBinaryStream& ToBinaryStream::WriteArray(const int* values, std::size_t count) {
+  WriteNumbers<std::int32_t>(*fOut, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+ToBinaryStream& ToBinaryStream::WriteArray(const unsigned int* values, std::size_t count) {
+  WriteNumbers<std::uint32_t>(*fOut, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+ToBinaryStream& ToBinaryStream::WriteArray(const long* values, std::size_t count) {
+  WriteNumbers<std::int32_t>(*fOut, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+ToBinaryStream& ToBinaryStream::WriteArray(const unsigned long* values, std::size_t count) {
+  WriteNumbers<std::uint32_t>(*fOut, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+ToBinaryStream& ToBinaryStream::WriteArray(const float* values, std::size_t count) {
+  WriteNumbers<float>(*fOut, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+ToBinaryStream& ToBinaryStream::WriteArray(const double* values, std::size_t count) {
+  WriteNumbers<double>(*fOut, IsNetworkOrder(), values, count);
+  return *this;
+}
+
+ToBinaryStream& ToBinaryStream::WriteArray(const long double* values, std::size_t count) {
+  WriteNumbers<double>(*fOut, IsNetworkOrder(), values, count);
   return *this;
 }
 

@@ -15,6 +15,7 @@
 #include <ostream>
 #include <tavutil/config.h>
 #include <type_traits>
+#include <utility>
 
 class TString;
 
@@ -40,20 +41,11 @@ public:
   TNetworkValue() noexcept : fBytes{} {}
   /// The form of `value`. Never fails.
   explicit TNetworkValue(T value) noexcept : fBytes{} {
-    const std::uint64_t bits = Bits(value);
-    for (std::size_t i = 0; i < kDataWidth; ++i) {
-      fBytes[kWidth - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
-    }
+    StoreBits(Bits(value), std::make_index_sequence<kDataWidth>());
   }
   /// The value the bytes hold; integers narrower than T are sign- or zero-extended as T's
   /// signedness says. Never fails.
-  operator T() const noexcept {
-    std::uint64_t bits = 0;
-    for (std::size_t i = kWidth - kDataWidth; i < kWidth; ++i) {
-      bits = (bits << 8) | fBytes[i];
-    }
-    return FromBits(bits);
-  }
+  operator T() const noexcept { return FromBits(LoadBits(std::make_index_sequence<kDataWidth>())); }
 
   /// The bytes of the form, kWidth of them.
   const unsigned char* QueryBytes() const noexcept { return fBytes; }
@@ -65,6 +57,21 @@ private:
   using Real = typename std::conditional<kDataWidth == 8, double, float>::type;
   using Bits32 =
       typename std::conditional<std::is_signed<T>::value, std::int32_t, std::uint32_t>::type;
+  /// The data bytes as one unsigned number.
+  using Word = typename std::conditional<kDataWidth == 8, std::uint64_t, std::uint32_t>::type;
+
+  // The data bytes, most significant first, each way as one straight-line expression, which
+  // compilers make one load or store and a byte swap.
+  template <std::size_t... I>
+  void StoreBits(std::uint64_t bits, std::index_sequence<I...> /*bytes*/) noexcept {
+    ((fBytes[kWidth - kDataWidth + I] =
+          static_cast<unsigned char>(bits >> (8 * (kDataWidth - 1 - I)))),
+     ...);
+  }
+  template <std::size_t... I>
+  std::uint64_t LoadBits(std::index_sequence<I...> /*bytes*/) const noexcept {
+    return ((Word{fBytes[kWidth - kDataWidth + I]} << (8 * (kDataWidth - 1 - I))) | ...);
+  }
 
   static std::uint64_t Bits(T value) noexcept {
     if constexpr (std::is_floating_point<T>::value) {
@@ -171,13 +178,16 @@ private:
 
 /// Reads numbers in binary form from an istream that outlives it.
 ///
-/// Each number costs one unformatted `read` of the underlying stream. Nothing throws (beyond
-/// what the underlying stream's exceptions() ask for): a failure shows only in the stream's
-/// state, and the operators return this stream even when it has failed. A short read in
-/// network order stores the value made from the bytes that arrived and zeros for the rest;
-/// in host order the missing bytes keep the target's old bytes. A stream that is not good
-/// (failed, bad or at eof) reads nothing, gets failbit and leaves the target alone, so a
-/// chain of operators simply stops having effect.
+/// Each number costs one unformatted `read` of the underlying stream, or, over a memory or
+/// temporary-file stream (TMemStreamBuf, TTempStreamBuf) that is good and untied and whose get
+/// area holds the form, the same bytes copied straight out of the get area (as `sbumpc` takes
+/// them; gcount() then keeps its earlier count). Nothing throws (beyond what the underlying
+/// stream's exceptions() ask for): a failure shows only in the stream's state, and the
+/// operators return this stream even when it has failed. A short read in network order
+/// stores the value made from the bytes that arrived and zeros for the rest; in host order
+/// the missing bytes keep the target's old bytes. A stream that is not good (failed, bad or
+/// at eof) reads nothing, gets failbit and leaves the target alone, so a chain of operators
+/// simply stops having effect.
 ///
 ///   TiBinaryStream in(file, 1);     // network order
 ///   int count = 0;
@@ -205,6 +215,20 @@ public:
   TiBinaryStream& operator>>(float& value);
   TiBinaryStream& operator>>(double& value);
   TiBinaryStream& operator>>(long double& value);
+
+  /// Reads `count` values into `values`, exactly as `count` operator>> calls would: when the
+  /// stream ends or fails within the array, the values read in full are stored, the one cut
+  /// short follows the short-read rule and the rest are left alone. The values that a memory
+  /// or temporary-file stream's get area holds are converted straight out of it in one pass.
+  TiBinaryStream& ReadArray(short* values, std::size_t count);
+  TiBinaryStream& ReadArray(unsigned short* values, std::size_t count);
+  TiBinaryStream& ReadArray(int* values, std::size_t count);
+  TiBinaryStream& ReadArray(unsigned int* values, std::size_t count);
+  TiBinaryStream& ReadArray(long* values, std::size_t count);
+  TiBinaryStream& ReadArray(unsigned long* values, std::size_t count);
+  TiBinaryStream& ReadArray(float* values, std::size_t count);
+  TiBinaryStream& ReadArray(double* values, std::size_t count);
+  TiBinaryStream& ReadArray(long double* values, std::size_t count);
 
   /// Reads a network form whatever the order flag says; missing bytes read as zero.
   template <class T> TiBinaryStream& operator>>(TNetworkValue<T>& value) {
@@ -277,9 +301,10 @@ private:
 
 /// Writes numbers in binary form to an ostream that outlives it.
 ///
-/// Each number costs one unformatted `write` of the underlying stream, or, when the stream
-/// is good, untied, without unitbuf and its put area has room, the same bytes copied straight
-/// into the put area (as `sputc` puts them). Nothing throws (beyond what the underlying
+/// Each number costs one unformatted `write` of the underlying stream, or, over a memory or
+/// temporary-file stream (TMemStreamBuf, TTempStreamBuf) that is good, untied and without
+/// unitbuf and whose put area has room, the same bytes copied straight into the put area (as
+/// `sputc` puts them). Nothing throws (beyond what the underlying
 /// stream's exceptions() ask for): a failure shows only in the stream's state, and the
 /// operators return this stream even when it has failed; nothing is written to a stream that
 /// is not good.
@@ -307,6 +332,20 @@ public:
   ToBinaryStream& operator<<(float value);
   ToBinaryStream& operator<<(double value);
   ToBinaryStream& operator<<(long double value);
+
+  /// Writes `count` values from `values`, exactly as `count` operator<< calls would: the
+  /// same bytes, and the same state when the stream fails on the way (what follows the
+  /// failure is not written). The values that fit a memory or temporary-file stream's put
+  /// area are converted straight into it in one pass.
+  ToBinaryStream& WriteArray(const short* values, std::size_t count);
+  ToBinaryStream& WriteArray(const unsigned short* values, std::size_t count);
+  ToBinaryStream& WriteArray(const int* values, std::size_t count);
+  ToBinaryStream& WriteArray(const unsigned int* values, std::size_t count);
+  ToBinaryStream& WriteArray(const long* values, std::size_t count);
+  ToBinaryStream& WriteArray(const unsigned long* values, std::size_t count);
+  ToBinaryStream& WriteArray(const float* values, std::size_t count);
+  ToBinaryStream& WriteArray(const double* values, std::size_t count);
+  ToBinaryStream& WriteArray(const long double* values, std::size_t count);
 
   /// Writes a network form as it stands, whatever the order flag says.
   template <class T> ToBinaryStream& operator<<(const TNetworkValue<T>& value) {

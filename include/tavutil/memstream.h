@@ -12,6 +12,10 @@
 #include <streambuf>
 #include <tavutil/config.h>
 
+namespace tavutil::detail {
+class StreamAreas;
+}
+
 /// One block of a memory stream's chain: fixed storage, the bytes of data in it, and the
 /// block that follows (owned: a block destroys every block after it, one by one).
 class TAVUTIL_API TMemStreamBuffer {
@@ -99,6 +103,9 @@ protected:
   virtual int extend();
 
 private:
+  /// The binary streams copy numbers straight into and out of the areas.
+  friend class tavutil::detail::StreamAreas;
+
   void SetGetArea(TMemStreamBuffer* block, std::uint32_t position) noexcept;
   void SetPutArea(TMemStreamBuffer* block, std::uint32_t position) noexcept;
 
