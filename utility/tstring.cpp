@@ -121,6 +121,10 @@ unsigned int FindAfter(const TString& s, const char* pattern, unsigned int at,
 TStringBuffer* TString::AllocateBuffer(unsigned long length, unsigned long referenceCount,
                                        unsigned long flags) {
   const unsigned int checked = CheckedLength(length);
+  // Where size_t has 32 bits, the longest texts with header and terminator do not fit it.
+  if (std::size_t{checked} > SIZE_MAX - sizeof(TStringBuffer) - 2) {
+    throw std::bad_alloc();
+  }
   void* memory = ::operator new (sizeof(TStringBuffer) + std::size_t{checked} + 2);
   auto* buffer = static_cast<TStringBuffer*>(memory);
   buffer->referenceCount = static_cast<std::uint32_t>(referenceCount);

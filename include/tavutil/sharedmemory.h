@@ -17,6 +17,7 @@ class osSharedMemory;
 /// after another one created it.
 ///
 /// The constructors never throw; check `!section` or rdstate():
+///
 ///   0  the section is mapped and usable
 ///   1  creating failed: the name is in use, or it could not be made or mapped; also either
 ///      constructor when memory runs out

@@ -76,7 +76,7 @@ TEST_F(ipcSharedMemoryTest, BadNamesAndSizesAndUnknownSections) {
   }
   const std::string name = Unique("unknown");
   EXPECT_EQ(ipcSharedMemory(name.c_str()).rdstate(), 3);
-  for (const long size : {0L, -1L, 0x80000000L}) {
+  for (const long size : {0L, -1L, static_cast<long>(0x80000000LL)}) { // 2^31, or LONG_MIN
     EXPECT_EQ(ipcSharedMemory(name.c_str(), size).rdstate(), 1) << size;
   }
 }

@@ -34,8 +34,9 @@ inline std::size_t MinimumStackSize() {
 /// The system's error code for a post to a semaphore that is full.
 constexpr unsigned kTooManyPostsError = EOVERFLOW;
 
-/// A stack size no thread can be given (half the address space), and why there is none when 0.
-constexpr unsigned long kUngivableStackSize = ULONG_MAX / 2;
+/// A stack size no thread can be given (half the address space, which a 32-bit process on a
+/// 64-bit system may get: there the whole of it), and why there is none when 0.
+constexpr unsigned long kUngivableStackSize = sizeof(void*) == 4 ? ULONG_MAX : ULONG_MAX / 2;
 constexpr const char* kNoUngivableStackReason = nullptr;
 
 /// Why a thread that ends itself from inside Run cannot be tested here; null when it can.
