@@ -7,11 +7,14 @@
 #include "library_error.h"
 #include "library_platform.h"
 #include "recording_trace.h"
+#include "special_files.h"
+#include "temp_directory.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -147,6 +150,27 @@ TEST(TFactoryLoader, ProviderLibraryFailuresAreTracedWithTheLoadersReason) {
     }
     EXPECT_EQ(texts[1], "Unable to find factory type Widget");
   }
+
+  // A library name that leads to a directory or a FIFO is refused before the loader reads it:
+  // a FIFO would keep the loader waiting for a writer for ever.
+  const std::string directory = MakeTempDirectory("factory_test");
+  ASSERT_FALSE(directory.empty());
+  const std::string suffix = TAVUTIL_TEST_LIBRARY_SUFFIX;
+  std::filesystem::create_directory(directory + "/folder" + suffix);
+  std::vector<std::string> refused = {directory + "/folder"};
+  if (MakeFifo(directory + "/fifo" + suffix)) {
+    refused.push_back(directory + "/fifo");
+  }
+  for (const std::string& path : refused) {
+    TWidgetLoader loader;
+    const TRecording recording;
+    EXPECT_EQ(loader.Find(TFactoryType(("Widget[" + path + "]").c_str())), nullptr);
+    const std::vector<std::string> texts = FactoryTexts(recording);
+    EXPECT_EQ(texts.size(), 2u);
+    EXPECT_NE(texts.at(0).find(path + suffix + ": not a regular file"), std::string::npos)
+        << texts.at(0);
+  }
+  std::filesystem::remove_all(directory);
 }
 
 TEST(TTraceFactoryLoader, IsASingleton) {

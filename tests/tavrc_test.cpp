@@ -2,6 +2,7 @@
 // Licensed under the Apache License, Version 2.0.
 #include "catalogue.h"
 #include "run_program.h"
+#include "special_files.h"
 #include "temp_directory.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -194,6 +196,15 @@ TEST(Tavrc, StopsAfterFiftyErrorsAndSurvivesDeepNesting) {
   }
   EXPECT_EQ(Diagnostics(Read(includes, {{"empty.h", ""}})),
             "cat.rc:256: error: more than 256 files included\n");
+  // Expansion is counted in bytes: a 1 MB string used 40 times would make 80 MB of text.
+  std::string uses = "#define BIG \"" + std::string(1000000, 'x') + "\"\nSTRINGTABLE BEGIN\n";
+  for (int i = 1; i <= 40; ++i) {
+    uses += std::to_string(i) + " BIG\n";
+  }
+  const Catalogue big = Read(uses + "END\n");
+  ASSERT_FALSE(big.diagnostics.empty());
+  EXPECT_EQ(big.diagnostics.back().text, "macro expansion gives more than 32 MiB");
+  EXPECT_EQ(big.diagnostics.back().line, 19u) << "the 17th use passes 32 MiB";
 }
 
 /// A scratch directory for the program's files, removed with everything in it.
@@ -205,13 +216,25 @@ protected:
   }
   void TearDown() override { std::filesystem::remove_all(fDirectory); }
   std::string Write(const std::string& name, const std::string& text) {
-    std::ofstream(fDirectory + "/" + name) << text;
+    std::ofstream(fDirectory + "/" + name, std::ios::binary) << text;
     return fDirectory + "/" + name;
+  }
+  static std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  /// The names in the directory.
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(fDirectory)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
   }
   std::string fDirectory;
 };
 
-TEST_F(TavrcProgram, WritesTheTableOrReportsAndWritesNothing) {
+TEST_F(TavrcProgram, WritesTheTableOrReportsAndLeavesTheOutputAlone) {
   Write("ids.h", "#define GREETING 4\n");
   const std::string good = Write("good.rc", "#include \"ids.h\"\nSTRINGTABLE BEGIN\n"
                                             "GREETING \"hi\"\n5 \"\"\nEND\n");
@@ -221,25 +244,92 @@ TEST_F(TavrcProgram, WritesTheTableOrReportsAndWritesNothing) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.output, good + ":4: warning: id 5 has an empty text, which reads as a missing "
                                "message\n");
-  {
-    // Closed before the next run: Windows removes no file that is open.
-    std::ifstream generated(table);
-    const std::string source((std::istreambuf_iterator<char>(generated)),
-                             std::istreambuf_iterator<char>());
-    EXPECT_NE(source.find("const TavutilStringTable tavutil_string_table = {0x52564154, 1, 2, "),
-              std::string::npos);
-    std::ifstream dependencies(depfile);
-    std::string rule;
-    std::getline(dependencies, rule);
-    EXPECT_EQ(rule, table + ": " + good + " " + fDirectory + "/ids.h");
-  }
+  const std::string source = ReadText(table);
+  EXPECT_NE(source.find("const TavutilStringTable tavutil_string_table = {0x52564154, 1, 2, "),
+            std::string::npos);
+  EXPECT_EQ(ReadText(depfile), table + ": " + good + " " + fDirectory + "/ids.h\n");
 
+  // A failed build touches no output, whatever it is, and leaves no file of its own.
   const std::string bad = Write("bad.rc", "STRINGTABLE BEGIN\n1 \"a\"\n1 \"b\"\nEND\n");
-  run = RunProgram({TAVRC_PROGRAM, "-w", "-o", table, bad});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, bad + ":3: error: duplicate id 1 (first at " + bad + ":2)\n");
-  EXPECT_FALSE(std::filesystem::exists(table)); // a failed build leaves no stale table
+  const std::string unrelated = Write("keep.txt", "keep");
+  for (const std::string& output : {table, unrelated}) {
+    run = RunProgram({TAVRC_PROGRAM, "-w", "-o", output, bad});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, bad + ":3: error: duplicate id 1 (first at " + bad + ":2)\n");
+  }
+  EXPECT_EQ(ReadText(table), source);
+  EXPECT_EQ(ReadText(unrelated), "keep");
+  // An output that is not a regular file is never replaced.
+  std::vector<std::string> outputs = {fDirectory + "/folder"};
+  std::filesystem::create_directory(outputs[0]);
+  if (MakeFifo(fDirectory + "/fifo")) {
+    outputs.push_back(fDirectory + "/fifo");
+  }
+  for (const std::string& output : outputs) {
+    run = RunProgram({TAVRC_PROGRAM, "-w", "-o", output, good});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, output + ": error: cannot write the table source: not a regular file\n");
+    EXPECT_FALSE(std::filesystem::is_regular_file(output));
+  }
+  std::set<std::string> expected = {"bad.rc",   "folder",    "good.rc", "ids.h",
+                                    "keep.txt", "table.cpp", "table.d"};
+  if (outputs.size() > 1) {
+    expected.insert("fifo");
+  }
+  EXPECT_EQ(Names(), expected);
   EXPECT_EQ(RunProgram({TAVRC_PROGRAM, "-x", bad}).status, 2);
+}
+
+TEST_F(TavrcProgram, RefusesWhatIsNotARegularFileAndBoundsWhatItReads) {
+  std::vector<std::pair<std::string, std::string>> special = {{"a directory", fDirectory},
+                                                              {"a device", kDeviceName}};
+  if (MakeFifo(fDirectory + "/fifo")) {
+    special.emplace_back("a FIFO", fDirectory + "/fifo");
+  }
+  const std::string table = fDirectory + "/table.cpp";
+  for (const auto& [what, path] : special) {
+    SCOPED_TRACE(what);
+    ProgramResult run = RunProgram({TAVRC_PROGRAM, "-o", table, path});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, path + ": error: cannot read the catalogue: not a regular file\n");
+    const std::string including = Write("including.rc", "#include \"" + path + "\"\n");
+    run = RunProgram({TAVRC_PROGRAM, "-o", table, including});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output,
+              including + ":1: error: cannot read include file " + path + ": not a regular file\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(table));
+
+  // Each file is read up to 8 MiB, all of them together up to 32 MiB.
+  Write("big.h", std::string(8 * 1024 * 1024 + 1, ' '));
+  const std::string big = Write("big.rc", "#include \"big.h\"\n");
+  ProgramResult run = RunProgram({TAVRC_PROGRAM, big});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, big + ":1: error: cannot read include file big.h: larger than 8 MiB\n");
+  Write("seven.h", std::string(7 * 1024 * 1024, ' '));
+  std::string includes;
+  for (int i = 0; i < 5; ++i) {
+    includes += "#include \"seven.h\"\n";
+  }
+  const std::string many = Write("many.rc", includes);
+  run = RunProgram({TAVRC_PROGRAM, many});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, many + ":5: error: cannot read include file seven.h: the files read "
+                               "exceed 32 MiB together\n");
+
+  // Memory that runs out is reported, not an abort: a 7 MiB text needs far more than 48 MiB.
+  const std::string huge =
+      Write("huge.rc", "STRINGTABLE BEGIN\n1 \"" + std::string(7 * 1024 * 1024, 'x') + "\"\nEND\n");
+  const std::vector<std::string> limited = WithMemoryLimit({TAVRC_PROGRAM, "-w", huge}, 48);
+  if (limited.empty()) {
+    GTEST_SKIP() << "no memory limit for a program here";
+  }
+  run = RunProgram(limited);
+  if (run.output.find("Sanitizer") != std::string::npos) {
+    GTEST_SKIP() << "a sanitizer cannot start under a memory limit: " << run.output;
+  }
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "tavrc: error: out of memory\n");
 }
 
 } // namespace

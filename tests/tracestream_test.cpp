@@ -4,7 +4,6 @@
 #include <tavutil/message.h>
 #include <tavutil/tracestream.h>
 
-#include "recording_trace.h"
 #include "thread_platform.h"
 #include "tracestream_support.h"
 
@@ -18,7 +17,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -180,50 +178,6 @@ TEST_F(TTraceStreamFile, NamesThatCannotBeUsedWriteNothingAndMakeNoDirectory) {
   }
   EXPECT_EQ(out.str(), expected);
   EXPECT_EQ(ReadFile(plain), "keep");
-}
-
-TEST_F(TTraceStreamFile, ASymbolicLinkAsTheFileIsRefusedAndTraced) {
-  const fs::path target = Left("target");
-  std::ofstream(target) << "keep";
-  const fs::path link = Left("link");
-  std::error_code linkError;
-  fs::create_symlink(target, link, linkError);
-  if (linkError) {
-    // MinGW's C++ library has no symbolic links on Windows ("Function not implemented").
-    GTEST_SKIP() << "this system cannot make a symbolic link: " << linkError.message();
-  }
-  const fs::path dangling = Left("dangling"); // following it would create "absent"
-  fs::create_symlink(fRoot / "absent", dangling);
-  Left("real");
-  fs::create_directory(fRoot / "real");
-  const fs::path throughLink = Left("real/t.trc");
-  fs::create_directory_symlink(fRoot / "real", Left("via")); // a link before the last component
-  TRecording recording;
-  for (const fs::path& name : {link, dangling}) {
-    TTraceStream trace(name.string().c_str());
-    trace.SetDisplayPrefix(0);
-    Trace(0x4, "f", 1, "must not land in the target");
-  }
-  {
-    TTraceStream trace((fRoot / "via" / "t.trc").string().c_str());
-    trace.SetDisplayPrefix(0);
-    Trace(0x4, "f", 2, "through a directory link");
-  }
-  EXPECT_EQ(ReadFile(target), "keep");
-  EXPECT_FALSE(fs::exists(fRoot / "absent"));
-  EXPECT_EQ(ReadFile(throughLink), "E [f:2] through a directory link\n");
-  std::vector<std::string> refusals;
-  for (const TRecordingState::Entry& entry : recording.Entries()) {
-    if (entry.category == &TUtilityTraceCategory::Trace) {
-      EXPECT_EQ(entry.level, 0x4u);
-      EXPECT_STREQ(entry.message.QueryFile(), "utility/TRACEP");
-      EXPECT_EQ(entry.message.QueryLine(), 1100u);
-      refusals.emplace_back(entry.message.QueryMessage());
-    }
-  }
-  EXPECT_EQ(refusals, std::vector<std::string>(
-                          {"Trace file " + link.string() + " is a symbolic link: not opened",
-                           "Trace file " + dangling.string() + " is a symbolic link: not opened"}));
 }
 
 TEST(TTraceStreamThreaded, LinesNeverInterleave) {

@@ -4,7 +4,10 @@
 // Operating-system independent: the temporary file is the platform's (platform/platform.h).
 // In file mode the buffer's lower half is the get area and its upper half the put area; at
 // most one of them holds bytes at a time, so the file position always tells where the
-// other side goes on.
+// other side goes on. When the file refuses bytes the stream had taken (a full disk, a
+// file-size limit), they stay at the start of the upper half as "stranded" bytes with the
+// position they belong at; until they are placed the stream keeps its own position, reads
+// see the file with the stranded bytes over it, and writes first try to place them.
 #include <tavutil/tmpstrm.h>
 #include <tavutil/trace.h>
 
@@ -12,6 +15,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <ostream>
@@ -134,19 +138,23 @@ int TTempStreamBuf::MoveToFile() {
 
 bool TTempStreamBuf::FlushWriteHalf() {
   const auto pending = static_cast<std::size_t>(pptr() - pbase());
-  if (pending == 0) {
-    return true;
-  }
+  tavutil::platform::TempFileHandle& file = *fFile->handle;
   int error = 0;
   const std::size_t written =
-      tavutil::platform::WriteTempFile(*fFile->handle, pbase(), pending, error);
-  // Keep what did not reach the file, so that a retry neither loses nor repeats bytes.
-  std::memmove(pbase(), pbase() + written, pending - written);
-  char* base = pbase();
-  char* end = epptr();
-  setp(base, end);
-  pbump(static_cast<int>(pending - written));
-  return written == pending;
+      pending == 0 ? 0 : tavutil::platform::WriteTempFile(file, pbase(), pending, error);
+  if (written == pending) {
+    setp(WriteHalf(), BufferEnd());
+    return true;
+  }
+  // The file refused the rest: it stays, neither lost nor repeated, and the position it
+  // belongs at is where the write stopped.
+  std::memmove(WriteHalf(), pbase() + written, pending - written);
+  fStranded = pending - written;
+  fStrandedAt = static_cast<std::uint64_t>(tavutil::platform::TellTempFile(file));
+  fPosition = fStrandedAt + fStranded;
+  setg(fFileBuffer.get(), fFileBuffer.get(), fFileBuffer.get());
+  setp(WriteHalf(), WriteHalf());
+  return false;
 }
 
 bool TTempStreamBuf::DropReadHalf() {
@@ -155,21 +163,82 @@ bool TTempStreamBuf::DropReadHalf() {
   if (unread == 0) {
     return true;
   }
+  if (fStranded != 0) {
+    fPosition -= static_cast<std::uint64_t>(unread);
+    return true;
+  }
   const std::int64_t position = tavutil::platform::TellTempFile(*fFile->handle);
   return position >= unread &&
          tavutil::platform::SeekTempFile(
              *fFile->handle, static_cast<std::uint64_t>(position - unread)) == position - unread;
 }
 
+bool TTempStreamBuf::PlaceStranded() {
+  if (fStranded == 0) {
+    return true;
+  }
+  tavutil::platform::TempFileHandle& file = *fFile->handle;
+  // The stranded bytes start within the file or at its end: the file never shrinks.
+  if (tavutil::platform::SeekTempFile(file, fStrandedAt) !=
+      static_cast<std::int64_t>(fStrandedAt)) {
+    return false;
+  }
+  int error = 0;
+  const std::size_t written = tavutil::platform::WriteTempFile(file, WriteHalf(), fStranded, error);
+  std::memmove(WriteHalf(), WriteHalf() + written, fStranded - written);
+  fStranded -= written;
+  fStrandedAt += written;
+  if (fStranded != 0) {
+    return false;
+  }
+  // Back to the one file position, the reader's; the file now holds the whole content.
+  const std::uint64_t reader = fPosition - static_cast<std::uint64_t>(egptr() - gptr());
+  setg(fFileBuffer.get(), fFileBuffer.get(), fFileBuffer.get());
+  setp(WriteHalf(), BufferEnd());
+  return tavutil::platform::SeekTempFile(file, reader) == static_cast<std::int64_t>(reader);
+}
+
+std::size_t TTempStreamBuf::ReadContent(std::uint64_t at, char* out, std::size_t count) {
+  tavutil::platform::TempFileHandle& file = *fFile->handle;
+  const std::int64_t fileEnd = tavutil::platform::SeekTempFile(file, UINT64_MAX);
+  if (fileEnd < 0) {
+    return 0;
+  }
+  const std::uint64_t end = std::max(static_cast<std::uint64_t>(fileEnd), fStrandedAt + fStranded);
+  if (at >= end) {
+    return 0;
+  }
+  count = static_cast<std::size_t>(std::min<std::uint64_t>(count, end - at));
+  if (at < static_cast<std::uint64_t>(fileEnd)) {
+    const auto fromFile = static_cast<std::size_t>(std::min<std::uint64_t>(count, fileEnd - at));
+    int error = 0;
+    const std::size_t got =
+        tavutil::platform::SeekTempFile(file, at) == static_cast<std::int64_t>(at)
+            ? tavutil::platform::ReadTempFile(file, out, fromFile, error)
+            : 0;
+    if (got < fromFile) {
+      count = got; // the file failed: what it gave, and no stranded byte past it
+    }
+  }
+  // The stranded bytes lie over the file, past its end too.
+  const std::uint64_t low = std::max(at, fStrandedAt);
+  const std::uint64_t high = std::min(at + count, fStrandedAt + fStranded);
+  if (low < high) {
+    std::memcpy(out + (low - at), WriteHalf() + (low - fStrandedAt),
+                static_cast<std::size_t>(high - low));
+  }
+  return count;
+}
+
 int TTempStreamBuf::sync() {
   if (fInMemory) {
     return TMemStreamBuf::sync();
   }
+  if (fStranded != 0) {
+    return PlaceStranded() ? 0 : -1;
+  }
   const bool flushed = FlushWriteHalf();
   const bool dropped = DropReadHalf();
-  if (pptr() == pbase()) {
-    setp(WriteHalf(), BufferEnd());
-  }
   return flushed && dropped ? 0 : -1;
 }
 
@@ -177,11 +246,10 @@ TTempStreamBuf::int_type TTempStreamBuf::overflow(int_type c) {
   if (fInMemory) {
     return TMemStreamBuf::overflow(c);
   }
-  // A write lands where the reader has got to.
-  if (!DropReadHalf() || !FlushWriteHalf()) {
+  // A write lands where the reader has got to, after the bytes the file refused before.
+  if (!PlaceStranded() || !DropReadHalf() || !FlushWriteHalf()) {
     return Traits::eof();
   }
-  setp(WriteHalf(), BufferEnd());
   if (Traits::eq_int_type(c, Traits::eof())) {
     return 0;
   }
@@ -197,12 +265,16 @@ TTempStreamBuf::int_type TTempStreamBuf::underflow() {
   if (gptr() < egptr()) {
     return Traits::to_int_type(*gptr());
   }
-  // A read starts where the writes ended.
-  if (!FlushWriteHalf()) {
-    return Traits::eof();
+  char* start = fFileBuffer.get();
+  // A read starts where the writes ended; writes the file refuses leave stranded bytes, which
+  // are read from memory.
+  if (fStranded != 0 || !FlushWriteHalf()) {
+    const std::size_t got = ReadContent(fPosition, start, fFileBufferSize / 2);
+    setg(start, start, start + got);
+    fPosition += got;
+    return got == 0 ? Traits::eof() : Traits::to_int_type(*gptr());
   }
   int error = 0;
-  char* start = fFileBuffer.get();
   const std::size_t got =
       tavutil::platform::ReadTempFile(*fFile->handle, start, fFileBufferSize / 2, error);
   setg(start, start, start + got);
@@ -221,10 +293,22 @@ TTempStreamBuf::pos_type TTempStreamBuf::seekoff(off_type offset, std::ios_base:
   if (fInMemory) {
     return TMemStreamBuf::seekoff(offset, direction, mode);
   }
-  if (sync() != 0 || direction != std::ios_base::beg) {
+  // A sync that strands bytes is no reason to refuse the seek: the position is kept here then.
+  if ((sync() != 0 && fStranded == 0) || direction != std::ios_base::beg) {
     return pos_type(off_type(-1));
   }
   // A negative offset, taken as unsigned, lies beyond the end.
+  if (fStranded != 0) {
+    DropReadHalf();
+    const std::int64_t fileEnd = tavutil::platform::SeekTempFile(*fFile->handle, UINT64_MAX);
+    if (fileEnd < 0) {
+      return pos_type(off_type(-1));
+    }
+    const std::uint64_t end =
+        std::max(static_cast<std::uint64_t>(fileEnd), fStrandedAt + fStranded);
+    fPosition = std::min(static_cast<std::uint64_t>(offset), end);
+    return pos_type(off_type(fPosition));
+  }
   const std::int64_t reached =
       tavutil::platform::SeekTempFile(*fFile->handle, static_cast<std::uint64_t>(offset));
   return pos_type(off_type(reached));
@@ -234,8 +318,21 @@ unsigned long TTempStreamBuf::WriteTo(std::ostream& out) {
   if (fInMemory) {
     return TMemStreamBuf::WriteTo(out);
   }
-  if (sync() != 0) {
+  if (sync() != 0 && fStranded == 0) {
     return 0;
+  }
+  if (fStranded != 0) {
+    // Through the read half: the write half holds the stranded bytes. The position is the
+    // stream's own meanwhile, so the file's may move.
+    DropReadHalf();
+    unsigned long written = 0;
+    for (;;) {
+      const std::size_t got = ReadContent(written, fFileBuffer.get(), fFileBufferSize / 2);
+      if (got == 0 || !out.write(fFileBuffer.get(), static_cast<std::streamsize>(got))) {
+        return written;
+      }
+      written += static_cast<unsigned long>(got);
+    }
   }
   tavutil::platform::TempFileHandle& file = *fFile->handle;
   const std::int64_t position = tavutil::platform::TellTempFile(file);

@@ -8,6 +8,7 @@
 #include <tavutil/tracesharedfile.h>
 
 #include "internal/scopedlock.h"
+#include "internal/tracefile.h"
 #include "internal/traceline.h"
 #include "platform/platform.h"
 
@@ -32,7 +33,9 @@ using tavutil::detail::PutHex8;
 TTraceSharedFileBase::TTraceSharedFileBase(const char* fileName)
     : fFileName(fileName), fMutex(std::make_unique<TMutexSemaphore>(kMutexName)), fFile(nullptr) {
   int error = 0;
-  fFile = tavutil::platform::OpenSharedFile(fileName, error);
+  // A refused link or a file of another user is traced; the state then writes nothing.
+  tavutil::detail::TraceRefusedFile(tavutil::platform::OpenSharedFile(fileName, fFile, error),
+                                    fileName);
 }
 
 TTraceSharedFileBase::~TTraceSharedFileBase() {

@@ -8,8 +8,8 @@
 #include <tavutil/tracestream.h>
 
 #include "internal/scopedlock.h"
+#include "internal/tracefile.h"
 #include "internal/traceline.h"
-#include "internal/tracepoint.h"
 #include "platform/platform.h"
 
 #include <cstring>
@@ -20,15 +20,6 @@
 #include <vector>
 
 namespace {
-
-using tavutil::detail::SourceLine;
-
-/// The refusal of a trace file name whose last component is a symbolic link: an error (level
-/// 4) of the Trace category, with the name as given as its argument.
-constexpr char kSource[] = "utility/TRACEP";
-constexpr unsigned long kLinkRefusedLevel = 0x4;
-constexpr char kLinkRefused[] = "Trace file %s is a symbolic link: not opened";
-constexpr unsigned long kLineLinkRefused = 1100;
 
 /// The buffer of a trace file: the bytes of a line are collected and written at each flush
 /// (a trace line ends with one). A write that fails, a write past the file-size limit
@@ -155,7 +146,7 @@ bool MakeDirectories(std::string& path) {
 
 /// Opens the trace file `fileName` for writing from its start, making its directories first.
 /// Null when the name is null or its directories cannot be made; a failed stream when the
-/// file cannot be opened, or is a symbolic link (traced).
+/// file cannot be opened or is refused (a symbolic link the rules do not follow is traced).
 std::unique_ptr<std::ostream> OpenTraceFile(const char* fileName) {
   if (fileName == nullptr) {
     return nullptr;
@@ -173,14 +164,11 @@ std::unique_ptr<std::ostream> OpenTraceFile(const char* fileName) {
   using tavutil::platform::OutputFile;
   OutputFile* file = nullptr;
   int error = 0;
-  const tavutil::platform::OpenOutputResult result =
+  const tavutil::platform::NamedFileResult result =
       tavutil::platform::OpenOutputFile(name.c_str(), file, error);
   // Closed here when tracing or making the stream throws; the stream closes it otherwise.
   std::unique_ptr<OutputFile, int (*)(OutputFile*)> guard(file, tavutil::platform::CloseOutputFile);
-  if (result == tavutil::platform::OpenOutputResult::isLink) {
-    tavutil::detail::TracePoint(kLinkRefusedLevel, TUtilityTraceCategory::Trace,
-                                SourceLine{kSource, kLineLinkRefused}, kLinkRefused, fileName);
-  }
+  tavutil::detail::TraceRefusedFile(result, fileName);
   auto stream = std::make_unique<TraceFileStream>(guard.get());
   static_cast<void>(guard.release()); // the stream owns it now
   return stream;

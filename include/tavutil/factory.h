@@ -4,6 +4,13 @@
 // A TFactoryType names a type and the provider library that supplies it. A loader keeps the
 // registered factories and, on a miss, loads the provider library and calls its entry point
 // "FactoryLoaderInitializeDll", which registers the library's factories.
+//
+// Trust model: a factory type, and a trace specification that names a trace factory, name code
+// to load. The library name may be a path ("Type[/opt/x]", "Type[../x]", "x[sub/y](arg)"),
+// and a relative path, like a relative entry of the library path, is taken from the working
+// directory, as the system's own path search takes it. These strings are configuration of the
+// program's owner, never input from others. A library name that is a path to something other
+// than a regular file (a FIFO, a directory) is refused before the system's loader reads it.
 #ifndef TAVUTIL_FACTORY_H
 #define TAVUTIL_FACTORY_H
 
@@ -105,15 +112,20 @@ public:
   int LoadDll(const TFactoryType& type);
   /// Loads the library `file` (the platform's library suffix appended when its last '.' does
   /// not start it) with every symbol resolved now, and calls its "FactoryLoaderInitializeDll".
-  /// Gives 0, or 1 after a trace at level 0x8 naming the file, the system's error code and
-  /// the loader's reason when the library cannot be loaded or lacks the entry point. Whatever
-  /// the entry point throws is dropped. A loaded library is never unloaded.
+  /// A name with a '/' is a path, taken from the working directory when relative; a path that
+  /// leads to anything but a regular file, or through a symbolic link of another user, is
+  /// refused ("not a regular file" in the reason). Gives 0, or 1 after a trace at level 0x8
+  /// naming the file, the system's error code and the loader's reason when the library cannot
+  /// be loaded or lacks the entry point. Whatever the entry point throws is dropped. A loaded
+  /// library is never unloaded.
   int LoadDll(char* file);
   /// The same for a constant name.
   int LoadDll(const char* file);
 
   /// Puts `path`, a ';'-separated list of directories, in front of the library path; null or
-  /// empty changes nothing. Throws std::bad_alloc; the path is then unchanged.
+  /// empty changes nothing. A relative directory is taken from the working directory at each
+  /// search: give absolute ones unless that is meant. Throws std::bad_alloc; the path is then
+  /// unchanged.
   static void AddLibpath(const char* path);
   /// The library path searched before the system's: ';'-separated directories, empty at load.
   /// Changed through AddLibpath (under the trace mutex); read it only while no thread adds.

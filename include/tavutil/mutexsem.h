@@ -22,8 +22,13 @@ struct MutexHandle;
 /// TMutexSemaphore of that name. A child forked without exec that keeps an inherited object is
 /// one more user of it. Names belong to a user: processes of different users never share a
 /// named mutex (on Windows the session namespace and the object's security decide), and an
-/// object that another user placed under this user's name is refused, not joined. Nothing
-/// here throws.
+/// object that another user placed under this user's name is refused, not joined. That is the
+/// one denial another user can still cause on POSIX systems (the shared-memory directory is
+/// writable by all): making an object under this user's name first blocks the name until
+/// that user or root removes it. Avoid it with names others cannot guess (a random part the
+/// processes agree on) or a shared-memory directory of the user's own (a private mount
+/// namespace). Names whose processes were all killed are reclaimed at the user's next
+/// creation or opening of a named object. Nothing here throws.
 ///
 ///   TMutexSemaphore guard("shared.counter");
 ///   {

@@ -26,8 +26,11 @@ class osSharedMemory;
 /// Names belong to a user: processes of different users never share a section (on Windows the
 /// session namespace and the object's security decide). A section of the name that another
 /// user owns, or whose mode is not the one this user's sections have, is refused (state 1 or
-/// 3), never joined. A child forked without exec that keeps an inherited object is one more
-/// user of the section.
+/// 3), never joined. Another user can so deny a name on POSIX systems (the shared-memory
+/// directory is writable by all) until that user or root removes the object: where that
+/// matters, use names others cannot guess or a shared-memory directory of the user's own (a
+/// private mount namespace); see TMutexSemaphore. A child forked without exec that keeps an
+/// inherited object is one more user of the section.
 /// The section's bytes start zeroed and exist as long as some object maps them. To create a
 /// section or else join it, try the creating constructor and, on state 1, the opening one:
 ///

@@ -48,6 +48,12 @@ protected:
 /// before reading back. The file never has a name, so nothing is left behind when the
 /// process ends, however it ends.
 ///
+/// When the file stops taking bytes (a full disk, the process's file-size limit), the write
+/// fails (EOF, so the stream sets badbit) and the bytes the stream had taken but the file did
+/// not stay in memory: every byte taken before the failure still reads back, and seeks still
+/// work. Until those bytes are in the file, every write first tries to put them there and
+/// fails when the file still refuses them.
+///
 /// Nothing throws but std::bad_alloc from a memory block and what the policy throws: a
 /// failure gives EOF to the iostream layer and is traced at level 4 under
 /// TUtilityTraceCategory::MemStream.
@@ -74,12 +80,14 @@ public:
   unsigned long WriteTo(std::ostream& out) override;
 
 protected:
-  /// File mode: writes out the write half and drops unread bytes of the read half (the file
-  /// position goes back to the reader's). 0, or -1 when the file cannot be written.
+  /// File mode: writes out the write half (or the bytes the file refused before) and drops
+  /// unread bytes of the read half (the position goes back to the reader's). 0, or -1 when
+  /// the file cannot be written; the bytes it refused are kept.
   int sync() override;
   /// File mode: sync(), then the one position moves to `offset` (the end when `offset` is
-  /// beyond it or negative). Gives the position reached; -1 for a direction other than
-  /// `beg` or when the file fails.
+  /// beyond it or negative); bytes the file refused count as content and do not stop the
+  /// seek. Gives the position reached; -1 for a direction other than `beg` or when the file
+  /// cannot be positioned.
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                    std::ios_base::openmode mode) override;
   /// File mode: writes out the write half and stores `c`. Gives `c` as an unsigned byte (0
@@ -97,11 +105,18 @@ private:
   /// stays in memory.
   int extend() override;
   int MoveToFile();
-  /// Writes the write half to the file. False when it could not all be written; what was
-  /// written is dropped from the write half either way.
+  /// Writes the write half to the file. False when it could not all be written: what the file
+  /// did not take stays at the write half's start as stranded bytes, and the put area is left
+  /// empty, so that no more bytes are taken until they are placed.
   bool FlushWriteHalf();
-  /// Empties the read half, moving the file position back over bytes not yet read.
+  /// Empties the read half, moving the position back over bytes not yet read.
   bool DropReadHalf();
+  /// Writes the stranded bytes where they belong and goes back to the one file position (the
+  /// reader's). False while the file still refuses them.
+  bool PlaceStranded();
+  /// Reads up to `count` bytes of the content at `at` into `out`: the file's bytes with the
+  /// stranded ones over them. Gives the number read (0 at the end, or when the file fails).
+  std::size_t ReadContent(std::uint64_t at, char* out, std::size_t count);
   char* WriteHalf() const noexcept { return fFileBuffer.get() + fFileBufferSize / 2; }
   char* BufferEnd() const noexcept { return fFileBuffer.get() + fFileBufferSize; }
 
@@ -111,6 +126,12 @@ private:
   std::unique_ptr<TempFile> fFile;
   std::unique_ptr<char[]> fFileBuffer;
   std::uint32_t fFileBufferSize;
+  /// Bytes taken that the file refused, kept at the write half's start, and their position.
+  std::size_t fStranded = 0;
+  std::uint64_t fStrandedAt = 0;
+  /// While bytes are stranded: the position after the read half (the file's own position is
+  /// then only a tool).
+  std::uint64_t fPosition = 0;
 };
 
 /// An iostream over a TTempStreamBuf.

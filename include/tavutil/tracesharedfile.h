@@ -24,6 +24,12 @@ struct SharedFileHandle;
 /// [<file>:<line>] <text>" and is positioned at the end of the file and written under the
 /// named mutex "qelvoTraceFile" (taken after the trace mutex). The display-prefix flag is
 /// ignored: lines always carry the full prefix. States are made through TTraceSharedFile.
+///
+/// The writers of one shared trace file run as one user: on POSIX systems a file that another
+/// user owns is refused (traced once, nothing written). Another process's lock on the file
+/// (any reader may take one) delays the open by a second at most; such an opener appends
+/// without starting afresh. Under a file-size limit a line that would pass it is dropped
+/// whole, and the process goes on.
 class TAVUTIL_API TTraceSharedFileBase : public TTrace::Base {
 public:
   /// Closes this process's handles to the named mutex and to the file. Takes no lock.
@@ -41,8 +47,11 @@ public:
 
 protected:
   /// A state (levels 0xF, every component) on the file `fileName`, opened for appending and
-  /// made when missing; a symbolic link at its last component is not followed. Throws
-  /// std::bad_alloc; a file that cannot be opened leaves a state that writes nothing.
+  /// made when missing, without waiting. A symbolic link at its last component is followed
+  /// only when it belongs to the process's effective user or to the owner of its directory;
+  /// anything but a regular file is refused. Throws std::bad_alloc; a file that cannot be
+  /// opened or is refused leaves a state that writes nothing (a refused link, and a file of
+  /// another user, are traced at level 4 under the Trace category).
   explicit TTraceSharedFileBase(const char* fileName);
 
 private:

@@ -41,10 +41,13 @@ protected:
   /// A state writing to the file `fileName`, truncated. Missing directories on its path
   /// ('\' and '/' both separate them) are made first, outermost first; a name longer than
   /// the system accepts makes none. When they cannot be made (or the name is null) the state
-  /// has no stream; when the file cannot be opened the stream is in a failed state. Either way
-  /// it writes nothing, and nothing is reported, except for a name whose last component is a
-  /// symbolic link: it is never followed (another user may have planted it in a shared
-  /// directory), and the refusal is traced (level 4, Trace category). A write past the
+  /// has no stream; when the file cannot be opened, or is not a regular file (a FIFO, device or
+  /// directory, opened without waiting and refused), the stream is in a failed state. The
+  /// file one of the process's standard streams has open is taken whatever its type
+  /// ("/dev/stderr"). Either way it writes nothing, and nothing is reported, except for a
+  /// symbolic link as the last component that belongs neither to the process's effective user
+  /// nor to the owner of its directory (a link another user planted in a shared directory):
+  /// it is not followed, and the refusal is traced (level 4, Trace category). A write past the
   /// process's file-size limit fails the stream like any failed write; it never ends the
   /// process.
   explicit TTraceStreamBase(const char* fileName);

@@ -3,6 +3,7 @@
 #ifndef TAVUTIL_TESTS_RUN_PROGRAM_H
 #define TAVUTIL_TESTS_RUN_PROGRAM_H
 
+#include <cstddef>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +68,16 @@ inline ProgramResult RunProgram(const std::vector<std::string>& arguments,
     result.status = WEXITSTATUS(status);
   }
   return result;
+}
+
+/// `arguments` (the program's path first) as a command that runs the program with at most
+/// `megabytes` of address space (the shell's `ulimit -v`).
+inline std::vector<std::string> WithMemoryLimit(std::vector<std::string> arguments,
+                                                std::size_t megabytes) {
+  arguments.insert(arguments.begin(),
+                   {"/bin/sh", "-c",
+                    "ulimit -v " + std::to_string(megabytes * 1024) + " && exec \"$0\" \"$@\""});
+  return arguments;
 }
 
 #endif // TAVUTIL_TESTS_RUN_PROGRAM_H

@@ -158,7 +158,7 @@ int CountNames(const std::string& prefix) {
   return count;
 }
 
-TEST_F(ipcSharedMemoryTest, NamesWhoseUsersWereAllKilledGoAtTheNextCreation) {
+TEST_F(ipcSharedMemoryTest, NamesWhoseUsersWereAllKilledGoAtTheNextOpeningOrCreation) {
   // 25 sections and 25 mutexes, each made by one process and joined by another, both killed.
   constexpr int kEach = 25;
   const std::string base = Unique("killed");
@@ -169,15 +169,23 @@ TEST_F(ipcSharedMemoryTest, NamesWhoseUsersWereAllKilledGoAtTheNextCreation) {
   const std::string section = ipctest::OsName(IpcKind::section, base).substr(1);
   const std::string mutex = ipctest::OsName(IpcKind::mutex, base).substr(1);
   const auto left = [&] { return CountNames(section + ".") + CountNames(mutex + "."); };
-  {
+  const auto killAll = [&] {
     ChildProcess maker;
     ChildProcess joiner;
     ASSERT_EQ(maker.Ask("hold " + base + " " + std::to_string(kEach)), std::to_string(kEach));
     ASSERT_EQ(joiner.Ask("hold " + base + " " + std::to_string(kEach)), std::to_string(kEach));
     maker.Kill();
     joiner.Kill();
-  }
-  ASSERT_EQ(left(), 2 * kEach) << "the kill left no names to reclaim";
+    ASSERT_EQ(left(), 2 * kEach) << "the kill left no names to reclaim";
+  };
+  const std::string kept = Unique("kept");
+  const ipcSharedMemory made(kept.c_str(), 16);
+  ASSERT_EQ(made.rdstate(), 0);
+  killAll();
+  const ipcSharedMemory opened(kept.c_str());
+  ASSERT_EQ(opened.rdstate(), 0);
+  EXPECT_EQ(left(), 0) << "names of killed users outlived the next opening";
+  killAll();
   const ipcSharedMemory next(Unique("next").c_str(), 16);
   ASSERT_EQ(next.rdstate(), 0);
   EXPECT_EQ(left(), 0) << "names of killed users outlived the next creation";

@@ -1,5 +1,6 @@
 // tests/posix/tmpstrm_posix_test.cpp: the temporary file has no name, a temporary directory
-// that cannot be used, and a process killed while its stream is in a file.
+// that cannot be used, a process killed while its stream is in a file, and a file that stops
+// taking bytes (a file-size limit, a full file system).
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tmpstrm.h>
 
@@ -12,7 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,7 +25,45 @@ namespace {
 namespace fs = std::filesystem;
 using tmpstrmtest::Copied;
 using tmpstrmtest::Pattern;
+using tmpstrmtest::ReadAll;
 using tmpstrmtest::TPolicy;
+
+/// How the temporary file of a child stops taking bytes, and what the child then reports.
+enum class Failure { sizeLimit, fullFileSystem };
+enum Outcome { kKept = 0, kNoFileSystem = 10, kNeverFailed, kReadBackDiffers, kCopyDiffers };
+constexpr std::size_t kRoom = 64 * 1024;
+
+/// In a child: makes the temporary directory `directory` refuse bytes past kRoom, writes through
+/// a stream in file mode until a write fails, then reads everything back.
+int WriteUntilRefused(Failure failure, const fs::path& directory) {
+  if (failure == Failure::fullFileSystem) {
+    // A file system of its own, seen only by this child.
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tavutil-full", directory.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      return kNoFileSystem;
+    }
+  } else {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = kRoom;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  TTempStream stream(4096, "refused", new TPolicy(1));
+  const std::string data = Pattern(16 * kRoom);
+  std::size_t accepted = 0;
+  for (std::streamsize taken = 1000; taken == 1000 && accepted < data.size(); accepted += taken) {
+    taken = stream.rdbuf()->sputn(data.data() + accepted, 1000);
+  }
+  if (accepted == data.size() || stream.rdbuf()->IsInMemory() != 0) {
+    return kNeverFailed;
+  }
+  stream.seekg(0);
+  if (ReadAll(stream) != data.substr(0, accepted)) {
+    return kReadBackDiffers;
+  }
+  return Copied(stream) == data.substr(0, accepted) ? kKept : kCopyDiffers;
+}
 
 class TTempStreamFile : public tmpstrmtest::TTempStreamFixture {
 protected:
@@ -69,6 +111,28 @@ TEST_F(TTempStreamFile, UnusableTemporaryDirectoryKeepsTheDataInMemory) {
             std::string("Unable to open temp file, error=") + std::to_string(ENOENT) + "(" +
                 std::strerror(ENOENT) + ")");
   EXPECT_EQ(static_cast<long>(entry.message[0]), ENOENT);
+}
+
+// Every byte the stream took before its file failed still reads back, from the file or from
+// memory; and a file-size limit never ends the process.
+TEST_F(TTempStreamFile, AFileThatStopsTakingBytesLosesNoneItTook) {
+  for (const Failure failure : {Failure::sizeLimit, Failure::fullFileSystem}) {
+    const bool limit = failure == Failure::sizeLimit;
+    SCOPED_TRACE(limit ? "a file-size limit" : "a full file system");
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      ::_exit(WriteUntilRefused(failure, fDirectory));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) == kNoFileSystem) {
+      GTEST_SKIP() << "no file system of the test's own can be mounted here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), kKept) << "10 no file system, 11 never failed, 12 read "
+                                             "back differs, 13 WriteTo differs";
+  }
 }
 
 TEST_F(TTempStreamFile, KilledProcessLeavesNoFile) {

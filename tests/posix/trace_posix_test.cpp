@@ -1,5 +1,6 @@
 // tests/posix/trace_posix_test.cpp: library trace points reaching live trace states, set off by
-// a named mutex that a directory in its POSIX shared-memory place keeps from being made.
+// a named mutex that a directory in its POSIX shared-memory place keeps from being made; trace
+// specifications that name FIFOs.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/exception.h>
 #include <tavutil/message.h>
@@ -9,12 +10,16 @@
 #include "platform/posix/ipclayout.h"
 
 #include "recording_trace.h"
+#include "temp_directory.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -62,4 +67,44 @@ TEST(TTraceModel, LibraryTracePointsReachLiveStates) {
   trace.SetLevel(0x4); // level 8 off: the trace point builds nothing
   EXPECT_THROW(message[1], TInvalidParameter);
   EXPECT_EQ(trace.Entries().size(), 2u);
+}
+
+// A FIFO at a trace file's name, or at a trace factory's library, would keep the constructor
+// waiting for a peer (and, once one came, every line waiting for it to read): each is refused
+// without waiting, and nothing reaches a reader that holds the FIFO open.
+TEST(TTraceModel, FifosNamedInATraceSpecificationAreRefusedWithoutWaiting) {
+  const std::string directory = MakeTempDirectory("trace_posix");
+  ASSERT_FALSE(directory.empty());
+  const std::string fifo = directory + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((directory + "/library.so").c_str(), 0600), 0);
+  const std::vector<std::string> specifications = {"file(" + fifo + ")", "shfile(" + fifo + ")",
+                                                   "fifotrace[" + directory + "/library](a)"};
+  ::alarm(120); // a constructor that waits for ever ends the test program rather than hang it
+  std::vector<std::string> reasons;
+  for (const bool reader : {false, true}) {
+    const int peer = reader ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+    TRecording recording;
+    for (const std::string& specification : specifications) {
+      SCOPED_TRACE(specification);
+      const TTrace trace(specification.c_str());
+      TMessage message("must not reach the FIFO");
+      TTrace::WriteEntry(0x4, TUtilityTraceCategory::Utility, message);
+    }
+    if (peer >= 0) {
+      char byte = 0;
+      EXPECT_LE(::read(peer, &byte, 1), 0) << "a line reached the FIFO";
+      ::close(peer);
+    }
+    for (const TRecordingState::Entry& entry : recording.Entries()) {
+      if (entry.category == &TUtilityTraceCategory::Factory) {
+        reasons.emplace_back(entry.message.QueryMessage());
+      }
+    }
+  }
+  ::alarm(0);
+  ASSERT_FALSE(reasons.empty());
+  EXPECT_NE(reasons[0].find(directory + "/library.so: not a regular file"), std::string::npos)
+      << reasons[0];
+  std::filesystem::remove_all(directory);
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -127,4 +128,31 @@ TEST(TTraceSystemLog, ALogThatComesAndGoesIsReachedAgain) {
   Write(0x4, "second");
   EXPECT_TRUE(EndsWith(log.Receive(), Tail("again", 'E', "second")));
   EXPECT_EQ(log.Receive(), "<none>");
+}
+
+// A control byte of the identity or the text could forge a record's end in a reader that splits
+// on line ends: each is written as '#' and three octal digits. The identity is cut to 48 bytes,
+// and no record exceeds 8192 bytes, however long the identity and however many escapes.
+TEST(TTraceSystemLog, ControlBytesAreEscapedAndRecordsKeepTheirSize) {
+  LogSocket log(SocketPath());
+  {
+    const TTrace trace = tavutil::detail::MakeSystemLogTrace("id\nent\x1b", SocketPath().c_str());
+    Write(0x4, "one\ntwo\rthree\x1b[31mfour\x7f\x01");
+    EXPECT_TRUE(EndsWith(log.Receive(),
+                         Tail("id#012ent#033", 'E', "one#012two#015three#033[31mfour#177#001")));
+  }
+  const std::string longIdent(10000, 'n');
+  const TTrace trace =
+      tavutil::detail::MakeSystemLogTrace((longIdent + "\n").c_str(), SocketPath().c_str());
+  Write(0x4, std::string(20000, '\n').c_str());
+  const std::string record = log.Receive();
+  EXPECT_LE(record.size(), 8192u);
+  EXPECT_NE(record.find(" " + std::string(48, 'n') + "[" + std::to_string(::getpid()) + "]: E "),
+            std::string::npos);
+  const std::size_t escapes = record.find("#012");
+  ASSERT_NE(escapes, std::string::npos);
+  EXPECT_EQ((record.size() - escapes) % 4, 0u) << "an escape cut in two";
+  EXPECT_TRUE(std::none_of(record.begin(), record.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  }));
 }

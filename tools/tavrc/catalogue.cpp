@@ -4,8 +4,9 @@
 // Three layers: a lexer over one file at a time (comments, strings with their escapes, numbers,
 // punctuators, and the directives at line starts), a preprocessor (#define, #include,
 // conditionals, expansion of object-like macros) and the grammar of STRINGTABLE blocks.
-// Every bound is explicit (errors, include depth, expansion depth, expression nesting), so any
-// input, however hostile, ends in diagnostics rather than in a crash or an endless loop.
+// Every bound is explicit (errors, include depth, expansion depth and size, expression
+// nesting), so any input, however hostile, ends in diagnostics rather than in a crash or an
+// endless loop.
 #include "catalogue.h"
 
 #include "platform/stringtable.h"
@@ -737,7 +738,14 @@ private:
     SkipLine(s);
     std::string path;
     std::string contents;
-    if (!fIncludes || !fIncludes(name, *s.path, path, contents)) {
+    bool found = false;
+    try {
+      found = fIncludes && fIncludes(name, *s.path, path, contents);
+    } catch (const IncludeError& e) {
+      Error(at, "cannot read include file " + name + ": " + e.what());
+      return;
+    }
+    if (!found) {
       Error(at, "cannot open include file " + name);
       return;
     }
@@ -794,6 +802,14 @@ private:
     fExpanded += macro->second.tokens.size();
     if (fExpanded > kMaxExpanded) { // chains like A0 -> A1 A1 -> A2 A2 A2 A2 grow exponentially
       Fatal(t, "macro expansion gives more than a million tokens");
+      return false;
+    }
+    // A few tokens may be long strings: the text they copy is bounded as well.
+    for (const Token& token : macro->second.tokens) {
+      fExpandedBytes += token.text.size() + token.string.size() * sizeof(char16_t);
+    }
+    if (fExpandedBytes > kMaxExpandedBytes) {
+      Fatal(t, "macro expansion gives more than 32 MiB");
       return false;
     }
     Frame frame{t.text, macro->second.tokens, 0};
@@ -940,6 +956,7 @@ private:
   bool fPeeked = false;
   unsigned fErrors = 0;
   std::size_t fExpanded = 0;
+  std::size_t fExpandedBytes = 0;
 };
 
 // ---------------------------------------------------------------- grammar ----

@@ -7,8 +7,10 @@
 #ifndef TAVUTIL_TOOLS_TAVRC_CATALOGUE_H
 #define TAVUTIL_TOOLS_TAVRC_CATALOGUE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +22,20 @@ inline constexpr std::uint32_t kMaxId = 0xFFFF;
 /// The longest text, in UTF-16 units, that a library reads back whole; longer texts are
 /// kept in the table and reported with a warning.
 inline constexpr std::size_t kMaxReadUnits = 256;
+
+/// The most bytes read of one file, and of all the files of one catalogue together (the
+/// catalogue and every include, each time it is included).
+inline constexpr std::size_t kMaxFileBytes = std::size_t{8} << 20;
+inline constexpr std::size_t kMaxTotalBytes = std::size_t{32} << 20;
+/// The most bytes of text that macro expansion may copy (a string counts two per UTF-16 unit).
+inline constexpr std::size_t kMaxExpandedBytes = std::size_t{32} << 20;
+
+/// What an IncludeReader throws for a file that is there but cannot be used: not a regular
+/// file, too large, unreadable. The include is reported with what() and reading goes on.
+class IncludeError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
 
 /// One error or warning, with the file and line it refers to.
 struct Diagnostic {
@@ -39,7 +55,7 @@ struct StringEntry {
 
 /// Finds and reads an included file. `name` is the name as written, `includer` the path of
 /// the file that includes it. Fills `path` and `contents` and returns true, or returns false
-/// when there is no such file.
+/// when there is no such file; throws IncludeError for one that cannot be used.
 using IncludeReader = std::function<bool(const std::string& name, const std::string& includer,
                                          std::string& path, std::string& contents)>;
 

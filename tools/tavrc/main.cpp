@@ -5,15 +5,23 @@
 //   tavrc [-w] [-I dir]... [-D name[=value]]... [-o table.cpp] [--depfile table.d] catalogue.rc
 //
 // Diagnostics go to standard error as "file:line: error: reason" (or "warning:"). Exit status:
-// 0 when the source was written (warnings allowed), 1 for errors in the catalogue or a file
-// that cannot be read or written, 2 for a bad command line.
+// 0 when the source was written (warnings allowed), 1 for errors in the catalogue, a file that
+// cannot be read or written, or memory that runs out, 2 for a bad command line.
+//
+// The names given (the catalogue, its includes, -o, --depfile) may lead anywhere: files are
+// read by the platform's rules for files given by name (no waiting on a FIFO, regular files
+// only), at most 8 MiB each and 32 MiB together; an output is written to a new file beside it
+// and renamed over it only when whole, and only over a regular file. A failed build leaves
+// every output as it was.
 #include "catalogue.h"
 
-#include <cstdio>
+#include "platform/platform.h"
+
+#include <algorithm>
 #include <cstdlib>
-#include <fstream>
+#include <exception>
 #include <iostream>
-#include <sstream>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,7 +35,9 @@ constexpr char kUsage[] =
     "usage: tavrc [-w] [-I dir]... [-D name[=value]]... [-o table.cpp] [--depfile table.d] "
     "catalogue.rc\n"
     "Reads a message catalogue (UTF-8 STRINGTABLE blocks) and writes the C++ source of its\n"
-    "language resource library; without -o it only checks the catalogue. -w: no warnings.\n";
+    "language resource library; without -o it only checks the catalogue. -w: no warnings.\n"
+    "Files read must be regular files of at most 8 MiB, 32 MiB together; macro expansion may\n"
+    "copy at most 32 MiB. Outputs are replaced only when the build succeeds.\n";
 
 struct Options {
   std::string catalogue;
@@ -38,28 +48,70 @@ struct Options {
   bool warnings = true;
 };
 
-bool ReadFile(const std::string& path, std::string& contents) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return false;
+/// Why a file given by name could not be used, for a diagnostic.
+std::string RefusalReason(tavutil::platform::NamedFileResult result, int error) {
+  using tavutil::platform::NamedFileResult;
+  switch (result) {
+  case NamedFileResult::isLink:
+    return "a symbolic link that is not followed";
+  case NamedFileResult::notRegular:
+    return "not a regular file";
+  case NamedFileResult::tooLarge:
+    return "larger than 8 MiB";
+  default:
+    break;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  contents = text.str();
-  return !in.bad();
+  char text[256];
+  return tavutil::platform::ErrorText(error, text, sizeof text);
 }
 
-/// Writes `contents` to `path` whole, or removes what it wrote.
-bool WriteFile(const std::string& path, const std::string& contents) {
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out && out.write(contents.data(), static_cast<std::streamsize>(contents.size())) &&
-        out.flush()) {
-      return true;
+/// Reads the files of one catalogue, each at most kMaxFileBytes and all together at most
+/// kMaxTotalBytes.
+class FileReader {
+public:
+  /// Reads `path` into `contents`: `opened`, or why not (`missing` when there is no such file),
+  /// with the system's error code in `error`. Throws std::bad_alloc.
+  tavutil::platform::NamedFileResult Read(const std::string& path, std::string& contents,
+                                          int& error) {
+    const std::size_t left = tavutil::tavrc::kMaxTotalBytes - fTotal;
+    const std::size_t limit = std::min(tavutil::tavrc::kMaxFileBytes, left);
+    const tavutil::platform::NamedFileResult result =
+        tavutil::platform::ReadNamedFile(path.c_str(), limit, contents, error);
+    if (result == tavutil::platform::NamedFileResult::opened) {
+      fTotal += contents.size();
     }
+    fTotalReached = result == tavutil::platform::NamedFileResult::tooLarge &&
+                    limit < tavutil::tavrc::kMaxFileBytes;
+    return result;
   }
-  std::remove(path.c_str());
+  /// The reason of the last refusal.
+  std::string Reason(tavutil::platform::NamedFileResult result, int error) const {
+    return fTotalReached ? "the files read exceed 32 MiB together" : RefusalReason(result, error);
+  }
+
+private:
+  std::size_t fTotal = 0;
+  bool fTotalReached = false;
+};
+
+/// Writes `contents` to `path` whole, through a new file renamed over it; false (after saying
+/// why on standard error, with `what` naming the output) when it cannot. Throws std::bad_alloc.
+bool WriteFile(const std::string& path, const std::string& contents, const char* what) {
+  int error = 0;
+  const tavutil::platform::NamedFileResult result =
+      tavutil::platform::ReplaceFile(path.c_str(), contents.data(), contents.size(), error);
+  if (result == tavutil::platform::NamedFileResult::opened) {
+    return true;
+  }
+  std::cerr << path << ": error: cannot write " << what << ": " << RefusalReason(result, error)
+            << '\n';
   return false;
+}
+
+/// Whether `name` is an absolute path: it names its file by itself.
+bool IsAbsolute(const std::string& name) {
+  return (!name.empty() && (name[0] == '/' || name[0] == '\\')) ||
+         (name.size() > 2 && name[1] == ':' && (name[2] == '/' || name[2] == '\\'));
 }
 
 /// The directory part of `path` with its separator ("" for a bare name).
@@ -144,29 +196,39 @@ bool ParseArguments(int argc, char** argv, Options& options) {
   return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  if (!ParseArguments(argc, argv, options)) {
-    return 2;
-  }
+/// Everything but the command line: reads, checks and writes. Gives the exit status. Throws
+/// std::bad_alloc and whatever else escapes the standard library.
+int Build(const Options& options) {
+  FileReader files;
   std::string text;
-  if (!ReadFile(options.catalogue, text)) {
-    std::cerr << options.catalogue << ": error: cannot read the catalogue\n";
+  int error = 0;
+  tavutil::platform::NamedFileResult result = files.Read(options.catalogue, text, error);
+  if (result != tavutil::platform::NamedFileResult::opened) {
+    std::cerr << options.catalogue
+              << ": error: cannot read the catalogue: " << files.Reason(result, error) << '\n';
     return 1;
   }
-  // An include is looked for beside the file that includes it, then in each -I directory.
+  // An include is looked for beside the file that includes it, then in each -I directory; an
+  // absolute name only where it says. A file that is there but cannot be used stops the search.
   const auto reader = [&](const std::string& name, const std::string& includer, std::string& path,
                           std::string& contents) {
-    std::vector<std::string> candidates{DirectoryOf(includer) + name};
-    for (const std::string& directory : options.includeDirectories) {
-      candidates.push_back(directory + name);
+    std::vector<std::string> candidates;
+    if (IsAbsolute(name)) {
+      candidates.push_back(name);
+    } else {
+      candidates.push_back(DirectoryOf(includer) + name);
+      for (const std::string& directory : options.includeDirectories) {
+        candidates.push_back(directory + name);
+      }
     }
     for (const std::string& candidate : candidates) {
-      if (ReadFile(candidate, contents)) {
+      result = files.Read(candidate, contents, error);
+      if (result == tavutil::platform::NamedFileResult::opened) {
         path = candidate;
         return true;
+      }
+      if (result != tavutil::platform::NamedFileResult::missing) {
+        throw tavutil::tavrc::IncludeError(files.Reason(result, error));
       }
     }
     return false;
@@ -181,15 +243,12 @@ int main(int argc, char** argv) {
               << '\n';
   }
   if (!catalogue.Succeeded()) {
-    if (!options.output.empty()) {
-      std::remove(options.output.c_str()); // no stale table survives a failed build
-    }
-    return 1;
+    return 1; // every output stays as it was
   }
   if (!options.output.empty() &&
       !WriteFile(options.output,
-                 tavutil::tavrc::GenerateTableSource(catalogue.strings, options.catalogue))) {
-    std::cerr << options.output << ": error: cannot write the table source\n";
+                 tavutil::tavrc::GenerateTableSource(catalogue.strings, options.catalogue),
+                 "the table source")) {
     return 1;
   }
   if (!options.depfile.empty()) {
@@ -198,10 +257,28 @@ int main(int argc, char** argv) {
     for (const std::string& file : catalogue.files) {
       rule += " " + MakeEscaped(file);
     }
-    if (!WriteFile(options.depfile, rule + "\n")) {
-      std::cerr << options.depfile << ": error: cannot write the dependency file\n";
+    if (!WriteFile(options.depfile, rule + "\n", "the dependency file")) {
       return 1;
     }
   }
   return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  try {
+    Options options;
+    if (!ParseArguments(argc, argv, options)) {
+      return 2;
+    }
+    return Build(options);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "tavrc: error: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << "tavrc: error: " << e.what() << '\n';
+  } catch (...) {
+    std::cerr << "tavrc: error: an unexpected failure\n";
+  }
+  return 1;
 }

@@ -10,6 +10,7 @@
 //   Identity and time:  ThreadId, ProcessId, LocalTime, CurrentWallTime, BreakDownLocal,
 //                       StandardTimeZone, BreakDownUtc
 //   Files:              MakeDirectory, QueryPathKind, ExecutablePath, SearchPath
+//   Files given by name: ReadNamedFile, ReplaceFile (the rules every name given is opened by)
 //   Output files:       PathFits, OpenOutputFile, WriteOutputFile, CloseOutputFile
 //   Mutexes:            OpenMutex, LockMutex, UnlockMutex, CloseMutex
 //   Shared memory:      CreateSection, OpenSection, SectionAddress, CloseSection
@@ -116,22 +117,55 @@ bool ExecutablePath(std::string& path);
 bool SearchPath(const char* directories, const char* name, const char* extension,
                 std::string& found);
 
+// ------------------------------------------------------- files given by name ----
+
+// A file, library or catalogue name the library or its tools are given may have been planted
+// by another local user. Every such name is opened by the same rules: the open never waits
+// (for the peer of a FIFO, say); only a regular file is used, never a directory, FIFO, device
+// or socket; and a symbolic link at its last component is followed only when the link belongs
+// to the process's effective user or to the owner of the directory that holds it, so that an
+// administrator's link works and a link another user planted in a shared directory does not.
+// (Windows refuses every such link: see the backend.) Writes past the process's file-size
+// limit fail (kErrorFileTooLarge) instead of ending the process.
+
+/// Result of opening a file given by name.
+enum class NamedFileResult {
+  opened,       ///< a regular file, or the very file a standard stream of the process has open
+  isLink,       ///< a symbolic link the rule above does not follow; nothing was changed
+  notRegular,   ///< a directory, FIFO, device or socket; nothing was changed
+  foreignOwner, ///< a file of another user where only the process's own is taken
+  tooLarge,     ///< more bytes than the caller takes
+  missing,      ///< nothing of that name, or a directory on its path is missing
+  failed,       ///< the system's error code says why
+};
+
+/// Reads the whole of the file `path` into `contents`: `tooLarge` when it holds more than
+/// `limit` bytes. The file a standard stream of the process has open (/dev/stdin) is read too,
+/// whatever its type. Other results leave `contents` unspecified; `missing` and `failed` come
+/// with the system's error code. Throws std::bad_alloc.
+NamedFileResult ReadNamedFile(const char* path, std::size_t limit, std::string& contents,
+                              int& error);
+/// Puts `size` bytes of `data` at `path` whole or not at all: writes them to a new file in the
+/// same directory and renames that over `path` once all are written. `path`, when it exists,
+/// must be a regular file (`notRegular`; `isLink` for a symbolic link, which is never
+/// replaced). On failure only the new file is removed; `path` is as it was.
+NamedFileResult ReplaceFile(const char* path, const char* data, std::size_t size,
+                            int& error) noexcept;
+
 // --------------------------------------------------------------- output files ----
 
 /// A file open for writing from its start (a trace file).
 struct OutputFile;
 
-/// Result of OpenOutputFile.
-enum class OpenOutputResult { opened, isLink, failed };
-
 /// Whether the system accepts `path` as a name: shorter than its longest path, and no
 /// component longer than its longest file name. Takes '/' as the only separator.
 bool PathFits(const char* path) noexcept;
 /// Creates the file `path`, or empties the one there, for writing, with the default
-/// permissions less the umask. A symbolic link as the last component is never followed
-/// (`isLink`, nothing changed): a link planted in a shared directory must not turn the
-/// output onto its target. `failed` with the system's error code otherwise.
-OpenOutputResult OpenOutputFile(const char* path, OutputFile*& file, int& error) noexcept;
+/// permissions less the umask, by the rules of files given by name: `isLink` and `notRegular`
+/// change nothing. The file a standard stream of the process has open (/dev/stderr) is taken
+/// whatever its type, and not emptied unless it is a regular file. `failed` with the system's
+/// error code otherwise.
+NamedFileResult OpenOutputFile(const char* path, OutputFile*& file, int& error) noexcept;
 /// Writes all `size` bytes. Gives 0 or the system's error code: a write past the process's
 /// file-size limit gives kErrorFileTooLarge (what fits is written) and never ends the process by a
 /// signal.
@@ -191,11 +225,14 @@ int CloseSection(SectionHandle* section) noexcept;
 /// The platform's shared-library suffix with its dot: ".so" here, ".dll" on Windows.
 const char* LibrarySuffix() noexcept;
 /// Loads a dynamic library: a name with a `/` is a path, any other name goes through the
-/// system's library search. Every symbol is resolved now, so a missing dependency or an
-/// unresolved symbol fails here rather than at first call. Gives an opaque handle (the same one
-/// for a library already loaded), or null with the loader's own explanation in `reason` and the
-/// system's error code (0 when it gives none) in `error`. Nothing here unloads a library.
-/// Throws std::bad_alloc.
+/// system's library search. A path is opened by the rules of files given by name first: one
+/// that leads to something other than a regular file, or through a link the rules do not
+/// follow, is refused (": not a regular file", ": a symbolic link that is not followed" after
+/// the name in `reason`) before the loader reads it. Every symbol is resolved now, so a missing
+/// dependency or an unresolved symbol fails here rather than at first call. Gives an opaque
+/// handle (the same one for a library already loaded), or null with the loader's own
+/// explanation in `reason` and the system's error code (0 when it gives none) in `error`.
+/// Nothing here unloads a library. Throws std::bad_alloc.
 void* LoadLibrary(const char* file, std::string& reason, int& error);
 /// The address of the symbol `name` exported by `library`, or null with the loader's
 /// explanation in `reason`. Throws std::bad_alloc.
@@ -211,13 +248,16 @@ bool LibraryPath(void* library, std::string& path);
 /// it, so an opener can tell whether another writer is there.
 struct SharedFileHandle;
 
-/// Opens `path` for appending, making the file (0666 less the umask) when it is missing and
-/// never following a symbolic link at its last component. When no other writer holds the file
-/// it is emptied first; otherwise its lines are kept and new ones go after them. Null on
-/// failure, with the system's error code in `error`.
-SharedFileHandle* OpenSharedFile(const char* path, int& error) noexcept;
-/// Appends all `size` bytes at the current end of the file (a partial write is continued).
-/// Gives 0, or the system's error code when the bytes could not all be written.
+/// Opens `path` for appending, making the file (0666 less the umask) when it is missing, by the
+/// rules of files given by name (`isLink`, `notRegular`). The writers of one file run as one
+/// user: a file of another user is `foreignOwner` (on POSIX systems). When no other writer
+/// holds the file it is emptied first; otherwise its lines are kept and new ones go after
+/// them. Another process's lock on the file delays the open for a bounded time only. `failed`
+/// with the system's error code otherwise; `file` is set only for `opened`.
+NamedFileResult OpenSharedFile(const char* path, SharedFileHandle*& file, int& error) noexcept;
+/// Appends all `size` bytes at the current end of the file (a partial write is continued), or
+/// nothing when they would pass the process's file-size limit. Gives 0, or the system's error
+/// code when the bytes could not all be written (kErrorFileTooLarge past the limit).
 int AppendSharedFile(SharedFileHandle& file, const char* data, std::size_t size) noexcept;
 /// Leaves the file's writers and closes it. Null does nothing.
 void CloseSharedFile(SharedFileHandle* file) noexcept;
@@ -298,7 +338,8 @@ struct TempFileHandle;
 /// else /tmp). Null on failure, with the system's error code in `error`.
 TempFileHandle* OpenTempFile(int& error) noexcept;
 /// Writes `size` bytes at the position and moves past them. Gives the number written: fewer
-/// than `size` only on failure, with the system's error code in `error`.
+/// than `size` only on failure, with the system's error code in `error` (kErrorFileTooLarge
+/// past the process's file-size limit, which never ends the process).
 std::size_t WriteTempFile(TempFileHandle& file, const void* data, std::size_t size,
                           int& error) noexcept;
 /// Reads up to `size` bytes from the position and moves past them. Gives the number read:

@@ -1,6 +1,7 @@
 // utility/platform/posix/library.cpp: dynamic libraries and file lookup for POSIX systems.
 // Licensed under the Apache License, Version 2.0.
 #include "platform/platform.h"
+#include "platform/posix/namedfile.h"
 
 #include <cerrno>
 #include <climits>
@@ -102,6 +103,21 @@ void* LoadLibrary(const char* file, std::string& reason, int& error) {
     reason = "no library name given";
     error = EINVAL;
     return nullptr;
+  }
+  // A path is a file given by name: the loader would wait for ever on a FIFO's writer. What
+  // cannot be opened at all is left to the loader, whose reason says why.
+  if (std::strchr(file, '/') != nullptr) {
+    int descriptor = -1;
+    const NamedFileResult result =
+        posix::OpenNamedFile(file, posix::FileAccess::read, false, descriptor, error);
+    if (result == NamedFileResult::opened) {
+      ::close(descriptor);
+    } else if (result == NamedFileResult::notRegular || result == NamedFileResult::isLink) {
+      reason = std::string(file) + (result == NamedFileResult::isLink
+                                        ? ": a symbolic link that is not followed"
+                                        : ": not a regular file");
+      return nullptr;
+    }
   }
   errno = 0;
   // RTLD_NOW: a library whose dependencies or symbols are missing fails here, not at first call.

@@ -31,7 +31,7 @@
 // closed by the parent after it. Both hold a lock at every moment.
 //
 // A name whose users were all killed would stay until someone used it again; a process that
-// creates an object sweeps its user's namespace and removes every such name.
+// creates or opens an object sweeps its user's namespace and removes every such name.
 #include "platform/posix/namedobject.h"
 
 #include <algorithm>
@@ -503,6 +503,7 @@ NamedObjectResult AcquireNamedObject(const NamedObjectRequest& request, NamedObj
     switch (AttachExisting(fd, request, object, notReadySeen, error)) {
     case Step::done:
       Register(object);
+      SweepAbandoned(user);
       return NamedObjectResult::opened;
     case Step::exists:
       return NamedObjectResult::exists;

@@ -59,8 +59,8 @@ struct NamedObject {
 /// user and maps all of it into `object`. An object of that name that another user owns, or
 /// whose mode is not owner read and write, is refused: `failed` with EACCES. On `failed`,
 /// `error` holds the system's error code; on any result but created and opened, `object`
-/// holds nothing. A process that creates an object also removes the names of its user's
-/// objects whose users have all ended.
+/// holds nothing. A process that creates or opens an object also removes the names of its
+/// user's objects whose users have all ended.
 NamedObjectResult AcquireNamedObject(const NamedObjectRequest& request, NamedObject& object,
                                      int& error) noexcept;
 

@@ -1,10 +1,12 @@
 // utility/platform/posix/tempfile.cpp: anonymous temporary files for POSIX systems.
 // Licensed under the Apache License, Version 2.0.
 //
-// 64-bit file offsets on 32-bit builds too: a temporary file may outgrow 2 GiB.
+// 64-bit file offsets on 32-bit builds too: a temporary file may outgrow 2 GiB. A write past
+// the process's file-size limit fails (EFBIG) and never ends the process.
 #define _FILE_OFFSET_BITS 64 // NOLINT(bugprone-reserved-identifier)
 
 #include "platform/platform.h"
+#include "platform/posix/namedfile.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -19,6 +21,7 @@ namespace tavutil::platform {
 /// The file's descriptor; the file has no name.
 struct TempFileHandle {
   int descriptor;
+  bool sizeLimited; ///< a file-size limit was in force when the file was made
 };
 
 namespace {
@@ -81,7 +84,7 @@ TempFileHandle* OpenTempFile(int& error) noexcept {
       return nullptr;
     }
   }
-  auto* file = new (std::nothrow) TempFileHandle{descriptor};
+  auto* file = new (std::nothrow) TempFileHandle{descriptor, posix::FileSizeLimited()};
   if (file == nullptr) {
     ::close(descriptor);
     error = ENOMEM;
@@ -91,25 +94,7 @@ TempFileHandle* OpenTempFile(int& error) noexcept {
 
 std::size_t WriteTempFile(TempFileHandle& file, const void* data, std::size_t size,
                           int& error) noexcept {
-  error = 0;
-  const auto* bytes = static_cast<const char*>(data);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t written = ::write(file.descriptor, bytes + done, size - done);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      error = errno;
-      break;
-    }
-    if (written == 0) {
-      error = ENOSPC;
-      break;
-    }
-    done += static_cast<std::size_t>(written);
-  }
-  return done;
+  return posix::WriteWithinSizeLimit(file.descriptor, data, size, file.sizeLimited, error);
 }
 
 std::size_t ReadTempFile(TempFileHandle& file, void* data, std::size_t size, int& error) noexcept {

@@ -2,7 +2,10 @@
 // GetModuleFileNameA) for Windows.
 // Licensed under the Apache License, Version 2.0.
 #include "platform/platform.h"
+#include "platform/windows/namedfile.h"
 #include "platform/windows/win32.h"
+
+#include <cstring>
 
 namespace tavutil::platform {
 
@@ -25,6 +28,21 @@ void* LoadLibrary(const char* file, std::string& reason, int& error) {
     reason = "no library name given";
     error = ERROR_INVALID_PARAMETER;
     return nullptr;
+  }
+  // A path is a file given by name: only a disk file is handed to the loader. What cannot be
+  // opened at all is left to the loader, whose reason says why.
+  if (std::strpbrk(file, "/\\") != nullptr) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const NamedFileResult result =
+        windows::OpenNamedFile(file, windows::FileAccess::read, handle, error);
+    if (result == NamedFileResult::opened) {
+      ::CloseHandle(handle);
+    } else if (result == NamedFileResult::notRegular || result == NamedFileResult::isLink) {
+      reason = std::string(file) + (result == NamedFileResult::isLink
+                                        ? ": a symbolic link that is not followed"
+                                        : ": not a regular file");
+      return nullptr;
+    }
   }
   // A missing or broken library is reported to the caller, never in a message box.
   DWORD previousMode = 0;

@@ -2,10 +2,11 @@
 // Windows.
 // Licensed under the Apache License, Version 2.0.
 //
-// The file is opened without following a symbolic link (a reparse point) at its last
-// component: a link planted in a shared directory must not turn the output onto its target.
-// Other processes may read it, and write or delete it, while it is open, as on POSIX systems.
+// The file is a file given by name (namedfile.h): a symbolic link (a reparse point) at its last
+// component is not followed, and only a disk file is taken. Other processes may read it, and
+// write or delete it, while it is open, as on POSIX systems.
 #include "platform/platform.h"
+#include "platform/windows/namedfile.h"
 #include "platform/windows/win32.h"
 
 #include <memory>
@@ -41,39 +42,19 @@ bool PathFits(const char* path) noexcept {
   return true;
 }
 
-OpenOutputResult OpenOutputFile(const char* path, OutputFile*& file, int& error) noexcept {
+NamedFileResult OpenOutputFile(const char* path, OutputFile*& file, int& error) noexcept {
   file = nullptr;
-  error = 0;
   std::unique_ptr<OutputFile> opened(new (std::nothrow) OutputFile{INVALID_HANDLE_VALUE});
   if (opened == nullptr) {
     error = ERROR_NOT_ENOUGH_MEMORY;
-    return OpenOutputResult::failed;
+    return NamedFileResult::failed;
   }
-  // Opened (or made) as it is, a link included; emptied only once it is known to be a file.
-  opened->handle = ::CreateFileA(
-      path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (opened->handle == INVALID_HANDLE_VALUE) {
-    error = static_cast<int>(::GetLastError());
-    return OpenOutputResult::failed;
+  const NamedFileResult result =
+      windows::OpenNamedFile(path, windows::FileAccess::truncate, opened->handle, error);
+  if (result == NamedFileResult::opened) {
+    file = opened.release();
   }
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!::GetFileInformationByHandle(opened->handle, &information)) {
-    error = static_cast<int>(::GetLastError());
-    ::CloseHandle(opened->handle);
-    return OpenOutputResult::failed;
-  }
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    ::CloseHandle(opened->handle);
-    return OpenOutputResult::isLink;
-  }
-  if (!::SetEndOfFile(opened->handle)) {
-    error = static_cast<int>(::GetLastError());
-    ::CloseHandle(opened->handle);
-    return OpenOutputResult::failed;
-  }
-  file = opened.release();
-  return OpenOutputResult::opened;
+  return result;
 }
 
 int WriteOutputFile(OutputFile& file, const char* data, std::size_t size) noexcept {

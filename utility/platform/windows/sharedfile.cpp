@@ -6,8 +6,11 @@
 // afresh is deleting the file by name: the system refuses that while any other process has the
 // file open, so a file another writer still appends to keeps its lines and the new ones go
 // after them. The handle has append access only, so each write lands at the end of the file as
-// it is at that moment.
+// it is at that moment. The name is a file given by name (namedfile.h): a link is refused, and
+// only a disk file is taken. Unlike POSIX, the file's owner is not checked: an administrator's
+// files belong to the Administrators group, so the process's own user would not match.
 #include "platform/platform.h"
+#include "platform/windows/namedfile.h"
 #include "platform/windows/win32.h"
 
 #include <algorithm>
@@ -19,40 +22,28 @@ struct SharedFileHandle {
   HANDLE handle;
 };
 
-SharedFileHandle* OpenSharedFile(const char* path, int& error) noexcept {
+NamedFileResult OpenSharedFile(const char* path, SharedFileHandle*& file, int& error) noexcept {
+  file = nullptr;
   error = 0;
   if (path == nullptr || *path == '\0') {
     error = ERROR_FILE_NOT_FOUND;
-    return nullptr;
+    return NamedFileResult::failed;
   }
   // Fails, and is meant to, while another process holds the file (or when there is none).
   ::DeleteFileA(path);
-  // A reparse point (a symbolic link) is opened as itself, never followed, and refused below.
-  const HANDLE handle =
-      ::CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    error = static_cast<int>(::GetLastError());
-    return nullptr;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const NamedFileResult result =
+      windows::OpenNamedFile(path, windows::FileAccess::append, handle, error);
+  if (result != NamedFileResult::opened) {
+    return result;
   }
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (::GetFileInformationByHandle(handle, &information) == FALSE) {
-    error = static_cast<int>(::GetLastError());
-    ::CloseHandle(handle);
-    return nullptr;
-  }
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    error = ERROR_CANT_ACCESS_FILE;
-    ::CloseHandle(handle);
-    return nullptr;
-  }
-  auto* file = new (std::nothrow) SharedFileHandle{handle};
+  file = new (std::nothrow) SharedFileHandle{handle};
   if (file == nullptr) {
     error = ERROR_NOT_ENOUGH_MEMORY;
     ::CloseHandle(handle);
+    return NamedFileResult::failed;
   }
-  return file;
+  return NamedFileResult::opened;
 }
 
 int AppendSharedFile(SharedFileHandle& file, const char* data, std::size_t size) noexcept {

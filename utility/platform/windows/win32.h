@@ -2,9 +2,9 @@
 // files share.
 // Licensed under the Apache License, Version 2.0.
 //
-// <windows.h> defines LoadLibrary, SearchPath and OpenMutex as macros for their A/W forms,
-// which would rename the platform functions of those names: every file of the backend
-// includes this header instead, after platform.h. Internal; never installed.
+// <windows.h> defines LoadLibrary, SearchPath, OpenMutex and ReplaceFile as macros for their
+// A/W forms, which would rename the platform functions of those names: every file of the
+// backend includes this header instead, after platform.h. Internal; never installed.
 #ifndef TAVUTIL_PLATFORM_WINDOWS_WIN32_H
 #define TAVUTIL_PLATFORM_WINDOWS_WIN32_H
 
@@ -14,6 +14,7 @@
 #undef LoadLibrary
 #undef SearchPath
 #undef OpenMutex
+#undef ReplaceFile
 
 namespace tavutil::platform::windows {
 
