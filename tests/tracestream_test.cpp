@@ -2,6 +2,7 @@
 // ownership, trace files in new directories, and lines from several threads.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/message.h>
+#include <tavutil/tracepoint.h>
 #include <tavutil/tracestream.h>
 
 #include "recording_trace.h"

@@ -3,11 +3,10 @@
 //
 // Operating-system independent. A buffer is one allocation of exactly header + length + 2
 // bytes; every change of length makes a new buffer, so there is no spare room to manage.
-#include <tavutil/exception.h>
 #include <tavutil/tstring.h>
 
 #include "internal/ascii.h"
-#include "internal/raise.h"
+#include "internal/stringerror.h"
 
 #include <cctype>
 #include <climits>
@@ -29,10 +28,8 @@ struct TStringBuffer {
 
 namespace {
 
-using tavutil::detail::Raise;
-using tavutil::detail::SourceLine;
+using tavutil::detail::RaiseStringError;
 
-constexpr char kSource[] = "utility/TSTRING";
 constexpr char kBadIndex[] = "Bad index value for this String";
 constexpr char kBadTruncate[] = "Bad value to truncate this String";
 constexpr char kBadStart[] = "Bad value for the starting position";
@@ -49,10 +46,6 @@ constexpr unsigned long kLineLastIndexOf = 700;
 constexpr std::uint32_t kFlagWipe = 1;
 constexpr std::uint32_t kFlagUnicode = 2;
 constexpr unsigned int kAllOnes = static_cast<unsigned int>(-1);
-
-[[noreturn]] void Fail(const char* text, unsigned long line) {
-  Raise<TInvalidRequest>(text, SourceLine{kSource, line}, TUtilityTraceCategory::String);
-}
 
 /// A length as the 32-bit field holds it; longer texts are refused.
 unsigned int CheckedLength(unsigned long long length) {
@@ -255,14 +248,14 @@ TString::operator char*() const noexcept {
 
 const char& TString::operator[](unsigned int i) const {
   if (i == 0 || i > length()) {
-    Fail(kBadIndex, kLineIndexConst);
+    RaiseStringError(kBadIndex, kLineIndexConst);
   }
   return fBuffer->Text()[i - 1];
 }
 
 char& TString::operator[](unsigned int i) {
   if (i == 0) {
-    Fail(kBadIndex, kLineIndex);
+    RaiseStringError(kBadIndex, kLineIndex);
   }
   if (i > length()) {
     if (fBuffer == nullptr) {
@@ -396,7 +389,7 @@ TString& TString::operator&=(const TString& other) {
 
 TString TString::subString(unsigned int start) const {
   if (start == 0) {
-    Fail(kBadTruncate, kLineSubString);
+    RaiseStringError(kBadTruncate, kLineSubString);
   }
   if (start > length()) {
     return TString();
@@ -419,7 +412,7 @@ TString TString::subString(unsigned int start, unsigned int count, char pad) con
 
 TString& TString::remove(unsigned int start) {
   if (start == 0) {
-    Fail(kBadTruncate, kLineRemove);
+    RaiseStringError(kBadTruncate, kLineRemove);
   }
   if (start > length()) {
     return *this;
@@ -451,7 +444,7 @@ TString& TString::remove(unsigned int start, unsigned int count) {
     return remove(start);
   }
   if (start == 0) {
-    Fail(kBadTruncate, kLineRemoveRange);
+    RaiseStringError(kBadTruncate, kLineRemoveRange);
   }
   if (fBuffer == nullptr) {
     return *this;
@@ -496,7 +489,7 @@ unsigned int TString::indexOf(char c, unsigned int start) const {
 
 unsigned int TString::indexOf(const char* p, unsigned int start) const {
   if (start == 0) {
-    Fail(kBadStart, kLineIndexOf);
+    RaiseStringError(kBadStart, kLineIndexOf);
   }
   if (start > length()) {
     return 0;
@@ -529,21 +522,21 @@ unsigned int TString::indexOf(const char* p, unsigned int start) const {
 
 unsigned int TString::indexOfAnyOf(const char* set, unsigned int start) const {
   if (start == 0) {
-    Fail(kBadStart, kLineIndexOfAnyOf);
+    RaiseStringError(kBadStart, kLineIndexOfAnyOf);
   }
   return FindByMembership(*this, length(), set, start, true);
 }
 
 unsigned int TString::indexOfAnyBut(const char* set, unsigned int start) const {
   if (start == 0) {
-    Fail(kBadStart, kLineIndexOfAnyBut);
+    RaiseStringError(kBadStart, kLineIndexOfAnyBut);
   }
   return FindByMembership(*this, length(), set, start, false);
 }
 
 unsigned int TString::lastIndexOf(char c, unsigned int start) const {
   if (start == 0) {
-    Fail(kBadStart, kLineLastIndexOf);
+    RaiseStringError(kBadStart, kLineLastIndexOf);
   }
   if (start == kAllOnes) {
     start = length();

@@ -176,35 +176,35 @@ public:
   TagVar& operator+=(const TagVar& r);
   /// Difference. No strings; throws "not implemented" for a date, time or datetime on the left,
   /// "type mismatch" for the other refused pairs.
-  TagVar& operator-=(const TagVar& r);
+  TagVar& operator-=(const TagVar& right);
   /// Product. Numbers only; throws "type mismatch" for every other pair.
-  TagVar& operator*=(const TagVar& r);
+  TagVar& operator*=(const TagVar& right);
   /// Quotient; numbers only, throws "type mismatch" for every other pair. Two integers divide
   /// signed; a pair with an unsigned integer divides unsigned (the left tag stays, except that
   /// an unsigned left with an integer right gives an integer); a pair with a real divides as
   /// doubles. Integer division never traps: a zero divisor gives 0, and -2147483648 / -1
   /// wraps to -2147483648.
-  TagVar& operator/=(const TagVar& r);
+  TagVar& operator/=(const TagVar& right);
   /// Remainder of two integers or unsigned integers, with the tags of operator/=. A zero
   /// divisor leaves the dividend (so x == (x / y) * y + x % y always holds), and
   /// -2147483648 % -1 is 0. Throws "type mismatch" for every other pair, reals included.
-  TagVar& operator%=(const TagVar& r);
+  TagVar& operator%=(const TagVar& right);
   /// Bitwise or of integers and unsigned integers (the left tag stays), or of two strings
   /// bytewise over the left's length (null strings as for operator+=). Throws "type mismatch"
   /// for every other pair; two strings throw std::bad_alloc when the result's buffer cannot be
   /// had.
-  TagVar& operator|=(const TagVar& r);
+  TagVar& operator|=(const TagVar& right);
   /// Bitwise and; the pairs and failures of operator|=.
-  TagVar& operator&=(const TagVar& r);
+  TagVar& operator&=(const TagVar& right);
   /// Bitwise exclusive or; the pairs and failures of operator|=.
-  TagVar& operator^=(const TagVar& r);
+  TagVar& operator^=(const TagVar& right);
   /// Left shift of an integer or unsigned integer by the right value (a real right is first
   /// truncated) modulo 32; a real left is truncated and gives an integer. Throws "type
   /// mismatch" for every other pair.
-  TagVar& operator<<=(const TagVar& r);
+  TagVar& operator<<=(const TagVar& right);
   /// Right shift, arithmetic for integers and reals, logical for unsigned integers; the pairs
   /// and failures of operator<<=.
-  TagVar& operator>>=(const TagVar& r);
+  TagVar& operator>>=(const TagVar& right);
 
   // Comparison. Numbers compare with numbers (an integer and an unsigned integer as 32-bit
   // patterns for equality), strings with strings, date-times with date-times, nil with nil
@@ -309,14 +309,14 @@ private:
   enum class Operation : unsigned char;
   /// The bodies shared by the operators: + - * / %, | & ^, << >>, the comparisons, && ||
   /// and the increments. Each raises the operator's errors before anything changes.
-  TagVar& Arithmetic(const TagVar& r, Operation op);
-  TagVar& Bitwise(const TagVar& r, Operation op);
-  TagVar& Shift(const TagVar& r, Operation op);
-  int Compare(const TagVar& r, Operation op) const;
-  int Logical(const TagVar& r, Operation op) const;
+  TagVar& Arithmetic(const TagVar& right, Operation operation);
+  TagVar& Bitwise(const TagVar& right, Operation operation);
+  TagVar& Shift(const TagVar& right, Operation operation);
+  int Compare(const TagVar& right, Operation operation) const;
+  int Logical(const TagVar& right, Operation operation) const;
   /// Adds 1 (or subtracts it for the decrements); `before`, when given, receives the value
   /// before the change.
-  void Step(Operation op, TagVar* before);
+  void Step(Operation operation, TagVar* before);
   /// Stores `bits` as an unsignedInteger when `type` is one, else as an integer.
   void StoreBits(Type type, std::uint32_t bits) noexcept;
   /// The integer or unsigned integer payload as its 32 bits.
