@@ -69,16 +69,16 @@ bool UtcFields(std::int32_t time, std::tm& fields) noexcept {
 
 } // namespace
 
-TDateTime::TDateTime()
+TDateTime::TDateTime() noexcept
     : fTime(static_cast<std::int32_t>(std::time(nullptr))),
       fZone(tavutil::platform::StandardTimeZone()) {}
 
-TDateTime::TDateTime(const std::tm& fields, long zone) : fTime(0), fZone(0) {
+TDateTime::TDateTime(const std::tm& fields, long zone) noexcept : fTime(0), fZone(0) {
   *this = fields;
   SetTimeZone(zone);
 }
 
-TDateTime& TDateTime::operator=(const std::tm& fields) {
+TDateTime& TDateTime::operator=(const std::tm& fields) noexcept {
   const std::int64_t seconds = SecondsFromFields(fields);
   if (seconds >= std::numeric_limits<std::int32_t>::min() &&
       seconds <= std::numeric_limits<std::int32_t>::max()) {
@@ -90,7 +90,7 @@ TDateTime& TDateTime::operator=(const std::tm& fields) {
   return *this;
 }
 
-std::tm TDateTime::QueryTM() const {
+std::tm TDateTime::QueryTM() const noexcept {
   std::tm fields{};
   if (!UtcFields(fTime, fields)) {
     return std::tm{};

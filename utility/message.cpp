@@ -311,7 +311,7 @@ void TMessage::CopyList(const TagVar* const* list) {
   CopyArguments(list, count);
 }
 
-void TMessage::SetArgs() {
+void TMessage::SetArgs() noexcept {
   fArgs.Clear();
 }
 

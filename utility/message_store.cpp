@@ -74,7 +74,7 @@ void TMessageArchive::Remove(const TMessageStore& store) noexcept {
   tavutil::detail::RemovePointerTo(fStores, &store);
 }
 
-TMessageStore* TMessageArchive::Lookup(const TMessage::StoreID& store) {
+TMessageStore* TMessageArchive::Lookup(const TMessage::StoreID& store) noexcept {
   const ScopedLock lock(fLock);
   const TElemPointer<TMessageStore>* item = fStores.Find(store);
   return item != nullptr ? item->QueryPointer() : nullptr;
@@ -108,7 +108,7 @@ int TMessageStore::IsCached() const {
   return 0;
 }
 
-TMessageStore* TMessageStore::Find(const TMessage::StoreID& store) {
+TMessageStore* TMessageStore::Find(const TMessage::StoreID& store) noexcept {
   TMessageArchive* archive = gArchive.load();
   return archive != nullptr ? archive->Lookup(store) : nullptr;
 }

@@ -111,7 +111,8 @@ TagVar::TagVar(double value) noexcept : TagVar() {
   StoreReal(value);
 }
 // The string constructors make the payload in place: there is nothing to release first.
-TagVar::TagVar(const TString& s) : fType(s.IsUnicode() ? wideString : string), fHasText(true) {
+TagVar::TagVar(const TString& s) noexcept
+    : fType(s.IsUnicode() ? wideString : string), fHasText(true) {
   new (&fValue) TString(s);
 }
 TagVar::TagVar(const char* s) : fType(string) {
@@ -128,13 +129,13 @@ TagVar::TagVar(const unsigned char* s) : TagVar() {
 TagVar::TagVar(const _Wchar_t* s) : TagVar() {
   *this = s;
 }
-TagVar::TagVar(TDate value) : TagVar() {
+TagVar::TagVar(TDate value) noexcept : TagVar() {
   *this = value;
 }
-TagVar::TagVar(TTime value) : TagVar() {
+TagVar::TagVar(TTime value) noexcept : TagVar() {
   *this = value;
 }
-TagVar::TagVar(const TDateTime& value) : TagVar() {
+TagVar::TagVar(const TDateTime& value) noexcept : TagVar() {
   *this = value;
 }
 TagVar::TagVar(const TagVarVoidPtr& pointer) noexcept : TagVar() {
@@ -193,7 +194,7 @@ TagVar& TagVar::operator=(double value) noexcept {
 // The payload objects below are made before the old payload is released, so an argument that
 // refers into this value's own payload (v = *v.QueryString()) is still alive when it is read.
 
-TagVar& TagVar::operator=(const TString& s) {
+TagVar& TagVar::operator=(const TString& s) noexcept {
   StoreText(s.IsUnicode() ? wideString : string, s);
   return *this;
 }
@@ -223,17 +224,17 @@ TagVar& TagVar::operator=(const _Wchar_t* s) {
   return *this;
 }
 
-TagVar& TagVar::operator=(TDate /*value*/) {
+TagVar& TagVar::operator=(TDate /*value*/) noexcept {
   StorePointer(date, NewOrNull<TDate>());
   return *this;
 }
 
-TagVar& TagVar::operator=(TTime /*value*/) {
+TagVar& TagVar::operator=(TTime /*value*/) noexcept {
   StorePointer(time, NewOrNull<TTime>());
   return *this;
 }
 
-TagVar& TagVar::operator=(const TDateTime& value) {
+TagVar& TagVar::operator=(const TDateTime& value) noexcept {
   StorePointer(datetime, NewOrNull<TDateTime>(value));
   return *this;
 }

@@ -145,7 +145,7 @@ TString TTrace::QueryComponentName(unsigned long component) {
   return TString(kComponentNames[bit]);
 }
 
-unsigned long TTrace::QueryComponentFromName(const TString& name) {
+unsigned long TTrace::QueryComponentFromName(const TString& name) noexcept {
   if (name.isDigits()) {
     // Bit numbers are 1-based and wrap modulo 32: "1" is bit 0, "0" and "32" the top bit.
     const auto number = static_cast<std::uint32_t>(name.asUnsigned());
@@ -177,10 +177,10 @@ TTrace::Category::Category(unsigned long component, const TString& name)
   fRegistered = true;
 }
 
-TTrace::Category::Category(const Category& other)
+TTrace::Category::Category(const Category& other) noexcept
     : fComponent(other.fComponent), fName(other.fName), fRegistered(false) {}
 
-TTrace::Category& TTrace::Category::operator=(const Category& other) {
+TTrace::Category& TTrace::Category::operator=(const Category& other) noexcept {
   fComponent = other.fComponent;
   fName = other.fName;
   return *this;
@@ -209,7 +209,7 @@ int TTrace::Category::operator<(const Category& other) const noexcept {
 // -------------------------------------------------------------- registry ----
 
 bool TKeyCompare<TElemPointer<TTrace::Category>, TString>::Matches(
-    const TElemPointer<TTrace::Category>& item, const TString& name) {
+    const TElemPointer<TTrace::Category>& item, const TString& name) noexcept {
   const char* a = item->QueryString();
   const char* b = name;
   if (a == nullptr || b == nullptr) {
@@ -225,7 +225,7 @@ void TTrace::Base::Register(const Category& category) {
   tavutil::detail::AddOwned(*fsKnownCategories, std::move(element));
 }
 
-const TTrace::Category* TTrace::Base::FindCategory(const TString& name) {
+const TTrace::Category* TTrace::Base::FindCategory(const TString& name) noexcept {
   const ScopedLock lock(fsMutex);
   // The registry's key comparison is the name without regard to case.
   const TElemPointer<Category>* item = fsKnownCategories->Find(name);
@@ -356,7 +356,7 @@ int TTrace::Base::IsTracing(unsigned long level, unsigned long component) const 
 }
 
 int TTrace::Base::IsTracing(unsigned long level, unsigned long component,
-                            const Category& category) const {
+                            const Category& category) const noexcept {
   return IsTracing(level, component) && QueryCategory(category);
 }
 
@@ -388,12 +388,12 @@ int TTrace::Base::CategorySwitch(const Category& category) const {
   return entry != nullptr ? entry->QueryOn() : fDefaultTracing.load();
 }
 
-int TTrace::Base::QueryCategory(const Category& category) const {
+int TTrace::Base::QueryCategory(const Category& category) const noexcept {
   const ScopedLock lock(fsMutex);
   return CategorySwitch(category);
 }
 
-int TTrace::Base::UsesDefault(const Category& category) const {
+int TTrace::Base::UsesDefault(const Category& category) const noexcept {
   const ScopedLock lock(fsMutex);
   return FindSwitch(category) != nullptr ? 1 : 0;
 }
@@ -451,7 +451,7 @@ bool tavutil::detail::DeliveringEntry() noexcept {
 }
 
 void TTrace::Base::WriteEntry(unsigned long level, const Category& category,
-                              const TMessage& message) {
+                              const TMessage& message) noexcept {
   const ScopedLock lock(fsMutex);
   const DeliveryScope delivering; // inside the lock: the outputs may rely on holding it
   const unsigned long component = category.QueryComponent();
@@ -487,7 +487,7 @@ void TTrace::Base::WriteEntry(unsigned long level, const Category& category,
 }
 
 int TTrace::Base::IsGlobalTracing(unsigned long level, unsigned long component,
-                                  const Category& category) {
+                                  const Category& category) noexcept {
   if (!IsGlobalTracing(level, component)) {
     return 0;
   }
@@ -508,7 +508,7 @@ void TTrace::Base::SetGlobalComponent(unsigned long component) noexcept {
   fsRuntimeComponent.store(static_cast<std::uint32_t>(component));
 }
 
-void TTrace::Base::SetGlobalTracing() {
+void TTrace::Base::SetGlobalTracing() noexcept {
   const ScopedLock lock(fsMutex);
   RecomputeGlobalMasks();
 }
@@ -542,8 +542,8 @@ int TTrace::IsTracing(unsigned long level, unsigned long component) const noexce
 }
 
 int TTrace::IsTracing(unsigned long level, unsigned long component,
-                      const Category& category) const {
-  return fPointer.IsNull() ? 0 : fPointer->IsTracing(level, component, category);
+                      const Category& category) const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->IsTracing(level, component, category);
 }
 
 void TTrace::AddCategory(const Category& category, int on) {
@@ -558,12 +558,12 @@ void TTrace::RemoveCategory(const Category& category) {
   }
 }
 
-int TTrace::QueryCategory(const Category& category) const {
-  return fPointer.IsNull() ? 0 : fPointer->QueryCategory(category);
+int TTrace::QueryCategory(const Category& category) const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->QueryCategory(category);
 }
 
-int TTrace::UsesDefault(const Category& category) const {
-  return fPointer.IsNull() ? 1 : fPointer->UsesDefault(category);
+int TTrace::UsesDefault(const Category& category) const noexcept {
+  return fPointer.IsNull() ? 1 : fPointer.QueryBase()->UsesDefault(category);
 }
 
 int TTrace::QueryDefaultTracing() const noexcept {

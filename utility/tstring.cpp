@@ -475,7 +475,7 @@ TString& TString::remove(unsigned int start, unsigned int count) {
 
 // ------------------------------------------------------------------ search ----
 
-unsigned int TString::indexOf(char c, unsigned int start) const {
+unsigned int TString::indexOf(char c, unsigned int start) const noexcept {
   if (start == 0) {
     start = 1;
   }
@@ -761,7 +761,7 @@ int TStringIcmp::IsEqual(const TStringIcmp& other) const noexcept {
   return tavutil::detail::StrICmp(a, b) == 0;
 }
 
-TStringAndWipe::TStringAndWipe(const TString& s) : TString(s) {
+TStringAndWipe::TStringAndWipe(const TString& s) noexcept : TString(s) {
   SetWipeOnDelete(1);
 }
 

@@ -18,7 +18,7 @@ public:
   /// A literal message of `format` and `arguments`, each made a TagVar in place, marked as
   /// made at `file` and `line`. The message borrows `format` (it lives for the entry; every
   /// copy of the message copies it), and it and its copies keep `file`, which must be text of
-  /// static storage duration (a literal). Throws std::bad_alloc.
+  /// static storage duration (a literal). Throws std::bad_alloc when memory runs out.
   template <class... Arguments>
   static TMessage Make(const char* format, const char* file, unsigned long line,
                        const Arguments&... arguments) {
@@ -30,7 +30,7 @@ public:
 
 /// The part of a trace point that runs once the masks let it through: builds the message of
 /// `format` and `arguments` (at most seven, each made a TagVar), marks its source and offers
-/// it to every live trace state. Throws std::bad_alloc.
+/// it to every live trace state. Throws std::bad_alloc when the message cannot be built.
 template <class... Arguments>
 void WriteTracePoint(unsigned long level, const TTrace::Category& category, const char* file,
                      unsigned long line, const char* format, const Arguments&... arguments) {
@@ -61,7 +61,8 @@ void WriteTracePoint(unsigned long level, const TTrace::Category& category, cons
 ///   TAVUTIL_TRACE(0x4, kDiskCategory, "Disk %s is full (%d%%)", DiskName(), Percent());
 ///
 /// When no live trace state takes `level` of the category's component, this costs two loads
-/// and two tests: neither DiskName() nor Percent() runs.
+/// and two tests: neither DiskName() nor Percent() runs. Throws std::bad_alloc when the entry
+/// cannot be built; the outputs' failures are dropped.
 #define TAVUTIL_TRACE(level, category, ...)                                                        \
   TAVUTIL_TRACE_AT(level, category, __FILE__, __LINE__, __VA_ARGS__)
 
