@@ -30,6 +30,7 @@ using tavutil::detail::SourceLine;
 constexpr char kOutOfRange[] = "Out of Range";
 constexpr char kRequestedArgument[] =
     "Reqested argument %u in message from %s[%u]"; // fixed: the text's original spelling
+// fixed: the lines quoted, which are not this file's own
 constexpr unsigned long kLineRequestedArgument = 236;
 constexpr unsigned long kLineOutOfRange = 240;
 

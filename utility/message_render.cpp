@@ -71,12 +71,13 @@ using tavutil::detail::kMessageSource;
 using tavutil::detail::kRenderLimit;
 
 constexpr char kPercentN[] = "%%n found in format string in message(%s,%u,%u) from %s[%u]";
-constexpr char kWidthMismatch[] =
+constexpr char kWidthMismatch[] = // fixed: the comma the other two texts lack
     "Type mismatch in message(%s,%u,%u), expecting width for argument %d from %s[%u]";
 constexpr char kPrecisionMismatch[] =
     "Type mismatch in message(%s,%u,%u) expecting precision for argument %d from %s[%u]";
 constexpr char kValueMismatch[] =
     "Type mismatch in message(%s,%u,%u) expecting %c for argument %d from %s[%u]";
+// fixed: the lines quoted, which are not this file's own
 constexpr unsigned long kLinePercentN = 412;
 constexpr unsigned long kLineWidthMismatch = 437;
 constexpr unsigned long kLinePrecisionMismatch = 449;

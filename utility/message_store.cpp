@@ -23,6 +23,7 @@ using tavutil::detail::SourceLine;
 
 constexpr char kSolitaryObject[] = "Solitary Object";
 constexpr char kDuplicateStore[] = "Duplicate Message Store";
+// fixed: lines quoted beyond this file's length
 constexpr unsigned long kLineSolitaryObject = 552;
 constexpr unsigned long kLineDuplicateStore = 598;
 

@@ -32,9 +32,9 @@ constexpr unsigned long kTypeMismatchId = 2;
 constexpr char kUnknownType[] = "unknown type";
 constexpr unsigned long kUnknownTypeId = 3;
 
+// fixed: the lines quoted, which are not this file's own (some beyond its length)
 constexpr unsigned long kLineCopyUnknown = 78;
 constexpr unsigned long kLineAssignUnknown = 130;
-// fixed: the accessors quote lines beyond this file's length, as every build always has
 constexpr unsigned long kLineQueryString = 2203;
 constexpr unsigned long kLineQueryDateTime = 2213;
 constexpr unsigned long kLineLong = 2223;

@@ -23,12 +23,14 @@ constexpr char kNilText[] = "(nil)";
 constexpr char kEndOfArgsText[] = "(endOfArgs)";
 constexpr char kNullPayloadText[] = "(null)";
 constexpr char kDateTimeFormat[] = "%c";
+// fixed: lines quoted beyond this file's length
 constexpr unsigned long kLineStreamOutUnknown = 2075;
 constexpr unsigned long kLineStreamOutDate = 2101;
 constexpr unsigned long kLineStreamOutTime = 2104;
 constexpr unsigned long kLineStreamIn = 2123;
 
 /// The type words, indexed by tag.
+// fixed: a wideString is "string" too
 constexpr const char* kTypeWords[] = {"nil",  "endOfArgs", "integer", "unsignedInteger",
                                       "real", "string",    "string",  "date",
                                       "time", "datetime",  "voidptr"};
@@ -86,6 +88,7 @@ std::ostream& TagVar::PrintType(std::ostream& os) const {
 
 namespace {
 
+// fixed: lines quoted beyond this file's length
 constexpr unsigned long kLineReadUnknown = 2267;
 constexpr unsigned long kLineWriteUnknown = 2340;
 /// The presence word before a string or datetime payload.

@@ -56,7 +56,7 @@ struct OperatorLines {
   unsigned long mismatch;
 };
 
-// fixed: the lines quoted by every operator's errors, whatever lines the code is on now
+// fixed: lines quoted beyond this file's length
 constexpr OperatorLines kOperatorLines[] = {
     {240, 251, 258},    // +=
     {318, 329, 336},    // -=

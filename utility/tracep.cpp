@@ -22,18 +22,20 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <memory>
 
 namespace {
 
 /// The 32 component names, bit 0 first.
-constexpr const char* kComponentNames[32] = {
+constexpr const char* kComponentNames[] = {
     "Utility",    "MMToolkits", "Game",       "Protocol",   "Reserved5",  "Reserved6",
     "Reserved7",  "Reserved8",  "Reserved9",  "Reserved10", "Reserved11", "Reserved12",
     "Reserved13", "Reserved14", "Reserved15", "Reserved16", "Reserved17", "Reserved18",
     "Reserved19", "Reserved20", "Reserved21", "Reserved22", "Reserved23", "Reserved24",
     "Reserved25", "Reserved26", "Reserved27", "Reserved28", "Reserved29", "Reserved30",
     "Reserved31", "Reserved32"};
+static_assert(std::size(kComponentNames) == 32, "one name per bit of a component mask");
 
 /// A level bit and the letter that marks it in a trace line.
 struct LevelLetter {
@@ -149,7 +151,7 @@ unsigned long TTrace::QueryComponentFromName(const TString& name) noexcept {
   if (name.isDigits()) {
     // Bit numbers are 1-based and wrap modulo 32: "1" is bit 0, "0" and "32" the top bit.
     const auto number = static_cast<std::uint32_t>(name.asUnsigned());
-    return 1ul << ((number - 1u) % 32u);
+    return 1ul << ((number - 1u) % 32u); // fixed: "0" names the top bit
   }
   const char* text = name;
   if (text == nullptr) {
@@ -395,7 +397,7 @@ int TTrace::Base::QueryCategory(const Category& category) const noexcept {
 
 int TTrace::Base::UsesDefault(const Category& category) const noexcept {
   const ScopedLock lock(fsMutex);
-  return FindSwitch(category) != nullptr ? 1 : 0;
+  return FindSwitch(category) != nullptr ? 1 : 0; // fixed: 1 for a switch, despite the name
 }
 
 void TTrace::Base::SetDefaultTracing(int on) {
@@ -563,7 +565,8 @@ int TTrace::QueryCategory(const Category& category) const noexcept {
 }
 
 int TTrace::UsesDefault(const Category& category) const noexcept {
-  return fPointer.IsNull() ? 1 : fPointer.QueryBase()->UsesDefault(category);
+  return fPointer.IsNull() ? 1 // fixed: an empty handle answers 1
+                           : fPointer.QueryBase()->UsesDefault(category);
 }
 
 int TTrace::QueryDefaultTracing() const noexcept {

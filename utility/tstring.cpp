@@ -33,6 +33,7 @@ using tavutil::detail::RaiseStringError;
 constexpr char kBadIndex[] = "Bad index value for this String";
 constexpr char kBadTruncate[] = "Bad value to truncate this String";
 constexpr char kBadStart[] = "Bad value for the starting position";
+// fixed: the lines these errors quote, which are not this file's own
 constexpr unsigned long kLineIndexConst = 194;
 constexpr unsigned long kLineIndex = 203;
 constexpr unsigned long kLineSubString = 372;

@@ -138,7 +138,7 @@ public:
     /// The category's switch, or the default tracing when it has none. Throws nothing.
     int QueryCategory(const Category& category) const noexcept;
     /// 1 when the category has an explicit switch, else 0. Throws nothing.
-    int UsesDefault(const Category& category) const noexcept; // fixed: 1 means "has a switch"
+    int UsesDefault(const Category& category) const noexcept;
     /// The answer for a category without a switch. Throws nothing.
     int QueryDefaultTracing() const noexcept { return fDefaultTracing.load(); }
     /// Sets the answer for a category without a switch. Throws what Change() throws.
@@ -312,7 +312,7 @@ public:
   /// The category's switch or the default tracing; 0 when empty. Throws nothing.
   int QueryCategory(const Category& category) const noexcept;
   /// 1 when the category has an explicit switch, else 0; 1 when empty. Throws nothing.
-  int UsesDefault(const Category& category) const noexcept; // fixed: 1 means "has a switch"
+  int UsesDefault(const Category& category) const noexcept;
   /// The default tracing; 0 when empty. Throws nothing.
   int QueryDefaultTracing() const noexcept;
   /// Sets the default tracing. Throws what the state's Change() throws.
