@@ -17,10 +17,10 @@ namespace {
 constexpr std::uint32_t kMaxArgumentCount = 0x7FFFFFFFu;
 
 /// Reads a 32-bit integer into `field` when all four bytes arrive; else leaves it alone.
-template <class T> bool ReadWhole(TiBinaryStream& s, T& field) {
+template <class T> bool ReadWhole(TiBinaryStream& stream, T& field) {
   T value = 0;
-  s >> value;
-  if (s.fail()) {
+  stream >> value;
+  if (stream.fail()) {
     return false;
   }
   field = value;
@@ -29,10 +29,10 @@ template <class T> bool ReadWhole(TiBinaryStream& s, T& field) {
 
 /// Reads a string into `field` when it arrives whole; else leaves it alone. With
 /// `emptyIsNone`, an empty string becomes one without buffer: "no store", "no debugging file".
-bool ReadWhole(TiBinaryStream& s, TString& field, bool emptyIsNone) {
+bool ReadWhole(TiBinaryStream& stream, TString& field, bool emptyIsNone) {
   TString value;
-  s >> value;
-  if (s.fail()) {
+  stream >> value;
+  if (stream.fail()) {
     return false;
   }
   field = emptyIsNone && value.length() == 0 ? TString() : value;

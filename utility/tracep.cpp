@@ -212,12 +212,12 @@ int TTrace::Category::operator<(const Category& other) const noexcept {
 
 bool TKeyCompare<TElemPointer<TTrace::Category>, TString>::Matches(
     const TElemPointer<TTrace::Category>& item, const TString& name) noexcept {
-  const char* a = item->QueryString();
-  const char* b = name;
-  if (a == nullptr || b == nullptr) {
-    return a == b;
+  const char* known = item->QueryString();
+  const char* wanted = name;
+  if (known == nullptr || wanted == nullptr) {
+    return known == wanted;
   }
-  return tavutil::detail::StrICmp(a, b) == 0;
+  return tavutil::detail::StrICmp(known, wanted) == 0;
 }
 
 void TTrace::Base::Register(const Category& category) {

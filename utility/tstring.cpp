@@ -57,25 +57,25 @@ unsigned int CheckedLength(unsigned long long length) {
 }
 
 /// Zeroes bytes in a way the compiler may not drop, even right before a free.
-void SecureZero(char* p, std::size_t n) noexcept {
-  volatile char* v = p;
-  while (n-- > 0) {
-    *v++ = 0;
+void SecureZero(char* bytes, std::size_t count) noexcept {
+  volatile char* next = bytes;
+  while (count-- > 0) {
+    *next++ = 0;
   }
 }
 
-/// Copies `n` bytes; a zero count never touches the (possibly null) pointers.
-void CopyBytes(char* to, const char* from, std::size_t n) noexcept {
-  if (n != 0) {
-    std::memcpy(to, from, n);
+/// Copies `count` bytes; a zero count never touches the (possibly null) pointers.
+void CopyBytes(char* to, const char* from, std::size_t count) noexcept {
+  if (count != 0) {
+    std::memcpy(to, from, count);
   }
 }
 
 /// A membership table of the bytes of a NUL-terminated set (null counts as empty).
 struct ByteSet {
   explicit ByteSet(const char* set) noexcept {
-    for (const char* p = set; p != nullptr && *p != '\0'; ++p) {
-      member[static_cast<unsigned char>(*p)] = true;
+    for (const char* byte = set; byte != nullptr && *byte != '\0'; ++byte) {
+      member[static_cast<unsigned char>(*byte)] = true;
     }
   }
   bool member[UCHAR_MAX + 1] = {};
@@ -91,21 +91,21 @@ unsigned int FindByMembership(const char* text, unsigned int length, const char*
   }
   const ByteSet members(set);
   const char* const end = text + length;
-  for (const char* p = text + (start - 1); p != end; ++p) {
-    if (members.member[static_cast<unsigned char>(*p)] == wanted) {
-      return static_cast<unsigned int>(p - text) + 1;
+  for (const char* byte = text + (start - 1); byte != end; ++byte) {
+    if (members.member[static_cast<unsigned char>(*byte)] == wanted) {
+      return static_cast<unsigned int>(byte - text) + 1;
     }
   }
   return 0;
 }
 
-/// Where the next search of `pattern` in `s` finds it, after a match at `at`; 0 when none.
+/// Where the next search of `pattern` in `text` finds it, after a match at `at`; 0 when none.
 /// A match that ends on the last byte of a 2^32 - 1 byte string leaves no position after it
 /// that 32 bits can hold, and nothing left to search either.
-unsigned int FindAfter(const TString& s, const char* pattern, unsigned int at,
+unsigned int FindAfter(const TString& text, const char* pattern, unsigned int at,
                        unsigned int patternLength) {
   const unsigned long long next = 0ULL + at + patternLength;
-  return next > s.length() ? 0 : s.indexOf(pattern, static_cast<unsigned int>(next));
+  return next > text.length() ? 0 : text.indexOf(pattern, static_cast<unsigned int>(next));
 }
 
 } // namespace
@@ -163,9 +163,9 @@ void TString::UnshareForWrite() {
 
 TString::TString(const char* s) : fBuffer(nullptr) {
   if (s != nullptr) {
-    const unsigned int n = CheckedLength(std::strlen(s));
-    fBuffer = AllocateBuffer(n, 1, 0);
-    CopyBytes(fBuffer->Text(), s, n);
+    const unsigned int length = CheckedLength(std::strlen(s));
+    fBuffer = AllocateBuffer(length, 1, 0);
+    CopyBytes(fBuffer->Text(), s, length);
   }
 }
 
@@ -234,13 +234,13 @@ unsigned int TString::lengthOf(const char* s) {
 }
 
 unsigned int TString::lengthOf(const _Wchar_t* w) {
-  unsigned long long n = 0;
+  unsigned long long units = 0;
   if (w != nullptr) {
-    while (w[n] != 0) {
-      ++n;
+    while (w[units] != 0) {
+      ++units;
     }
   }
-  return CheckedLength(n);
+  return CheckedLength(units);
 }
 
 TString::operator char*() const noexcept {
@@ -312,23 +312,23 @@ TString TString::operator+(const TString& other) const {
   if (fBuffer == nullptr && other.fBuffer == nullptr) {
     return TString();
   }
-  const unsigned int a = length();
-  const unsigned int b = other.length();
-  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + a + b), 0, 0);
-  CopyBytes(sum->Text(), static_cast<char*>(*this), a);
-  CopyBytes(sum->Text() + a, static_cast<char*>(other), b);
+  const unsigned int headLength = length();
+  const unsigned int tailLength = other.length();
+  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + headLength + tailLength), 0, 0);
+  CopyBytes(sum->Text(), static_cast<char*>(*this), headLength);
+  CopyBytes(sum->Text() + headLength, static_cast<char*>(other), tailLength);
   return TString(sum);
 }
 
 TString TString::operator+(const char* s) const {
-  const unsigned int b = lengthOf(s);
-  if (fBuffer == nullptr && b == 0) {
+  const unsigned int tailLength = lengthOf(s);
+  if (fBuffer == nullptr && tailLength == 0) {
     return TString();
   }
-  const unsigned int a = length();
-  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + a + b), 0, 0);
-  CopyBytes(sum->Text(), static_cast<char*>(*this), a);
-  CopyBytes(sum->Text() + a, s, b);
+  const unsigned int headLength = length();
+  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + headLength + tailLength), 0, 0);
+  CopyBytes(sum->Text(), static_cast<char*>(*this), headLength);
+  CopyBytes(sum->Text() + headLength, s, tailLength);
   return TString(sum);
 }
 
@@ -336,12 +336,12 @@ TString& TString::operator+=(const char* s) {
   if (fBuffer == nullptr) {
     return *this = TString(s);
   }
-  const unsigned int a = fBuffer->length;
-  const unsigned int b = lengthOf(s);
+  const unsigned int headLength = fBuffer->length;
+  const unsigned int tailLength = lengthOf(s);
   // The new buffer is filled before the old one goes, so `s` may point into this string.
-  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + a + b), 1, 0);
-  CopyBytes(sum->Text(), fBuffer->Text(), a);
-  CopyBytes(sum->Text() + a, s, b);
+  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + headLength + tailLength), 1, 0);
+  CopyBytes(sum->Text(), fBuffer->Text(), headLength);
+  CopyBytes(sum->Text() + headLength, s, tailLength);
   Adopt(sum);
   return *this;
 }
@@ -350,11 +350,11 @@ TString& TString::operator+=(const TString& other) {
   if (fBuffer == nullptr) {
     return *this = TString(static_cast<const char*>(other));
   }
-  const unsigned int a = fBuffer->length;
-  const unsigned int b = other.length();
-  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + a + b), 1, 0);
-  CopyBytes(sum->Text(), fBuffer->Text(), a);
-  CopyBytes(sum->Text() + a, static_cast<char*>(other), b);
+  const unsigned int headLength = fBuffer->length;
+  const unsigned int tailLength = other.length();
+  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + headLength + tailLength), 1, 0);
+  CopyBytes(sum->Text(), fBuffer->Text(), headLength);
+  CopyBytes(sum->Text() + headLength, static_cast<char*>(other), tailLength);
   Adopt(sum);
   return *this;
 }
@@ -368,22 +368,22 @@ template <class Op> TString& TString::Combine(const TString& other, Op combine) 
   const unsigned int rightLength = other.length();
   char* text = fBuffer->Text();
   for (unsigned int i = 0; i < fBuffer->length; ++i) {
-    const unsigned char r = i < rightLength ? static_cast<unsigned char>(right[i]) : 0;
-    text[i] = static_cast<char>(combine(static_cast<unsigned char>(text[i]), r));
+    const unsigned char theirs = i < rightLength ? static_cast<unsigned char>(right[i]) : 0;
+    text[i] = static_cast<char>(combine(static_cast<unsigned char>(text[i]), theirs));
   }
   return *this;
 }
 
 TString& TString::operator^=(const TString& other) {
-  return Combine(other, [](unsigned char l, unsigned char r) { return l ^ r; });
+  return Combine(other, [](unsigned char mine, unsigned char theirs) { return mine ^ theirs; });
 }
 
 TString& TString::operator|=(const TString& other) {
-  return Combine(other, [](unsigned char l, unsigned char r) { return l | r; });
+  return Combine(other, [](unsigned char mine, unsigned char theirs) { return mine | theirs; });
 }
 
 TString& TString::operator&=(const TString& other) {
-  return Combine(other, [](unsigned char l, unsigned char r) { return l & r; });
+  return Combine(other, [](unsigned char mine, unsigned char theirs) { return mine & theirs; });
 }
 
 // --------------------------------------------------- substrings and removal ----
@@ -611,9 +611,9 @@ int TString::isEqual(const TString& other) const noexcept {
   if (fBuffer == nullptr) {
     return other.fBuffer == nullptr;
   }
-  const unsigned int n = fBuffer->length;
-  return n == other.length() &&
-         (n == 0 || std::memcmp(fBuffer->Text(), other.fBuffer->Text(), n) == 0);
+  const unsigned int length = fBuffer->length;
+  return length == other.length() &&
+         (length == 0 || std::memcmp(fBuffer->Text(), other.fBuffer->Text(), length) == 0);
 }
 
 int TString::isLessThan(const TString& other) const noexcept {
@@ -623,11 +623,11 @@ int TString::isLessThan(const TString& other) const noexcept {
   if (other.fBuffer == nullptr) {
     return 0;
   }
-  const unsigned int a = fBuffer->length;
-  const unsigned int b = other.fBuffer->length;
-  const unsigned int common = a < b ? a : b;
+  const unsigned int mine = fBuffer->length;
+  const unsigned int theirs = other.fBuffer->length;
+  const unsigned int common = mine < theirs ? mine : theirs;
   const int order = common == 0 ? 0 : std::memcmp(fBuffer->Text(), other.fBuffer->Text(), common);
-  return order != 0 ? order < 0 : a < b;
+  return order != 0 ? order < 0 : mine < theirs;
 }
 
 namespace {
@@ -635,17 +635,17 @@ namespace {
 /// The abbreviation rule over this string's bytes and a full text of known length.
 int IsAbbreviation(const char* text, unsigned int length, const char* full, unsigned int fullLength,
                    unsigned int minimum) noexcept {
-  const unsigned int n = minimum != 0 ? minimum : length;
-  if (n > fullLength || length > fullLength) {
+  const unsigned int compared = minimum != 0 ? minimum : length;
+  if (compared > fullLength || length > fullLength) {
     return 0;
   }
-  if (n == 0) {
+  if (compared == 0) {
     return 1;
   }
-  if (n > length) {
+  if (compared > length) {
     return 0;
   }
-  return std::memcmp(text, full, n) == 0;
+  return std::memcmp(text, full, compared) == 0;
 }
 
 } // namespace
@@ -666,8 +666,8 @@ int TString::isBinaryDigits() const noexcept {
     return 0;
   }
   for (unsigned int i = 0; i < fBuffer->length; ++i) {
-    const char c = fBuffer->Text()[i];
-    if (c != '0' && c != '1') {
+    const char digit = fBuffer->Text()[i];
+    if (digit != '0' && digit != '1') {
       return 0;
     }
   }
@@ -751,15 +751,15 @@ TString& TString::upperCase() {
 // ---------------------------------------------------------------- variants ----
 
 int TStringIcmp::IsEqual(const TStringIcmp& other) const noexcept {
-  const char* a = *this;
-  const char* b = other;
-  if (this == &other || a == b) {
+  const char* mine = *this;
+  const char* theirs = other;
+  if (this == &other || mine == theirs) {
     return 1;
   }
-  if (a == nullptr || b == nullptr) {
+  if (mine == nullptr || theirs == nullptr) {
     return 0;
   }
-  return tavutil::detail::StrICmp(a, b) == 0;
+  return tavutil::detail::StrICmp(mine, theirs) == 0;
 }
 
 TStringAndWipe::TStringAndWipe(const TString& s) noexcept : TString(s) {
