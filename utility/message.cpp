@@ -196,7 +196,8 @@ void TMessage::Arguments::Reserve(std::uint32_t count) {
   if (count <= kInline) {
     fData = fSlots;
   } else {
-    if (count > std::numeric_limits<std::size_t>::max() / sizeof(TagVar)) {
+    // Only where size_t has 32 bits can the size pass its range.
+    if (std::uint64_t{count} * sizeof(TagVar) > std::numeric_limits<std::size_t>::max()) {
       throw std::bad_alloc();
     }
     fData = static_cast<TagVar*>(::operator new (sizeof(TagVar) * std::size_t{count}));

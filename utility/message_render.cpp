@@ -622,9 +622,12 @@ void RenderParsedUnit(ArgumentBinder& binder, FormatParser& parser, const char* 
 void Render(ArgumentBinder& binder, const char* bytes, std::size_t length, bool utf8,
             TextBuffer& out) {
   CheckFormatLength(length);
+  if (bytes == nullptr) {
+    return; // a text without buffer (of length 0): nothing to write or bind
+  }
   const std::size_t start = out.Size();
   out.LimitFromHere(kRenderLimit);
-  const std::size_t view = bytes != nullptr ? ::strnlen(bytes, length) : 0;
+  const std::size_t view = ::strnlen(bytes, length);
   FormatParser parser(bytes, length);
   WalkState walk;
   while (walk.from + 1 < length) {
