@@ -32,7 +32,8 @@ std::atomic<std::size_t> gFailingSize{0};
 
 } // namespace
 
-// The plain operator new and its deletes on malloc and free, failing the armed size once.
+// The plain and nothrow operator new and their deletes on malloc and free; the plain one fails
+// the armed size once. The array and aligned forms stay the runtime's, which pairs them itself.
 // clang-format off
 void* operator new(std::size_t n) {
   std::size_t armed = n;
@@ -40,8 +41,10 @@ void* operator new(std::size_t n) {
   void* p = std::malloc(n != 0 ? n : 1);
   return p != nullptr ? p : throw std::bad_alloc();
 }
+void* operator new(std::size_t n, const std::nothrow_t& /*tag*/) noexcept { return std::malloc(n != 0 ? n : 1); }
 void operator delete(void* p) noexcept { FreeBlock(p); }
 void operator delete(void* p, std::size_t /*size*/) noexcept { FreeBlock(p); }
+void operator delete(void* p, const std::nothrow_t& /*tag*/) noexcept { FreeBlock(p); }
 // clang-format on
 
 namespace {
