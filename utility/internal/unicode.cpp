@@ -122,14 +122,15 @@ std::size_t EncodeUtf8(char32_t code, char* out) noexcept {
   return 4;
 }
 
-void AppendUtf16(std::u16string& out, char32_t code) {
+std::size_t EncodeUtf16(char32_t code, char16_t* out) noexcept {
   if (code < kFirstSupplementary) {
-    out.push_back(static_cast<char16_t>(code));
-    return;
+    out[0] = static_cast<char16_t>(code);
+    return 1;
   }
   const char32_t offset = code - kFirstSupplementary;
-  out.push_back(static_cast<char16_t>(kHighSurrogateFirst + (offset >> 10)));
-  out.push_back(static_cast<char16_t>(kLowSurrogateFirst + (offset & 0x3FF)));
+  out[0] = static_cast<char16_t>(kHighSurrogateFirst + (offset >> 10));
+  out[1] = static_cast<char16_t>(kLowSurrogateFirst + (offset & 0x3FF));
+  return 2;
 }
 
 void AppendUtf8(TextBuffer& out, const char* bytes, std::size_t size) {

@@ -33,9 +33,16 @@ char32_t DecodeUtf16(const char* bytes, std::size_t units, std::size_t& index) n
 /// kMaxUtf8Bytes; returns the number of bytes written. Throws nothing.
 std::size_t EncodeUtf8(char32_t code, char* out) noexcept;
 
-/// Appends the UTF-16 form of `code` (at most U+10FFFF): one unit, or a surrogate pair.
-/// Throws std::bad_alloc when `out` cannot grow.
-void AppendUtf16(std::u16string& out, char32_t code);
+/// Writes the UTF-16 form of `code` (at most U+10FFFF) at `out`, which has room for two
+/// units: one unit, or a surrogate pair; returns the number of units written. Throws nothing.
+std::size_t EncodeUtf16(char32_t code, char16_t* out) noexcept;
+
+/// Appends the UTF-16 form of `code` (at most U+10FFFF) to `out`. Throws std::bad_alloc when
+/// `out` cannot grow.
+inline void AppendUtf16(std::u16string& out, char32_t code) {
+  char16_t units[2];
+  out.append(units, EncodeUtf16(code, units));
+}
 
 /// Appends the UTF-8 form of UTF-16 text (units in host order; `size` bytes, an odd last
 /// byte dropped) to `out`; an unpaired surrogate becomes U+FFFD. Throws std::bad_alloc when
