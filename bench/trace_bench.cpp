@@ -10,6 +10,7 @@
 // flushes every line, as our stream output does, and takes its mutex, as ours does.
 #include <tavutil/message.h>
 #include <tavutil/trace.h>
+#include <tavutil/tracepoint.h>
 #include <tavutil/tracestream.h>
 
 #include "counting_allocator.h"

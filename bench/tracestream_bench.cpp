@@ -9,6 +9,7 @@
 // thread id).
 #include <tavutil/message.h>
 #include <tavutil/trace.h>
+#include <tavutil/tracepoint.h>
 #include <tavutil/tracestream.h>
 
 #include <benchmark/benchmark.h>

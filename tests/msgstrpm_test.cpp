@@ -3,6 +3,7 @@
 #include <tavutil/msgstrpm.h>
 #include <tavutil/nlsresrc.h>
 
+#include "allocation_platform.h"
 #include "catalogues/nlstest.h"
 #include "library_error.h"
 #include "nls_settings.h"
@@ -11,9 +12,40 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
+
+namespace {
+
+/// While not 0, the next allocation of exactly this many bytes fails.
+std::atomic<std::size_t> gFailingSize{0};
+
+/// free, out of line: the deletes below pair with the operator new below, not with free.
+[[gnu::noinline]] void FreeBlock(void* p) noexcept {
+  std::free(p);
+}
+
+} // namespace
+
+// The plain and nothrow operator new and their deletes on malloc and free; the plain one fails
+// the armed size once. The array and aligned forms stay the runtime's, which pairs them itself.
+// clang-format off
+void* operator new(std::size_t n) {
+  std::size_t armed = n;
+  if (gFailingSize.compare_exchange_strong(armed, 0)) { throw std::bad_alloc(); }
+  void* p = std::malloc(n != 0 ? n : 1);
+  return p != nullptr ? p : throw std::bad_alloc();
+}
+void* operator new(std::size_t n, const std::nothrow_t& /*tag*/) noexcept { return std::malloc(n != 0 ? n : 1); }
+void operator delete(void* p) noexcept { FreeBlock(p); }
+void operator delete(void* p, std::size_t /*size*/) noexcept { FreeBlock(p); }
+void operator delete(void* p, const std::nothrow_t& /*tag*/) noexcept { FreeBlock(p); }
+// clang-format on
 
 namespace {
 
@@ -103,6 +135,23 @@ TEST_F(TMessageStorePMTest, AMessageTheLibraryLacksRendersItsDefaultText) {
                    "x00000002,1), Using default message");
   ExpectRaises([&] { TMessageStorePM twin(Store("PM.Missing"), TDll(english.c_str())); },
                {"TInvalidRequest", "Duplicate Message Store", 1, 1, "utility/MESSAGE", 598});
+}
+
+TEST_F(TMessageStorePMTest, GetMsgThrowsNothingWhenItsDiagnosticCannotBeMade) {
+  if (kNoLibraryFreesSeenReason != nullptr) {
+    GTEST_SKIP() << kNoLibraryFreesSeenReason;
+  }
+  const std::string english = kTests + "/English/nlstest" + kSuffix;
+  TRecording trace;
+  trace.SetLevel(0x8); // the store's diagnostic, not the library's own
+  TMessageStorePM store(Store("PM.NoMemory"), TDll(english.c_str()));
+  // The diagnostic of a missing message has six arguments, which take one heap array.
+  gFailingSize = 6 * sizeof(TagVar);
+  std::unique_ptr<TString> text;
+  EXPECT_NO_THROW(text.reset(store.GetMsg(1, 7)));
+  EXPECT_EQ(gFailingSize.exchange(0), 0u); // else the allocation aimed at no longer happens
+  EXPECT_EQ(text, nullptr);
+  EXPECT_TRUE(trace.Entries().empty()); // the entry is lost, not thrown
 }
 
 TEST_F(TMessageStorePMTest, ALibraryNotFoundOrNotLoadedIsTracedNotThrown) {

@@ -3,6 +3,7 @@
 #include <tavutil/exception.h>
 #include <tavutil/message.h>
 #include <tavutil/trace.h>
+#include <tavutil/tracepoint.h>
 
 #include "recording_trace.h"
 

@@ -1,7 +1,10 @@
 // tests/tracestream_test.cpp: trace lines to streams and files, their prefix, stream
 // ownership, trace files in new directories, and lines from several threads.
 // Licensed under the Apache License, Version 2.0.
+#include <tavutil/exception.h>
 #include <tavutil/message.h>
+#include <tavutil/tracepoint.h>
+#include <tavutil/tracesharedfile.h>
 #include <tavutil/tracestream.h>
 
 #include "thread_platform.h"
@@ -148,6 +151,29 @@ TEST_F(TTraceStreamFile, MakesMissingDirectoriesAndWritesFromTheStart) {
     EXPECT_EQ(ReadFile(file), "E [MUTEXSEM:71] " + text + "\n"); // flushed with each line
   }
   EXPECT_TRUE(fs::is_directory(fRoot / "a" / "b" / "c"));
+}
+
+/// A store whose GetMsg throws an exception of the library, which is no std::exception.
+class TThrowingStore : public TMessageStore {
+public:
+  TThrowingStore() : TMessageStore(TMessage::StoreID(TString("Throwing"), explicitInit)) {}
+  TString* GetMsg(long /*setId*/, long /*messageId*/) override {
+    throw TInvalidRequest("no text", 1, TException::recoverable);
+  }
+};
+
+TEST_F(TTraceStreamFile, OutputsLoseTheLineWhenTheStoreThrows) {
+  const TThrowingStore store;
+  const TMessage message(store.QueryStoreID(), 1, 2, "default");
+  std::ostringstream out;
+  TTraceStream stream(out);
+  const fs::path file = Left("shared.trc");
+  TTraceSharedFile shared(file.string().c_str());
+  for (TTrace* trace : {static_cast<TTrace*>(&stream), static_cast<TTrace*>(&shared)}) {
+    EXPECT_NO_THROW(trace->QueryPointer()->Write(0x4, kCategory, message));
+  }
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(ReadFile(file), "");
 }
 
 TEST_F(TTraceStreamFile, NamesThatCannotBeUsedWriteNothingAndMakeNoDirectory) {

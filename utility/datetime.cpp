@@ -27,17 +27,18 @@ constexpr std::size_t kMaxGrowthFactor = 256;
 constexpr std::int64_t kSecondsPerDay = 86400;
 
 /// Integer division rounding towards minus infinity.
-constexpr std::int64_t FloorDiv(std::int64_t a, std::int64_t b) noexcept {
-  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
+constexpr std::int64_t FloorDiv(std::int64_t dividend, std::int64_t divisor) noexcept {
+  return dividend / divisor -
+         ((dividend % divisor != 0) && ((dividend < 0) != (divisor < 0)) ? 1 : 0);
 }
 
 /// Days from 1970-01-01 to the first day of `month` (1 to 12) of `year` in the proleptic
 /// Gregorian calendar; negative before the epoch. The year starts in March here, so that the
 /// leap day is the last day of its year.
 constexpr std::int64_t DaysToFirstOfMonth(std::int64_t year, std::int64_t month) noexcept {
-  const std::int64_t y = month <= 2 ? year - 1 : year;
-  const std::int64_t era = FloorDiv(y, 400);
-  const std::int64_t yearOfEra = y - era * 400;                          // 0 to 399
+  const std::int64_t marchYear = month <= 2 ? year - 1 : year;
+  const std::int64_t era = FloorDiv(marchYear, 400);
+  const std::int64_t yearOfEra = marchYear - era * 400;                  // 0 to 399
   const std::int64_t monthFromMarch = month > 2 ? month - 3 : month + 9; // 0 to 11
   const std::int64_t dayOfYear = (153 * monthFromMarch + 2) / 5;         // of the 1st
   const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
@@ -69,16 +70,16 @@ bool UtcFields(std::int32_t time, std::tm& fields) noexcept {
 
 } // namespace
 
-TDateTime::TDateTime()
+TDateTime::TDateTime() noexcept
     : fTime(static_cast<std::int32_t>(std::time(nullptr))),
       fZone(tavutil::platform::StandardTimeZone()) {}
 
-TDateTime::TDateTime(const std::tm& fields, long zone) : fTime(0), fZone(0) {
+TDateTime::TDateTime(const std::tm& fields, long zone) noexcept : fTime(0), fZone(0) {
   *this = fields;
   SetTimeZone(zone);
 }
 
-TDateTime& TDateTime::operator=(const std::tm& fields) {
+TDateTime& TDateTime::operator=(const std::tm& fields) noexcept {
   const std::int64_t seconds = SecondsFromFields(fields);
   if (seconds >= std::numeric_limits<std::int32_t>::min() &&
       seconds <= std::numeric_limits<std::int32_t>::max()) {
@@ -90,7 +91,7 @@ TDateTime& TDateTime::operator=(const std::tm& fields) {
   return *this;
 }
 
-std::tm TDateTime::QueryTM() const {
+std::tm TDateTime::QueryTM() const noexcept {
   std::tm fields{};
   if (!UtcFields(fTime, fields)) {
     return std::tm{};

@@ -36,10 +36,10 @@ TException::TException(const char* text, unsigned long errorId, Severity severit
   fTexts[0] = TString(text);
 }
 
-TException::TException(const TException& other) = default;
+TException::TException(const TException& other) noexcept = default;
 // The defaulted assignment walks the arrays with names of the compiler's own; lint sees those.
 // NOLINTNEXTLINE(bugprone-reserved-identifier)
-TException& TException::operator=(const TException& other) = default;
+TException& TException::operator=(const TException& other) noexcept = default;
 TException::~TException() = default;
 
 void TException::Throw() const {
@@ -101,7 +101,7 @@ const TExceptionLocation* TException::locationAtIndex(unsigned long i) const noe
 
 // A member by the published interface, although it reads nothing of the object.
 // NOLINTNEXTLINE(readability-convert-member-functions-to-static)
-void TException::Trace(const TTrace::Category& category) const {
+void TException::Trace(const TTrace::Category& category) const noexcept {
   // Only asks whether some live state would take the exception; no entry is written.
   const unsigned long component = category.QueryComponent();
   if (TTrace::IsGlobalTracing(kExceptionLevel, component)) {
@@ -109,7 +109,7 @@ void TException::Trace(const TTrace::Category& category) const {
   }
 }
 
-void TException::assertParameter(const char* /*text*/, TExceptionLocation /*location*/) {}
+void TException::assertParameter(const char* /*text*/, TExceptionLocation /*location*/) noexcept {}
 
 // Each subclass adds only its name and a Throw() that throws its own class.
 #define TAVUTIL_DEFINE_EXCEPTION(Name)                                                             \

@@ -43,12 +43,27 @@ constexpr unsigned long kSearchLevel = 0x10;
 constexpr unsigned long kWarningLevel = 0x8;
 
 /// Writes a diagnostic of the store under the Message category.
-template <class... Arguments>
-void Trace(unsigned long level, unsigned long line, const char* format,
-           const Arguments&... arguments) {
-  tavutil::detail::TracePoint(level, TUtilityTraceCategory::Message, SourceLine{kSource, line},
-                              format, arguments...);
-}
+struct Tracer {
+  template <class... Arguments>
+  void operator()(unsigned long level, unsigned long line, const char* format,
+                  const Arguments&... arguments) const {
+    tavutil::detail::TracePoint(level, TUtilityTraceCategory::Message, SourceLine{kSource, line},
+                                format, arguments...);
+  }
+};
+
+/// The same for GetMsg, which throws nothing: an entry that cannot be made is dropped.
+struct NoThrowTracer {
+  template <class... Arguments>
+  void operator()(unsigned long level, unsigned long line, const char* format,
+                  const Arguments&... arguments) const noexcept {
+    tavutil::detail::TracePointNoThrow(level, TUtilityTraceCategory::Message,
+                                       SourceLine{kSource, line}, format, arguments...);
+  }
+};
+
+constexpr Tracer Trace;
+constexpr NoThrowTracer TraceNoThrow;
 
 /// The text an exception was raised with (its oldest), or an empty text.
 const char* FirstText(const TException& e) {
@@ -56,11 +71,12 @@ const char* FirstText(const TException& e) {
   return text != nullptr ? text : "";
 }
 
-/// The exception's name, first text, error id and recoverable flag, as the diagnostics show them.
-template <class... Leading>
-void TraceException(unsigned long line, const char* format, const TException& e,
-                    const Leading&... leading) {
-  Trace(kWarningLevel, line, format, leading..., e.name(), FirstText(e), e.errorId(),
+/// The exception's name, first text, error id and recoverable flag, as the diagnostics show
+/// them, after the `leading` arguments; written by `trace` (Trace or TraceNoThrow).
+template <class Writer, class... Leading>
+void TraceException(const Writer& trace, unsigned long line, const char* format,
+                    const TException& e, const Leading&... leading) {
+  trace(kWarningLevel, line, format, leading..., e.name(), FirstText(e), e.errorId(),
         static_cast<unsigned long>(e.isRecoverable()));
 }
 
@@ -81,7 +97,7 @@ TMessageStorePM::TMessageStorePM(const TMessage::StoreID& store, const char* dll
     const char* found = search.FindFile();
     path = found != nullptr ? found : "";
   } catch (const TException& e) {
-    TraceException(kLineFindFailed, kFindFailed, e, name, dllName);
+    TraceException(Trace, kLineFindFailed, kFindFailed, e, name, dllName);
     return;
   } catch (...) {
     Trace(kWarningLevel, kLineFindFailedUnknown, kFindFailedUnknown, name, dllName);
@@ -94,7 +110,7 @@ TMessageStorePM::TMessageStorePM(const TMessage::StoreID& store, const char* dll
   try {
     fDll = std::make_unique<TDll>(path.c_str());
   } catch (const TException& e) {
-    TraceException(kLineLoadFailed, kLoadFailed, e, name, dllName);
+    TraceException(Trace, kLineLoadFailed, kLoadFailed, e, name, dllName);
     return;
   } catch (...) {
     Trace(kWarningLevel, kLineLoadFailedUnknown, kLoadFailedUnknown, name, dllName);
@@ -117,9 +133,9 @@ TString* TMessageStorePM::GetMsg(long setId, long messageId) {
     return std::make_unique<TString>(fDll->loadMessage(static_cast<unsigned long>(messageId)))
         .release();
   } catch (const TException& e) {
-    TraceException(kLineNoMessage, kNoMessage, e, name, messageId);
+    TraceException(TraceNoThrow, kLineNoMessage, kNoMessage, e, name, messageId);
   } catch (...) {
-    Trace(kWarningLevel, kLineNoMessageUnknown, kNoMessageUnknown, name, setId, messageId);
+    TraceNoThrow(kWarningLevel, kLineNoMessageUnknown, kNoMessageUnknown, name, setId, messageId);
   }
   return nullptr;
 }

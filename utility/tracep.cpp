@@ -22,18 +22,20 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <memory>
 
 namespace {
 
 /// The 32 component names, bit 0 first.
-constexpr const char* kComponentNames[32] = {
+constexpr const char* kComponentNames[] = {
     "Utility",    "MMToolkits", "Game",       "Protocol",   "Reserved5",  "Reserved6",
     "Reserved7",  "Reserved8",  "Reserved9",  "Reserved10", "Reserved11", "Reserved12",
     "Reserved13", "Reserved14", "Reserved15", "Reserved16", "Reserved17", "Reserved18",
     "Reserved19", "Reserved20", "Reserved21", "Reserved22", "Reserved23", "Reserved24",
     "Reserved25", "Reserved26", "Reserved27", "Reserved28", "Reserved29", "Reserved30",
     "Reserved31", "Reserved32"};
+static_assert(std::size(kComponentNames) == 32, "one name per bit of a component mask");
 
 /// A level bit and the letter that marks it in a trace line.
 struct LevelLetter {
@@ -145,11 +147,11 @@ TString TTrace::QueryComponentName(unsigned long component) {
   return TString(kComponentNames[bit]);
 }
 
-unsigned long TTrace::QueryComponentFromName(const TString& name) {
+unsigned long TTrace::QueryComponentFromName(const TString& name) noexcept {
   if (name.isDigits()) {
     // Bit numbers are 1-based and wrap modulo 32: "1" is bit 0, "0" and "32" the top bit.
     const auto number = static_cast<std::uint32_t>(name.asUnsigned());
-    return 1ul << ((number - 1u) % 32u);
+    return 1ul << ((number - 1u) % 32u); // fixed: "0" names the top bit
   }
   const char* text = name;
   if (text == nullptr) {
@@ -177,10 +179,10 @@ TTrace::Category::Category(unsigned long component, const TString& name)
   fRegistered = true;
 }
 
-TTrace::Category::Category(const Category& other)
+TTrace::Category::Category(const Category& other) noexcept
     : fComponent(other.fComponent), fName(other.fName), fRegistered(false) {}
 
-TTrace::Category& TTrace::Category::operator=(const Category& other) {
+TTrace::Category& TTrace::Category::operator=(const Category& other) noexcept {
   fComponent = other.fComponent;
   fName = other.fName;
   return *this;
@@ -209,13 +211,13 @@ int TTrace::Category::operator<(const Category& other) const noexcept {
 // -------------------------------------------------------------- registry ----
 
 bool TKeyCompare<TElemPointer<TTrace::Category>, TString>::Matches(
-    const TElemPointer<TTrace::Category>& item, const TString& name) {
-  const char* a = item->QueryString();
-  const char* b = name;
-  if (a == nullptr || b == nullptr) {
-    return a == b;
+    const TElemPointer<TTrace::Category>& item, const TString& name) noexcept {
+  const char* known = item->QueryString();
+  const char* wanted = name;
+  if (known == nullptr || wanted == nullptr) {
+    return known == wanted;
   }
-  return tavutil::detail::StrICmp(a, b) == 0;
+  return tavutil::detail::StrICmp(known, wanted) == 0;
 }
 
 void TTrace::Base::Register(const Category& category) {
@@ -225,7 +227,7 @@ void TTrace::Base::Register(const Category& category) {
   tavutil::detail::AddOwned(*fsKnownCategories, std::move(element));
 }
 
-const TTrace::Category* TTrace::Base::FindCategory(const TString& name) {
+const TTrace::Category* TTrace::Base::FindCategory(const TString& name) noexcept {
   const ScopedLock lock(fsMutex);
   // The registry's key comparison is the name without regard to case.
   const TElemPointer<Category>* item = fsKnownCategories->Find(name);
@@ -356,7 +358,7 @@ int TTrace::Base::IsTracing(unsigned long level, unsigned long component) const 
 }
 
 int TTrace::Base::IsTracing(unsigned long level, unsigned long component,
-                            const Category& category) const {
+                            const Category& category) const noexcept {
   return IsTracing(level, component) && QueryCategory(category);
 }
 
@@ -388,14 +390,14 @@ int TTrace::Base::CategorySwitch(const Category& category) const {
   return entry != nullptr ? entry->QueryOn() : fDefaultTracing.load();
 }
 
-int TTrace::Base::QueryCategory(const Category& category) const {
+int TTrace::Base::QueryCategory(const Category& category) const noexcept {
   const ScopedLock lock(fsMutex);
   return CategorySwitch(category);
 }
 
-int TTrace::Base::UsesDefault(const Category& category) const {
+int TTrace::Base::UsesDefault(const Category& category) const noexcept {
   const ScopedLock lock(fsMutex);
-  return FindSwitch(category) != nullptr ? 1 : 0;
+  return FindSwitch(category) != nullptr ? 1 : 0; // fixed: 1 for a switch, despite the name
 }
 
 void TTrace::Base::SetDefaultTracing(int on) {
@@ -451,7 +453,7 @@ bool tavutil::detail::DeliveringEntry() noexcept {
 }
 
 void TTrace::Base::WriteEntry(unsigned long level, const Category& category,
-                              const TMessage& message) {
+                              const TMessage& message) noexcept {
   const ScopedLock lock(fsMutex);
   const DeliveryScope delivering; // inside the lock: the outputs may rely on holding it
   const unsigned long component = category.QueryComponent();
@@ -487,7 +489,7 @@ void TTrace::Base::WriteEntry(unsigned long level, const Category& category,
 }
 
 int TTrace::Base::IsGlobalTracing(unsigned long level, unsigned long component,
-                                  const Category& category) {
+                                  const Category& category) noexcept {
   if (!IsGlobalTracing(level, component)) {
     return 0;
   }
@@ -508,7 +510,7 @@ void TTrace::Base::SetGlobalComponent(unsigned long component) noexcept {
   fsRuntimeComponent.store(static_cast<std::uint32_t>(component));
 }
 
-void TTrace::Base::SetGlobalTracing() {
+void TTrace::Base::SetGlobalTracing() noexcept {
   const ScopedLock lock(fsMutex);
   RecomputeGlobalMasks();
 }
@@ -542,8 +544,8 @@ int TTrace::IsTracing(unsigned long level, unsigned long component) const noexce
 }
 
 int TTrace::IsTracing(unsigned long level, unsigned long component,
-                      const Category& category) const {
-  return fPointer.IsNull() ? 0 : fPointer->IsTracing(level, component, category);
+                      const Category& category) const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->IsTracing(level, component, category);
 }
 
 void TTrace::AddCategory(const Category& category, int on) {
@@ -558,12 +560,13 @@ void TTrace::RemoveCategory(const Category& category) {
   }
 }
 
-int TTrace::QueryCategory(const Category& category) const {
-  return fPointer.IsNull() ? 0 : fPointer->QueryCategory(category);
+int TTrace::QueryCategory(const Category& category) const noexcept {
+  return fPointer.IsNull() ? 0 : fPointer.QueryBase()->QueryCategory(category);
 }
 
-int TTrace::UsesDefault(const Category& category) const {
-  return fPointer.IsNull() ? 1 : fPointer->UsesDefault(category);
+int TTrace::UsesDefault(const Category& category) const noexcept {
+  return fPointer.IsNull() ? 1 // fixed: an empty handle answers 1
+                           : fPointer.QueryBase()->UsesDefault(category);
 }
 
 int TTrace::QueryDefaultTracing() const noexcept {

@@ -137,7 +137,7 @@ void TTraceExit::SetRC(const TagVar& returnCode) {
   (*fMessage)[0] = returnCode;
 }
 
-void TTraceExit::SetArgs() {
+void TTraceExit::SetArgs() noexcept {
   fMessage->SetArgs();
 }
 

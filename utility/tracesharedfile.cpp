@@ -79,7 +79,7 @@ void TTraceSharedFileBase::Write(unsigned long level, const TTrace::Category& /*
     // that could not be made still lets the line out: each write goes whole to the end.
     const TMutexSemaphoreEntry fileLock(*fMutex, TMutexSemaphore::fsInfinite);
     tavutil::platform::AppendSharedFile(*fFile, line.Data(), line.Size());
-  } catch (const std::exception&) {
+  } catch (...) { // a store's GetMsg may throw anything, a TException too
     // The line is lost; a trace point never fails its caller.
   }
 }

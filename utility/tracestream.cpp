@@ -221,7 +221,7 @@ void TTraceStreamBase::Write(unsigned long level, const TTrace::Category& /*cate
         message);
     fStream->write(line.Data(), static_cast<std::streamsize>(line.Size()));
     fStream->flush();
-  } catch (const std::exception&) {
+  } catch (...) { // a store's GetMsg may throw anything, a TException too
     // The line is lost; a stream that threw has its bad bit set, as its owner will see.
   }
 }

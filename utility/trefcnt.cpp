@@ -12,7 +12,7 @@ namespace {
 
 constexpr char kSource[] = "utility/TREFCNT";
 constexpr char kNullReference[] = "TReference null";
-constexpr unsigned long kLineNullReference = 135;
+constexpr unsigned long kLineNullReference = 135; // fixed: the line quoted, not this file's
 
 } // namespace
 

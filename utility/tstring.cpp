@@ -3,11 +3,10 @@
 //
 // Operating-system independent. A buffer is one allocation of exactly header + length + 2
 // bytes; every change of length makes a new buffer, so there is no spare room to manage.
-#include <tavutil/exception.h>
 #include <tavutil/tstring.h>
 
 #include "internal/ascii.h"
-#include "internal/raise.h"
+#include "internal/stringerror.h"
 
 #include <cctype>
 #include <climits>
@@ -29,13 +28,12 @@ struct TStringBuffer {
 
 namespace {
 
-using tavutil::detail::Raise;
-using tavutil::detail::SourceLine;
+using tavutil::detail::RaiseStringError;
 
-constexpr char kSource[] = "utility/TSTRING";
 constexpr char kBadIndex[] = "Bad index value for this String";
 constexpr char kBadTruncate[] = "Bad value to truncate this String";
 constexpr char kBadStart[] = "Bad value for the starting position";
+// fixed: the lines these errors quote, which are not this file's own
 constexpr unsigned long kLineIndexConst = 194;
 constexpr unsigned long kLineIndex = 203;
 constexpr unsigned long kLineSubString = 372;
@@ -50,10 +48,6 @@ constexpr std::uint32_t kFlagWipe = 1;
 constexpr std::uint32_t kFlagUnicode = 2;
 constexpr unsigned int kAllOnes = static_cast<unsigned int>(-1);
 
-[[noreturn]] void Fail(const char* text, unsigned long line) {
-  Raise<TInvalidRequest>(text, SourceLine{kSource, line}, TUtilityTraceCategory::String);
-}
-
 /// A length as the 32-bit field holds it; longer texts are refused.
 unsigned int CheckedLength(unsigned long long length) {
   if (length > UINT32_MAX) {
@@ -63,25 +57,25 @@ unsigned int CheckedLength(unsigned long long length) {
 }
 
 /// Zeroes bytes in a way the compiler may not drop, even right before a free.
-void SecureZero(char* p, std::size_t n) noexcept {
-  volatile char* v = p;
-  while (n-- > 0) {
-    *v++ = 0;
+void SecureZero(char* bytes, std::size_t count) noexcept {
+  volatile char* next = bytes;
+  while (count-- > 0) {
+    *next++ = 0;
   }
 }
 
-/// Copies `n` bytes; a zero count never touches the (possibly null) pointers.
-void CopyBytes(char* to, const char* from, std::size_t n) noexcept {
-  if (n != 0) {
-    std::memcpy(to, from, n);
+/// Copies `count` bytes; a zero count never touches the (possibly null) pointers.
+void CopyBytes(char* to, const char* from, std::size_t count) noexcept {
+  if (count != 0) {
+    std::memcpy(to, from, count);
   }
 }
 
 /// A membership table of the bytes of a NUL-terminated set (null counts as empty).
 struct ByteSet {
   explicit ByteSet(const char* set) noexcept {
-    for (const char* p = set; p != nullptr && *p != '\0'; ++p) {
-      member[static_cast<unsigned char>(*p)] = true;
+    for (const char* byte = set; byte != nullptr && *byte != '\0'; ++byte) {
+      member[static_cast<unsigned char>(*byte)] = true;
     }
   }
   bool member[UCHAR_MAX + 1] = {};
@@ -97,21 +91,21 @@ unsigned int FindByMembership(const char* text, unsigned int length, const char*
   }
   const ByteSet members(set);
   const char* const end = text + length;
-  for (const char* p = text + (start - 1); p != end; ++p) {
-    if (members.member[static_cast<unsigned char>(*p)] == wanted) {
-      return static_cast<unsigned int>(p - text) + 1;
+  for (const char* byte = text + (start - 1); byte != end; ++byte) {
+    if (members.member[static_cast<unsigned char>(*byte)] == wanted) {
+      return static_cast<unsigned int>(byte - text) + 1;
     }
   }
   return 0;
 }
 
-/// Where the next search of `pattern` in `s` finds it, after a match at `at`; 0 when none.
+/// Where the next search of `pattern` in `text` finds it, after a match at `at`; 0 when none.
 /// A match that ends on the last byte of a 2^32 - 1 byte string leaves no position after it
 /// that 32 bits can hold, and nothing left to search either.
-unsigned int FindAfter(const TString& s, const char* pattern, unsigned int at,
+unsigned int FindAfter(const TString& text, const char* pattern, unsigned int at,
                        unsigned int patternLength) {
   const unsigned long long next = 0ULL + at + patternLength;
-  return next > s.length() ? 0 : s.indexOf(pattern, static_cast<unsigned int>(next));
+  return next > text.length() ? 0 : text.indexOf(pattern, static_cast<unsigned int>(next));
 }
 
 } // namespace
@@ -169,9 +163,9 @@ void TString::UnshareForWrite() {
 
 TString::TString(const char* s) : fBuffer(nullptr) {
   if (s != nullptr) {
-    const unsigned int n = CheckedLength(std::strlen(s));
-    fBuffer = AllocateBuffer(n, 1, 0);
-    CopyBytes(fBuffer->Text(), s, n);
+    const unsigned int length = CheckedLength(std::strlen(s));
+    fBuffer = AllocateBuffer(length, 1, 0);
+    CopyBytes(fBuffer->Text(), s, length);
   }
 }
 
@@ -240,13 +234,13 @@ unsigned int TString::lengthOf(const char* s) {
 }
 
 unsigned int TString::lengthOf(const _Wchar_t* w) {
-  unsigned long long n = 0;
+  unsigned long long units = 0;
   if (w != nullptr) {
-    while (w[n] != 0) {
-      ++n;
+    while (w[units] != 0) {
+      ++units;
     }
   }
-  return CheckedLength(n);
+  return CheckedLength(units);
 }
 
 TString::operator char*() const noexcept {
@@ -255,14 +249,14 @@ TString::operator char*() const noexcept {
 
 const char& TString::operator[](unsigned int i) const {
   if (i == 0 || i > length()) {
-    Fail(kBadIndex, kLineIndexConst);
+    RaiseStringError(kBadIndex, kLineIndexConst);
   }
   return fBuffer->Text()[i - 1];
 }
 
 char& TString::operator[](unsigned int i) {
   if (i == 0) {
-    Fail(kBadIndex, kLineIndex);
+    RaiseStringError(kBadIndex, kLineIndex);
   }
   if (i > length()) {
     if (fBuffer == nullptr) {
@@ -318,23 +312,23 @@ TString TString::operator+(const TString& other) const {
   if (fBuffer == nullptr && other.fBuffer == nullptr) {
     return TString();
   }
-  const unsigned int a = length();
-  const unsigned int b = other.length();
-  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + a + b), 0, 0);
-  CopyBytes(sum->Text(), static_cast<char*>(*this), a);
-  CopyBytes(sum->Text() + a, static_cast<char*>(other), b);
+  const unsigned int headLength = length();
+  const unsigned int tailLength = other.length();
+  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + headLength + tailLength), 0, 0);
+  CopyBytes(sum->Text(), static_cast<char*>(*this), headLength);
+  CopyBytes(sum->Text() + headLength, static_cast<char*>(other), tailLength);
   return TString(sum);
 }
 
 TString TString::operator+(const char* s) const {
-  const unsigned int b = lengthOf(s);
-  if (fBuffer == nullptr && b == 0) {
+  const unsigned int tailLength = lengthOf(s);
+  if (fBuffer == nullptr && tailLength == 0) {
     return TString();
   }
-  const unsigned int a = length();
-  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + a + b), 0, 0);
-  CopyBytes(sum->Text(), static_cast<char*>(*this), a);
-  CopyBytes(sum->Text() + a, s, b);
+  const unsigned int headLength = length();
+  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + headLength + tailLength), 0, 0);
+  CopyBytes(sum->Text(), static_cast<char*>(*this), headLength);
+  CopyBytes(sum->Text() + headLength, s, tailLength);
   return TString(sum);
 }
 
@@ -342,12 +336,12 @@ TString& TString::operator+=(const char* s) {
   if (fBuffer == nullptr) {
     return *this = TString(s);
   }
-  const unsigned int a = fBuffer->length;
-  const unsigned int b = lengthOf(s);
+  const unsigned int headLength = fBuffer->length;
+  const unsigned int tailLength = lengthOf(s);
   // The new buffer is filled before the old one goes, so `s` may point into this string.
-  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + a + b), 1, 0);
-  CopyBytes(sum->Text(), fBuffer->Text(), a);
-  CopyBytes(sum->Text() + a, s, b);
+  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + headLength + tailLength), 1, 0);
+  CopyBytes(sum->Text(), fBuffer->Text(), headLength);
+  CopyBytes(sum->Text() + headLength, s, tailLength);
   Adopt(sum);
   return *this;
 }
@@ -356,11 +350,11 @@ TString& TString::operator+=(const TString& other) {
   if (fBuffer == nullptr) {
     return *this = TString(static_cast<const char*>(other));
   }
-  const unsigned int a = fBuffer->length;
-  const unsigned int b = other.length();
-  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + a + b), 1, 0);
-  CopyBytes(sum->Text(), fBuffer->Text(), a);
-  CopyBytes(sum->Text() + a, static_cast<char*>(other), b);
+  const unsigned int headLength = fBuffer->length;
+  const unsigned int tailLength = other.length();
+  TStringBuffer* sum = AllocateBuffer(CheckedLength(0ULL + headLength + tailLength), 1, 0);
+  CopyBytes(sum->Text(), fBuffer->Text(), headLength);
+  CopyBytes(sum->Text() + headLength, static_cast<char*>(other), tailLength);
   Adopt(sum);
   return *this;
 }
@@ -374,29 +368,29 @@ template <class Op> TString& TString::Combine(const TString& other, Op combine) 
   const unsigned int rightLength = other.length();
   char* text = fBuffer->Text();
   for (unsigned int i = 0; i < fBuffer->length; ++i) {
-    const unsigned char r = i < rightLength ? static_cast<unsigned char>(right[i]) : 0;
-    text[i] = static_cast<char>(combine(static_cast<unsigned char>(text[i]), r));
+    const unsigned char theirs = i < rightLength ? static_cast<unsigned char>(right[i]) : 0;
+    text[i] = static_cast<char>(combine(static_cast<unsigned char>(text[i]), theirs));
   }
   return *this;
 }
 
 TString& TString::operator^=(const TString& other) {
-  return Combine(other, [](unsigned char l, unsigned char r) { return l ^ r; });
+  return Combine(other, [](unsigned char mine, unsigned char theirs) { return mine ^ theirs; });
 }
 
 TString& TString::operator|=(const TString& other) {
-  return Combine(other, [](unsigned char l, unsigned char r) { return l | r; });
+  return Combine(other, [](unsigned char mine, unsigned char theirs) { return mine | theirs; });
 }
 
 TString& TString::operator&=(const TString& other) {
-  return Combine(other, [](unsigned char l, unsigned char r) { return l & r; });
+  return Combine(other, [](unsigned char mine, unsigned char theirs) { return mine & theirs; });
 }
 
 // --------------------------------------------------- substrings and removal ----
 
 TString TString::subString(unsigned int start) const {
   if (start == 0) {
-    Fail(kBadTruncate, kLineSubString);
+    RaiseStringError(kBadTruncate, kLineSubString);
   }
   if (start > length()) {
     return TString();
@@ -419,7 +413,7 @@ TString TString::subString(unsigned int start, unsigned int count, char pad) con
 
 TString& TString::remove(unsigned int start) {
   if (start == 0) {
-    Fail(kBadTruncate, kLineRemove);
+    RaiseStringError(kBadTruncate, kLineRemove);
   }
   if (start > length()) {
     return *this;
@@ -451,7 +445,7 @@ TString& TString::remove(unsigned int start, unsigned int count) {
     return remove(start);
   }
   if (start == 0) {
-    Fail(kBadTruncate, kLineRemoveRange);
+    RaiseStringError(kBadTruncate, kLineRemoveRange);
   }
   if (fBuffer == nullptr) {
     return *this;
@@ -482,7 +476,7 @@ TString& TString::remove(unsigned int start, unsigned int count) {
 
 // ------------------------------------------------------------------ search ----
 
-unsigned int TString::indexOf(char c, unsigned int start) const {
+unsigned int TString::indexOf(char c, unsigned int start) const noexcept {
   if (start == 0) {
     start = 1;
   }
@@ -496,7 +490,7 @@ unsigned int TString::indexOf(char c, unsigned int start) const {
 
 unsigned int TString::indexOf(const char* p, unsigned int start) const {
   if (start == 0) {
-    Fail(kBadStart, kLineIndexOf);
+    RaiseStringError(kBadStart, kLineIndexOf);
   }
   if (start > length()) {
     return 0;
@@ -529,21 +523,21 @@ unsigned int TString::indexOf(const char* p, unsigned int start) const {
 
 unsigned int TString::indexOfAnyOf(const char* set, unsigned int start) const {
   if (start == 0) {
-    Fail(kBadStart, kLineIndexOfAnyOf);
+    RaiseStringError(kBadStart, kLineIndexOfAnyOf);
   }
   return FindByMembership(*this, length(), set, start, true);
 }
 
 unsigned int TString::indexOfAnyBut(const char* set, unsigned int start) const {
   if (start == 0) {
-    Fail(kBadStart, kLineIndexOfAnyBut);
+    RaiseStringError(kBadStart, kLineIndexOfAnyBut);
   }
   return FindByMembership(*this, length(), set, start, false);
 }
 
 unsigned int TString::lastIndexOf(char c, unsigned int start) const {
   if (start == 0) {
-    Fail(kBadStart, kLineLastIndexOf);
+    RaiseStringError(kBadStart, kLineLastIndexOf);
   }
   if (start == kAllOnes) {
     start = length();
@@ -617,9 +611,9 @@ int TString::isEqual(const TString& other) const noexcept {
   if (fBuffer == nullptr) {
     return other.fBuffer == nullptr;
   }
-  const unsigned int n = fBuffer->length;
-  return n == other.length() &&
-         (n == 0 || std::memcmp(fBuffer->Text(), other.fBuffer->Text(), n) == 0);
+  const unsigned int length = fBuffer->length;
+  return length == other.length() &&
+         (length == 0 || std::memcmp(fBuffer->Text(), other.fBuffer->Text(), length) == 0);
 }
 
 int TString::isLessThan(const TString& other) const noexcept {
@@ -629,11 +623,11 @@ int TString::isLessThan(const TString& other) const noexcept {
   if (other.fBuffer == nullptr) {
     return 0;
   }
-  const unsigned int a = fBuffer->length;
-  const unsigned int b = other.fBuffer->length;
-  const unsigned int common = a < b ? a : b;
+  const unsigned int mine = fBuffer->length;
+  const unsigned int theirs = other.fBuffer->length;
+  const unsigned int common = mine < theirs ? mine : theirs;
   const int order = common == 0 ? 0 : std::memcmp(fBuffer->Text(), other.fBuffer->Text(), common);
-  return order != 0 ? order < 0 : a < b;
+  return order != 0 ? order < 0 : mine < theirs;
 }
 
 namespace {
@@ -641,17 +635,17 @@ namespace {
 /// The abbreviation rule over this string's bytes and a full text of known length.
 int IsAbbreviation(const char* text, unsigned int length, const char* full, unsigned int fullLength,
                    unsigned int minimum) noexcept {
-  const unsigned int n = minimum != 0 ? minimum : length;
-  if (n > fullLength || length > fullLength) {
+  const unsigned int compared = minimum != 0 ? minimum : length;
+  if (compared > fullLength || length > fullLength) {
     return 0;
   }
-  if (n == 0) {
+  if (compared == 0) {
     return 1;
   }
-  if (n > length) {
+  if (compared > length) {
     return 0;
   }
-  return std::memcmp(text, full, n) == 0;
+  return std::memcmp(text, full, compared) == 0;
 }
 
 } // namespace
@@ -672,8 +666,8 @@ int TString::isBinaryDigits() const noexcept {
     return 0;
   }
   for (unsigned int i = 0; i < fBuffer->length; ++i) {
-    const char c = fBuffer->Text()[i];
-    if (c != '0' && c != '1') {
+    const char digit = fBuffer->Text()[i];
+    if (digit != '0' && digit != '1') {
       return 0;
     }
   }
@@ -757,18 +751,18 @@ TString& TString::upperCase() {
 // ---------------------------------------------------------------- variants ----
 
 int TStringIcmp::IsEqual(const TStringIcmp& other) const noexcept {
-  const char* a = *this;
-  const char* b = other;
-  if (this == &other || a == b) {
+  const char* mine = *this;
+  const char* theirs = other;
+  if (this == &other || mine == theirs) {
     return 1;
   }
-  if (a == nullptr || b == nullptr) {
+  if (mine == nullptr || theirs == nullptr) {
     return 0;
   }
-  return tavutil::detail::StrICmp(a, b) == 0;
+  return tavutil::detail::StrICmp(mine, theirs) == 0;
 }
 
-TStringAndWipe::TStringAndWipe(const TString& s) : TString(s) {
+TStringAndWipe::TStringAndWipe(const TString& s) noexcept : TString(s) {
   SetWipeOnDelete(1);
 }
 

@@ -16,12 +16,16 @@
 /// borrowed and must outlive every exception holding the location (string literals do).
 class TAVUTIL_API TExceptionLocation {
 public:
+  /// Stores the three values (by default null pointers and line 0). Throws nothing.
   TExceptionLocation(const char* file = nullptr, const char* function = nullptr,
                      unsigned long line = 0) noexcept
       : fFile(file), fFunction(function), fLine(static_cast<std::uint32_t>(line)) {}
 
+  /// The source file's path, as given. Throws nothing.
   const char* fileName() const noexcept { return fFile; }
+  /// The function's name, as given (the library's own locations give ""). Throws nothing.
   const char* functionName() const noexcept { return fFunction; }
+  /// The line number. Throws nothing.
   unsigned long lineNumber() const noexcept { return fLine; }
 
 private:
@@ -42,59 +46,80 @@ private:
 /// The family reports no error of its own: out-of-range indexes give null, and a full ring
 /// of texts or locations drops its oldest entry. Only memory can run out: the constructors,
 /// appendText and setText copy their text into a new string and throw std::bad_alloc when it
-/// cannot be had, leaving the object as it was. Copies share the texts and throw nothing.
+/// cannot be had, leaving the object as it was. Copies share the texts.
+/// The virtual members carry no noexcept, so that a derived class's overrides keep
+/// compiling; their comments give what the library's classes do.
 class TAVUTIL_API TException {
 public:
   /// Only 1 is recoverable; the fixed width keeps any other value a valid (unrecoverable) one.
-  enum Severity : std::int32_t { unrecoverable = 0, recoverable = 1 };
+  enum Severity : std::int32_t {
+    unrecoverable = 0, ///< any value but 1
+    recoverable = 1    ///< the handler may go on
+  };
+  /// The most texts an exception holds; the oldest gives way.
   static constexpr unsigned kMaxTexts = 5;
+  /// The most locations an exception holds; the oldest gives way.
   static constexpr unsigned kMaxLocations = 5;
 
   /// One text, no locations, no group. Throws std::bad_alloc when the text cannot be copied.
   TException(const char* text, unsigned long errorId, Severity severity);
-  TException(const TException& other);
-  TException& operator=(const TException& other);
+  /// A copy that shares the texts. Throws nothing.
+  TException(const TException& other) noexcept;
+  /// Becomes a copy of `other`, sharing its texts. Throws nothing.
+  TException& operator=(const TException& other) noexcept;
+  /// Releases the texts. Throws nothing.
   virtual ~TException();
 
-  /// Throws a copy of this object as its own dynamic class; never returns.
+  /// Throws a copy of this object as its own dynamic class; never returns. Throws that copy
+  /// always.
   [[noreturn]] virtual void Throw() const;
-  /// 1 when the severity is `recoverable` (1), else 0.
+  /// 1 when the severity is `recoverable` (1), else 0. Throws nothing.
   virtual int isRecoverable() const;
-  /// Records `location` as the newest; with five held, the oldest gives way.
+  /// Records `location` as the newest; with five held, the oldest gives way. Returns the
+  /// object. Throws nothing.
   virtual TException& addLocation(const TExceptionLocation& location);
-  /// The class's name, for example "TInvalidRequest".
+  /// The class's name, for example "TInvalidRequest". Throws nothing.
   virtual const char* name() const;
-  /// Does nothing in the library's classes; returns the object.
+  /// Does nothing in the library's classes; returns the object. Throws nothing.
   virtual TException& logExceptionData();
-  /// Does nothing in the library's classes.
+  /// Does nothing in the library's classes. Throws nothing.
   virtual void terminate();
 
-  /// Stores the borrowed group name (null means "group unknown").
+  /// Stores the borrowed group name (null means "group unknown"); returns the object. Throws
+  /// nothing.
   TException& setErrorCodeGroup(const char* group) noexcept;
+  /// The group name, or null when none was set. Throws nothing.
   const char* errorCodeGroup() const noexcept { return fGroup; }
-  /// Adds a text as the newest; with five held, the oldest gives way. Throws std::bad_alloc
-  /// when the text cannot be copied; the exception is then unchanged.
+  /// Adds a text as the newest; with five held, the oldest gives way. Returns the object.
+  /// Throws std::bad_alloc when the text cannot be copied; the exception is then unchanged.
   TException& appendText(const char* text);
-  /// Makes `text` the only text. Throws std::bad_alloc as appendText does, changing nothing.
+  /// Makes `text` the only text; returns the object. Throws std::bad_alloc when the text
+  /// cannot be copied; the exception is then unchanged.
   TException& setText(const char* text);
   /// The i-th text counted from the newest (0 is the newest); null when i >= textCount().
+  /// Throws nothing.
   const char* text(unsigned long i) const noexcept;
+  /// The number of texts held, 1 to 5. Throws nothing.
   unsigned long textCount() const noexcept { return fTextCount; }
+  /// Stores the severity; returns the object. Throws nothing.
   TException& setSeverity(Severity severity) noexcept;
+  /// Stores the error id; returns the object. Throws nothing.
   TException& setErrorId(unsigned long errorId) noexcept;
+  /// The error id. Throws nothing.
   unsigned long errorId() const noexcept { return fErrorId; }
+  /// The number of locations held, 0 to 5. Throws nothing.
   unsigned long locationCount() const noexcept { return fLocationCount; }
   /// The i-th location counted from the oldest (0 is the first recorded); null when
-  /// i >= locationCount().
+  /// i >= locationCount(). Throws nothing.
   const TExceptionLocation* locationAtIndex(unsigned long i) const noexcept;
 
-  /// Tests whether tracing would take this exception under `category`; writes no entry,
-  /// changes nothing and throws nothing.
-  void Trace(const TTrace::Category& category) const;
-  /// The same as Trace.
-  void TraceRethrow(const TTrace::Category& category) const { Trace(category); }
-  /// Does nothing.
-  static void assertParameter(const char* text, TExceptionLocation location);
+  /// Tests whether tracing would take this exception under `category` (level 0x400); writes
+  /// no entry and changes nothing. Throws nothing.
+  void Trace(const TTrace::Category& category) const noexcept;
+  /// The same as Trace. Throws nothing.
+  void TraceRethrow(const TTrace::Category& category) const noexcept { Trace(category); }
+  /// Does nothing. Throws nothing.
+  static void assertParameter(const char* text, TExceptionLocation location) noexcept;
 
 private:
   Severity fSeverity;
@@ -107,29 +132,42 @@ private:
 };
 
 // Declares an exception class that adds nothing but its name and its own Throw(). Both
-// arguments are class names, which parentheses would not allow.
+// arguments are class names, which parentheses would not allow. Each class has TException's
+// constructor (throws std::bad_alloc when the text cannot be copied), a copy constructor and
+// an assignment that share the texts and throw nothing, a destructor that throws nothing,
+// name() giving the class's name (throws nothing) and Throw(), which throws a copy of the
+// object as its own dynamic class.
 // NOLINTBEGIN(bugprone-macro-parentheses)
 #define TAVUTIL_DECLARE_EXCEPTION(Name, Base)                                                      \
   class TAVUTIL_API Name : public Base {                                                           \
   public:                                                                                          \
     Name(const char* text, unsigned long errorId, TException::Severity severity)                   \
         : Base(text, errorId, severity) {}                                                         \
-    Name(const Name& other) = default;                                                             \
-    Name& operator=(const Name& other) = default;                                                  \
+    Name(const Name& other) noexcept = default;                                                    \
+    Name& operator=(const Name& other) noexcept = default;                                         \
     ~Name() override;                                                                              \
     const char* name() const override;                                                             \
     [[noreturn]] void Throw() const override;                                                      \
   }
 // NOLINTEND(bugprone-macro-parentheses)
 
+/// A file, library or resource cannot be reached.
 TAVUTIL_DECLARE_EXCEPTION(TAccessError, TException);
+/// An internal check failed.
 TAVUTIL_DECLARE_EXCEPTION(TAssertionFailure, TException);
+/// A device reported an error.
 TAVUTIL_DECLARE_EXCEPTION(TDeviceError, TException);
+/// An argument is out of range.
 TAVUTIL_DECLARE_EXCEPTION(TInvalidParameter, TException);
+/// A request the object cannot serve in its state or with its arguments.
 TAVUTIL_DECLARE_EXCEPTION(TInvalidRequest, TException);
+/// A resource ran out.
 TAVUTIL_DECLARE_EXCEPTION(TResourceExhausted, TException);
+/// Memory ran out.
 TAVUTIL_DECLARE_EXCEPTION(TOutOfMemory, TResourceExhausted);
+/// A system resource ran out.
 TAVUTIL_DECLARE_EXCEPTION(TOutOfSystemResource, TResourceExhausted);
+/// A windowing resource ran out.
 TAVUTIL_DECLARE_EXCEPTION(TOutOfWindowResource, TResourceExhausted);
 
 #undef TAVUTIL_DECLARE_EXCEPTION
@@ -155,12 +193,15 @@ TAVUTIL_DECLARE_EXCEPTION(TOutOfWindowResource, TResourceExhausted);
 class TAVUTIL_API TTraceException {
 public:
   /// The report of `exception`, a new narrow string. Changes nothing in the exception. Throws
-  /// only std::bad_alloc (or std::length_error) when the text cannot be allocated.
+  /// std::bad_alloc when the text cannot be allocated, std::length_error when it would pass
+  /// 4 GiB.
   static TString FormatException(const TException& exception);
 
+  /// Throws nothing.
   TTraceException() noexcept = default;
+  /// Throws nothing.
   TTraceException(const TTraceException& /*other*/) noexcept = default;
-  /// Does nothing: the class holds no data.
+  /// Does nothing: the class holds no data. Throws nothing.
   TTraceException& operator=(const TTraceException& /*other*/) noexcept { return *this; }
 };
 

@@ -69,10 +69,12 @@ public:
   /// The name of a message store: a TString with exact, byte-for-byte equality.
   class TAVUTIL_API StoreID : public TString {
   public:
-    /// The empty name.
+    /// The empty name. Throws nothing.
     StoreID() noexcept = default;
+    /// The name `name`, sharing its buffer; the second argument only marks the call as
+    /// explicit. Throws nothing.
     StoreID(const TString& name, TExplicitInit /*init*/) noexcept : TString(name) {}
-    /// Exact equality, as TString::IsEqual.
+    /// Exact equality, as TString::IsEqual. Throws nothing.
     int IsEqual(const StoreID& other) const noexcept { return TString::IsEqual(other); }
   };
 
@@ -82,23 +84,26 @@ public:
   /// (writing nothing) what does not fit.
   class TAVUTIL_API CharP {
   public:
-    /// No buffer.
+    /// No buffer. Throws nothing.
     CharP() noexcept;
     CharP(const CharP&) = delete;
     CharP& operator=(const CharP&) = delete;
+    /// Releases the buffer. Throws nothing.
     ~CharP();
 
     /// Releases the previous buffer and makes one of `room` zero bytes (none for 0).
     /// Throws std::bad_alloc when it cannot be had; the holder is then empty.
     void Reset(std::size_t room);
-    /// Appends `size` bytes when they fit in the room; returns false, writing nothing, when not.
+    /// Appends `size` bytes when they fit in the room; returns false, writing nothing, when
+    /// not. Throws nothing.
     bool Append(const void* data, std::size_t size) noexcept;
-    /// The buffer, or null when there is none.
+    /// The buffer, or null when there is none. Throws nothing.
     const char* QueryBuffer() const noexcept { return fBuffer.get(); }
+    /// The same as QueryBuffer(). Throws nothing.
     operator const char*() const noexcept { return fBuffer.get(); }
-    /// The room in bytes.
+    /// The room in bytes. Throws nothing.
     std::size_t QuerySize() const noexcept { return fRoom; }
-    /// The bytes pushed so far.
+    /// The bytes pushed so far. Throws nothing.
     std::size_t QueryLength() const noexcept { return fUsed; }
 
   private:
@@ -110,11 +115,15 @@ public:
   /// The end-of-arguments marker that closes variadic argument lists (by its address).
   static TagVar fsEndOfArgs;
 
-  /// A literal message with an empty text and no arguments.
+  /// A literal message with an empty text and no arguments. Throws std::bad_alloc when the
+  /// text cannot be allocated.
   TMessage();
-  /// A literal message without arguments.
+  /// A literal message without arguments. Throws std::bad_alloc when the text cannot be
+  /// copied.
   TMessage(const char* text);
-  /// A literal message with one to seven arguments, copied in order.
+  ///@{
+  /// A literal message with one to seven arguments, copied in order. Throws std::bad_alloc
+  /// when memory runs out, TInvalidRequest "unknown type" when an argument's tag is unknown.
   TMessage(const char* text, const TagVar& a1);
   TMessage(const char* text, const TagVar& a1, const TagVar& a2);
   TMessage(const char* text, const TagVar& a1, const TagVar& a2, const TagVar& a3);
@@ -126,23 +135,31 @@ public:
            const TagVar& a5, const TagVar& a6);
   TMessage(const char* text, const TagVar& a1, const TagVar& a2, const TagVar& a3, const TagVar& a4,
            const TagVar& a5, const TagVar& a6, const TagVar& a7);
+  ///@}
   /// A literal message whose arguments are made in place, in order, from one or more values
   /// of which TagVar has a constructor (numbers, texts, TString, dates, TagVar values...): no
   /// temporary TagVar is made and copied. A TagVar argument is moved in when it is an
-  /// rvalue, copied otherwise (throwing as TagVar's copy does). `text` is anything that
-  /// converts to `const char*` but a TString, which takes the forms above.
+  /// rvalue, copied otherwise. `text` is anything that converts to `const char*` but a
+  /// TString, which takes the forms above. Throws std::bad_alloc when memory runs out,
+  /// TInvalidRequest "unknown type" when a copied TagVar's tag is unknown.
   template <class Text, class... Values,
             std::enable_if_t<IsLiteralText<Text>::value && AreArguments<Values...>::value, int> = 0>
   TMessage(Text&& text, Values&&... values) : TMessage(static_cast<const char*>(text)) {
     EmplaceArguments(std::forward<Values>(values)...);
   }
-  /// A literal message whose arguments are a variadic list of `const TagVar*`.
+  /// A literal message whose arguments are a variadic list of `const TagVar*`, ending as the
+  /// class comment says. Throws as the forms above.
   TMessage(const char* text, const TagVar* first, ...);
-  /// A literal message whose arguments are an array of `const TagVar*`.
+  /// A literal message whose arguments are an array of `const TagVar*`, ending as the class
+  /// comment says. Throws as the forms above.
   TMessage(const char* text, const TagVar** list);
 
-  /// A stored message: the store's text for (setId, messageId), or `defaultText`.
+  /// A stored message: the store's text for (setId, messageId), or `defaultText`. Throws
+  /// std::bad_alloc when the name or the text cannot be copied.
   TMessage(const StoreID& store, long setId, long messageId, const char* defaultText);
+  ///@{
+  /// A stored message with one to seven arguments, copied in order. Throws std::bad_alloc
+  /// when memory runs out, TInvalidRequest "unknown type" when an argument's tag is unknown.
   TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
            const TagVar& a1);
   TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
@@ -160,33 +177,46 @@ public:
   TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
            const TagVar& a1, const TagVar& a2, const TagVar& a3, const TagVar& a4, const TagVar& a5,
            const TagVar& a6, const TagVar& a7);
+  ///@}
   /// A stored message whose arguments are made in place from values, as for a literal one.
+  /// Throws as the literal form does.
   template <class... Values, std::enable_if_t<AreArguments<Values...>::value, int> = 0>
   TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
            Values&&... values)
       : TMessage(store, setId, messageId, defaultText) {
     EmplaceArguments(std::forward<Values>(values)...);
   }
+  /// A stored message whose arguments are a variadic list of `const TagVar*`. Throws as the
+  /// literal forms do.
   TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
            const TagVar* first, ...);
+  /// A stored message whose arguments are an array of `const TagVar*`. Throws as the literal
+  /// forms do.
   TMessage(const StoreID& store, long setId, long messageId, const char* defaultText,
            const TagVar** list);
 
-  /// Copies everything but the rendered text, which starts empty.
+  /// Copies everything but the rendered text, which starts empty. Throws std::bad_alloc when
+  /// memory runs out, TInvalidRequest "unknown type" when an argument's tag is unknown.
   TMessage(const TMessage& other);
   /// Takes everything from the other, the rendered text included. The other is left a
-  /// literal message without arguments whose text has no buffer.
+  /// literal message without arguments whose text has no buffer. Throws nothing.
   TMessage(TMessage&& other) noexcept;
-  /// As the copy constructor; assigning a message to itself does nothing.
+  /// As the copy constructor; assigning a message to itself does nothing. Throws as the copy
+  /// constructor does; the message is then as it was.
   TMessage& operator=(const TMessage& other);
   /// As the move constructor, releasing this message's arguments first; moving a message to
-  /// itself does nothing.
+  /// itself does nothing. Throws nothing.
   TMessage& operator=(TMessage&& other) noexcept;
+  /// Releases the arguments and the strings. Throws nothing.
   ~TMessage();
 
-  /// Releases the arguments.
-  void SetArgs();
-  /// Replaces the arguments. The rendered text is kept as it is.
+  /// Releases the arguments. Throws nothing.
+  void SetArgs() noexcept;
+  ///@{
+  /// Replaces the arguments by copies, in order (a list ends as the class comment says). The
+  /// rendered text is kept as it is. Throws std::bad_alloc when memory runs out,
+  /// TInvalidRequest "unknown type" when an argument's tag is unknown; the arguments are then
+  /// as they were.
   void SetArgs(const TagVar& a1);
   void SetArgs(const TagVar& a1, const TagVar& a2);
   void SetArgs(const TagVar& a1, const TagVar& a2, const TagVar& a3);
@@ -199,30 +229,40 @@ public:
                const TagVar& a5, const TagVar& a6, const TagVar& a7);
   void SetArgs(const TagVar* first, ...);
   void SetArgs(const TagVar** list);
+  ///@}
 
+  ///@{
   /// The argument at zero-based `index`. Throws TInvalidParameter "Out of Range" when `index`
-  /// is not below QueryNumberArgs(); the message is unchanged.
+  /// is not below QueryNumberArgs() (the message is unchanged), std::bad_alloc when the trace
+  /// entry of that failure cannot be made.
   TagVar& operator[](unsigned index);
   const TagVar& operator[](unsigned index) const;
+  ///@}
+  ///@{
   /// The same for an `int` index (a negative one is out of range). Without these, `m[0]` is
   /// ambiguous where `ptrdiff_t` is `int`: the built-in subscript of the text conversion
-  /// matches as well as the unsigned index.
+  /// matches as well as the unsigned index. Throws as the unsigned forms do.
   TagVar& operator[](int index) { return (*this)[static_cast<unsigned>(index)]; }
   const TagVar& operator[](int index) const { return (*this)[static_cast<unsigned>(index)]; }
+  ///@}
+  /// The number of arguments. Throws nothing.
   unsigned QueryNumberArgs() const noexcept { return fArgs.Size(); }
 
+  /// The store's name; empty for a literal message. Throws nothing.
   const StoreID& QueryStoreID() const noexcept { return fStore; }
+  /// The set id; 0 for a literal message. Throws nothing.
   long QuerySetID() const noexcept { return fSetId; }
+  /// The message id; 0 for a literal message. Throws nothing.
   long QueryMessageID() const noexcept { return fMessageId; }
-  /// True for stored messages (a non-empty store name).
+  /// True for stored messages (a non-empty store name). Throws nothing.
   int UserDisplayable() const noexcept { return fStore.length() != 0; }
   /// Records the source file and line where the message was made; the message keeps a copy
   /// of `file` (a trace macro's literal is kept by pointer instead, as it lives for good).
   /// Throws std::bad_alloc when the file name cannot be copied; the message is then unchanged.
   void SetDebugging(const char* file, unsigned long line);
-  /// The debugging file, or null when none was set.
+  /// The debugging file, or null when none was set. Throws nothing.
   const char* QueryFile() const noexcept { return fFileName; }
-  /// The debugging line; 0 when none was set.
+  /// The debugging line; 0 when none was set. Throws nothing.
   unsigned long QueryLine() const noexcept { return fLine; }
 
   /// Checks every conversion of `format` against the argument it takes and fills `rewritten`
@@ -231,21 +271,23 @@ public:
   /// values in format order: 4 bytes per integer, width or precision, 8 per double, a pointer
   /// per `%p` and `%s`, packed; room for 16 bytes per argument, a value that does not fit is
   /// left out). Returns the size estimate, a 32-bit sum. A missing or mismatched argument
-  /// gives zero and a trace entry; only std::bad_alloc or std::length_error (a format of
-  /// 4 GiB) is thrown. The `%s` pointers in `block` point into this message's arguments and
-  /// live as long as they do.
+  /// gives zero and a trace entry. The `%s` pointers in `block` point into this message's
+  /// arguments and live as long as they do. Throws std::bad_alloc when memory runs out,
+  /// std::length_error when the format is 4 GiB long.
   unsigned long ValidateArgs(const TString& format, TString& rewritten, CharP& block) const;
   /// The rendered text, made on the first call and cached: the store's text (or the default
   /// text, or the literal text) formatted with the arguments; a text without arguments as it
   /// is. A Unicode text with arguments is converted to UTF-8 first and renders narrow.
-  /// Never fails on a format or an argument; throws only std::bad_alloc, std::length_error, or
-  /// what a store's GetMsg throws.
+  /// Never fails on a format or an argument. Throws std::bad_alloc when memory runs out,
+  /// std::length_error when the text is 4 GiB long, and what the store's GetMsg throws.
   const TString& QueryMessage() const;
-  /// The text of QueryMessage(); null when that string has no buffer.
+  /// The text of QueryMessage(); null when that string has no buffer. Throws what
+  /// QueryMessage() throws.
   operator const char*() const;
-  /// A copy of QueryMessage().
+  /// A copy of QueryMessage(). Throws what QueryMessage() throws.
   operator TString() const;
-  /// QueryMessage() as a wideString value when it is Unicode, else as a string value.
+  /// QueryMessage() as a wideString value when it is Unicode, else as a string value. Throws
+  /// what QueryMessage() throws.
   operator TagVar() const;
 
   // Binary form, in the binary stream's byte order: store name, set id, message id, text,
@@ -253,8 +295,9 @@ public:
   // and line 0 (the location is not carried, nor the rendered text).
 
   /// Writes the binary form; nothing on a stream whose failbit or badbit is set. Returns
-  /// `s`. Throws TInvalidRequest "unknown type" (error id 3) for an argument of an unknown
-  /// tag, after what comes before it has been written.
+  /// `s`. Throws TInvalidRequest "unknown type" (error id 3) when an argument's tag is
+  /// unknown, after what comes before it has been written; std::bad_alloc when a borrowed
+  /// text cannot be copied.
   ToBinaryStream& WriteToBinaryStream(ToBinaryStream& s) const;
   /// Replaces the message by the one read; returns `s`. The rendered text and the arguments
   /// are released first; every other field keeps its value until it is read whole. So a
@@ -263,8 +306,8 @@ public:
   /// of the fields after them. A negative count reads no argument and sets failbit. The
   /// argument array grows with the arguments that arrive, so a count larger than the data
   /// costs no more than the data. An empty store name or debugging file reads as a string
-  /// without buffer. Throws TInvalidRequest "unknown type" (error id 3) for an argument of an
-  /// unknown tag, and std::bad_alloc when memory runs out, keeping the arguments before it.
+  /// without buffer. Throws TInvalidRequest "unknown type" (error id 3) when an argument's
+  /// tag is unknown, and std::bad_alloc when memory runs out, keeping the arguments before it.
   TiBinaryStream& ReadFromBinaryStream(TiBinaryStream& s);
 
 private:
@@ -374,20 +417,23 @@ private:
 /// after they are done.
 class TAVUTIL_API TMessageStore {
 public:
+  /// Leaves the archive. Throws nothing.
   virtual ~TMessageStore();
   /// A new text that the caller owns and deletes, or null when the store has no such message.
   /// May be called from any thread, concurrently; it may trace and render other messages.
+  /// Throws what the derived store throws (the library's TMessageStorePM throws none).
   virtual TString* GetMsg(long setId, long messageId) = 0;
-  /// Whether the store caches its texts: false here.
+  /// Whether the store caches its texts: false here. Throws nothing.
   virtual int IsCached() const;
 
+  /// The store's name. Throws nothing.
   const TMessage::StoreID& QueryStoreID() const noexcept { return fStore; }
-  /// The store's name: the key of the archive's set.
+  /// The store's name: the key of the archive's set. Throws nothing.
   const TMessage::StoreID& Key() const noexcept { return fStore; }
 
   /// The registered store of that name, or null (also without an archive). The pointer is
-  /// valid as long as that store lives.
-  static TMessageStore* Find(const TMessage::StoreID& store);
+  /// valid as long as that store lives. Throws nothing.
+  static TMessageStore* Find(const TMessage::StoreID& store) noexcept;
   /// The text of (setId, messageId) from the store of that name, which the caller deletes;
   /// null without an archive, without such a store, or when the store has no such text.
   /// Throws what that store's GetMsg throws.
@@ -418,11 +464,11 @@ public:
   TMessageArchive();
   TMessageArchive(const TMessageArchive&) = delete;
   TMessageArchive& operator=(const TMessageArchive&) = delete;
-  /// Stops being the registry and releases its elements (not the stores).
+  /// Stops being the registry and releases its elements (not the stores). Throws nothing.
   virtual ~TMessageArchive();
 
   /// The named store's GetMsg(setId, messageId), called outside the archive lock; null when
-  /// no store of that name is registered.
+  /// no store of that name is registered. Throws what that store's GetMsg throws.
   virtual TString* GetMsg(const TMessage::StoreID& store, long setId, long messageId);
 
 private:
@@ -434,7 +480,7 @@ private:
   /// Takes out the element that designates `store`, if any.
   void Remove(const TMessageStore& store) noexcept;
   /// The registered store of that name, or null.
-  TMessageStore* Lookup(const TMessage::StoreID& store);
+  TMessageStore* Lookup(const TMessage::StoreID& store) noexcept;
 
   StoreSet fStores;
   TMutexSemaphore fLock;

@@ -24,6 +24,7 @@
 #include <tavutil/tmpstrm.h>
 #include <tavutil/trace.h>
 #include <tavutil/tracefactory.h>
+#include <tavutil/tracepoint.h>
 #include <tavutil/tracescope.h>
 #include <tavutil/tracesharedfile.h>
 #include <tavutil/tracestream.h>

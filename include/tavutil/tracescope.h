@@ -37,15 +37,19 @@ public:
   TTraceExit(const TTraceExit&) = delete;
   TTraceExit& operator=(const TTraceExit&) = delete;
   /// Writes the exit entry when the global masks select level 0x2000 and the category's
-  /// component, then deletes the message. Never throws: a failure to write loses the entry.
+  /// component, then deletes the message; a failure to write loses the entry. Throws nothing.
   ~TTraceExit();
 
   /// Stores `returnCode` as argument 0 of the message. Throws TInvalidParameter "Out of
-  /// Range" when the message has no arguments, std::bad_alloc when the copy cannot be made.
+  /// Range" when the message has no arguments, TInvalidRequest "unknown type" when the return
+  /// code's tag is unknown, std::bad_alloc when the copy cannot be made.
   void SetRC(const TagVar& returnCode);
-  /// Replace the message's arguments, as TMessage::SetArgs of the same shape does. Throw
-  /// std::bad_alloc when the copies cannot be made; the arguments are then unchanged.
-  void SetArgs();
+  /// Releases the message's arguments. Throws nothing.
+  void SetArgs() noexcept;
+  ///@{
+  /// Replaces the message's arguments, as TMessage::SetArgs of the same shape does. Throws
+  /// std::bad_alloc when the copies cannot be made, TInvalidRequest "unknown type" when an
+  /// argument's tag is unknown; the arguments are then unchanged.
   void SetArgs(const TagVar& a1);
   void SetArgs(const TagVar& a1, const TagVar& a2);
   void SetArgs(const TagVar& a1, const TagVar& a2, const TagVar& a3);
@@ -54,15 +58,18 @@ public:
                const TagVar& a5);
   void SetArgs(const TagVar& a1, const TagVar& a2, const TagVar& a3, const TagVar& a4,
                const TagVar& a5, const TagVar& a6);
+  ///@}
   /// A variadic list of `const TagVar*`, ending at the first null pointer or the first pointer
-  /// to a nil or end-of-arguments value (TMessage::fsEndOfArgs).
+  /// to a nil or end-of-arguments value (TMessage::fsEndOfArgs). Throws as the forms above.
   void SetArgs(const TagVar* first, ...);
-  /// An array of `const TagVar*` ending as the variadic list does.
+  /// An array of `const TagVar*` ending as the variadic list does. Throws as the forms above.
   void SetArgs(const TagVar** list);
   /// The message's argument `i` (0-based). Throws TInvalidParameter "Out of Range" when `i` is
-  /// not below the number of arguments.
+  /// not below the number of arguments, std::bad_alloc when the trace entry of that failure
+  /// cannot be made.
   TagVar& operator[](unsigned int i);
-  /// Records the source file and line that the exit entry shows.
+  /// Records the source file and line that the exit entry shows. Throws std::bad_alloc when
+  /// the file name cannot be copied.
   void SetDebugging(const char* file, unsigned long line);
 
 private:
@@ -74,19 +81,23 @@ private:
 /// index gives an empty handle. Copies share the handles' states, as copies of handles do.
 class TAVUTIL_API TTraceObjects {
 public:
-  /// An empty table of capacity 0.
+  /// An empty table of capacity 0. Throws nothing.
   TTraceObjects() noexcept : fCapacity(0) {}
-  /// An empty table of that capacity.
+  /// An empty table of that capacity. Throws nothing.
   explicit TTraceObjects(unsigned int capacity) noexcept : fCapacity(capacity) {}
 
   /// A handle sharing the state of entry `i`; an empty handle when `i` is not below the count.
-  /// Never throws.
+  /// Throws nothing.
   TTrace operator[](unsigned int i) const noexcept;
   /// Empties entry `i` (releasing its state) when `i` is below the count; the count stays.
+  /// Throws what the released state's RemoveRef() throws (none of the library's states
+  /// does).
   void Remove(unsigned int i);
-  /// Makes no entry and returns the largest unsigned value (-1).
+  /// Makes no entry and returns the largest unsigned value (-1). Throws nothing.
   unsigned int Add(const char* name, int kind, char* text) noexcept;
+  /// The capacity given at construction. Throws nothing.
   unsigned int QueryCapacity() const noexcept { return fCapacity; }
+  /// The number of entries (always 0 in this library). Throws nothing.
   unsigned int QueryCount() const noexcept { return static_cast<unsigned int>(fHandles.size()); }
 
 private:
@@ -98,12 +109,15 @@ private:
 /// library it does nothing with its text.
 class TAVUTIL_API TCrtMsg {
 public:
+  ///@{
+  /// A sink bound to nothing, whatever the name or handle given. Throws nothing.
   TCrtMsg() noexcept : fHandle(-1) {}
   explicit TCrtMsg(const char* /*name*/) noexcept : fHandle(-1) {}
   explicit TCrtMsg(int /*handle*/) noexcept : fHandle(-1) {}
-  /// Does nothing.
+  ///@}
+  /// Does nothing. Throws nothing.
   void Write(const char* /*text*/) noexcept {}
-  /// Always -1: the sink is bound to nothing.
+  /// Always -1: the sink is bound to nothing. Throws nothing.
   int QueryHandle() const noexcept { return fHandle; }
 
 private:

@@ -21,28 +21,31 @@
 ///   TReference<TJob> other = job;      // count 2; the job dies with the last reference
 class TAVUTIL_API TRefCounted {
 public:
-  /// Copies the other object's count value (not its references); no atomic exchange.
+  /// Copies the other object's count value (not its references); no atomic exchange. Throws
+  /// nothing.
   TRefCounted(const TRefCounted& other) noexcept;
-  /// Copies the other object's count value; returns this object.
+  /// Copies the other object's count value; returns this object. Throws nothing.
   TRefCounted& operator=(const TRefCounted& other) noexcept;
 
-  /// Adds one reference (atomic increment).
+  /// Adds one reference (atomic increment). Throws nothing.
   virtual void AddRef() noexcept;
   /// Drops one reference (atomic decrement); the call that reaches 0 calls Unreachable().
-  /// Whatever Unreachable() throws passes through.
+  /// Throws what Unreachable() throws, which the library's own never do.
   virtual void RemoveRef();
   /// Called once when the count drops to 0: deletes the object. Subclasses may override it.
+  /// Throws what the object's destructor throws, which the library's own never do.
   virtual void Unreachable();
-  /// The current count; another thread may change it at any moment.
+  /// The current count; another thread may change it at any moment. Throws nothing.
   virtual long QueryReferenceCount() const noexcept;
 
-  /// Throws TInvalidRequest "TReference null"; dereferencing a null reference calls it.
+  /// Raises TInvalidRequest "TReference null"; dereferencing a null reference calls it.
+  /// Throws TInvalidRequest always; never returns.
   [[noreturn]] static void ThrowNullReference();
 
 protected:
-  /// A new object with count 0.
+  /// A new object with count 0. Throws nothing.
   TRefCounted() noexcept : fReferenceCount(0) {}
-  /// Does nothing of its own; objects are deleted through Unreachable().
+  /// Does nothing of its own; objects are deleted through Unreachable(). Throws nothing.
   virtual ~TRefCounted();
 
 private:
@@ -55,25 +58,29 @@ private:
 /// TInvalidRequest "TReference null"; test IsNull() first where null is a normal state.
 template <class T> class TReference {
 public:
-  /// Holds `object` (adding a reference), or is null.
+  /// Holds `object` (adding a reference), or is null. Throws nothing.
   TReference(T* object = nullptr) noexcept : fObject(object) {
     if (fObject != nullptr) {
       fObject->AddRef();
     }
   }
+  /// Holds the other's object, adding a reference. Throws nothing.
   TReference(const TReference& other) noexcept : TReference(other.fObject) {}
-  /// Takes over the other's reference; the other becomes null.
+  /// Takes over the other's reference; the other becomes null. Throws nothing.
   TReference(TReference&& other) noexcept : fObject(other.fObject) { other.fObject = nullptr; }
+  /// Drops the reference held, if any. Throws what the object's RemoveRef() throws.
   ~TReference() { Release(); }
 
-  /// Holds the other's object. Safe when both hold the same object.
+  /// Holds the other's object. Safe when both hold the same object. Throws what the old
+  /// object's RemoveRef() throws.
   TReference& operator=(const TReference& other) {
     if (this != &other) {
       *this = other.fObject;
     }
     return *this;
   }
-  /// Takes over the other's reference and drops the one held before.
+  /// Takes over the other's reference and drops the one held before. Throws what the old
+  /// object's RemoveRef() throws.
   TReference& operator=(TReference&& other) {
     if (this != &other) {
       Release();
@@ -83,7 +90,8 @@ public:
     return *this;
   }
   /// Holds `object` instead of the current one. The new reference is added before the old
-  /// one is dropped, so assigning the object already held never deletes it.
+  /// one is dropped, so assigning the object already held never deletes it. Throws what the
+  /// old object's RemoveRef() throws.
   TReference& operator=(T* object) {
     if (object != nullptr) {
       object->AddRef();
@@ -96,20 +104,21 @@ public:
     return *this;
   }
 
-  /// The object; throws TInvalidRequest "TReference null" when null.
+  /// The object. Throws TInvalidRequest "TReference null" when the reference is null.
   T* operator->() const {
     if (fObject == nullptr) {
       TRefCounted::ThrowNullReference();
     }
     return fObject;
   }
-  /// The object; throws TInvalidRequest "TReference null" when null.
+  /// The object. Throws TInvalidRequest "TReference null" when the reference is null.
   T& operator*() const { return *operator->(); }
 
-  /// Whether no object is held.
+  /// Whether no object is held. Throws nothing.
   int IsNull() const noexcept { return fObject == nullptr; }
-  /// The object held, or null; the reference keeps its count.
+  /// The object held, or null; the reference keeps its count. Throws nothing.
   T* QueryPointer() const noexcept { return fObject; }
+  /// Whether an object is held. Throws nothing.
   explicit operator bool() const noexcept { return fObject != nullptr; }
 
 private:

@@ -10,42 +10,44 @@
 
 namespace tavutil::detail {
 
-constexpr unsigned char AsciiLower(unsigned char c) noexcept {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+/// The lower-case form of an ASCII letter; any other byte as it is.
+constexpr unsigned char AsciiLower(unsigned char byte) noexcept {
+  return (byte >= 'A' && byte <= 'Z') ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
 }
 
-constexpr unsigned char AsciiUpper(unsigned char c) noexcept {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+/// The upper-case form of an ASCII letter; any other byte as it is.
+constexpr unsigned char AsciiUpper(unsigned char byte) noexcept {
+  return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
 }
 
-/// Compares at most `n` bytes without regard to case; <0, 0 or >0 like strncmp.
-inline int StrNICmp(const char* a, const char* b, std::size_t n) noexcept {
-  for (std::size_t i = 0; i < n; ++i) {
-    const int ca = AsciiLower(static_cast<unsigned char>(a[i]));
-    const int cb = AsciiLower(static_cast<unsigned char>(b[i]));
-    if (ca != cb || ca == 0) {
-      return ca - cb;
+/// Compares at most `count` bytes without regard to case; <0, 0 or >0 like strncmp.
+inline int StrNICmp(const char* left, const char* right, std::size_t count) noexcept {
+  for (std::size_t i = 0; i < count; ++i) {
+    const int leftByte = AsciiLower(static_cast<unsigned char>(left[i]));
+    const int rightByte = AsciiLower(static_cast<unsigned char>(right[i]));
+    if (leftByte != rightByte || leftByte == 0) {
+      return leftByte - rightByte;
     }
   }
   return 0;
 }
 
 /// Compares two NUL-terminated texts without regard to case; <0, 0 or >0 like strcmp.
-inline int StrICmp(const char* a, const char* b) noexcept {
-  return StrNICmp(a, b, static_cast<std::size_t>(-1));
+inline int StrICmp(const char* left, const char* right) noexcept {
+  return StrNICmp(left, right, static_cast<std::size_t>(-1));
 }
 
 /// Lower-cases a NUL-terminated text in place.
-inline void StrLwr(char* s) noexcept {
-  for (; *s != '\0'; ++s) {
-    *s = static_cast<char>(AsciiLower(static_cast<unsigned char>(*s)));
+inline void StrLwr(char* text) noexcept {
+  for (; *text != '\0'; ++text) {
+    *text = static_cast<char>(AsciiLower(static_cast<unsigned char>(*text)));
   }
 }
 
 /// Upper-cases a NUL-terminated text in place.
-inline void StrUpr(char* s) noexcept {
-  for (; *s != '\0'; ++s) {
-    *s = static_cast<char>(AsciiUpper(static_cast<unsigned char>(*s)));
+inline void StrUpr(char* text) noexcept {
+  for (; *text != '\0'; ++text) {
+    *text = static_cast<char>(AsciiUpper(static_cast<unsigned char>(*text)));
   }
 }
 

@@ -99,6 +99,52 @@ std::uint32_t FormatParser::StarArgument(std::size_t& position) noexcept {
   return fNextArgument++;
 }
 
+bool FormatParser::ReadPosition(std::size_t& position, FormatUnit& unit) const noexcept {
+  std::size_t look = position;
+  bool any = false;
+  const std::uint32_t number = ReadNumber(look, any);
+  if (!any || At(look) != '$') {
+    return false;
+  }
+  unit.argument = number;
+  position = look + 1;
+  return true;
+}
+
+void FormatParser::ReadField(std::size_t& position, FormatField& field) noexcept {
+  if (At(position) == '*') {
+    ++position;
+    field.fromArgument = true;
+    field.argument = StarArgument(position);
+    return;
+  }
+  bool any = false;
+  field.digitsBegin = position;
+  field.value = ReadNumber(position, any);
+  field.digitsEnd = position;
+}
+
+void FormatParser::ReadSpecification(std::size_t& position, FormatUnit& unit) noexcept {
+  unit.flagsBegin = position;
+  for (std::uint8_t flag = FlagOf(At(position)); flag != 0; flag = FlagOf(At(position))) {
+    unit.flags |= flag;
+    ++position;
+  }
+  unit.flagsEnd = position;
+  if (At(position) == '*' || IsDigit(At(position))) {
+    unit.width.present = true; // a width is there only with a star or digits
+    ReadField(position, unit.width);
+  }
+  if (At(position) == '.') {
+    ++position;
+    unit.precision.present = true; // "%.d" has a precision of 0
+    ReadField(position, unit.precision);
+  }
+  if (IsLengthModifier(At(position))) {
+    unit.lengthModifier = static_cast<char>(At(position++));
+  }
+}
+
 bool FormatParser::Next(FormatUnit& unit) noexcept {
   if (fSearchFrom >= fLength) {
     return false;
@@ -113,52 +159,8 @@ bool FormatParser::Next(FormatUnit& unit) noexcept {
   unit.begin = start;
   const std::uint32_t firstArgument = fNextArgument;
   std::size_t position = start + 1;
-
-  bool positional = false;
-  {
-    std::size_t look = position;
-    bool any = false;
-    const std::uint32_t number = ReadNumber(look, any);
-    if (any && At(look) == '$') {
-      positional = true;
-      unit.argument = number;
-      position = look + 1;
-    }
-  }
-  unit.flagsBegin = position;
-  for (std::uint8_t flag = FlagOf(At(position)); flag != 0; flag = FlagOf(At(position))) {
-    unit.flags |= flag;
-    ++position;
-  }
-  unit.flagsEnd = position;
-  bool any = false;
-  if (At(position) == '*') {
-    ++position;
-    unit.width.present = true;
-    unit.width.fromArgument = true;
-    unit.width.argument = StarArgument(position);
-  } else if (IsDigit(At(position))) {
-    unit.width.present = true;
-    unit.width.digitsBegin = position;
-    unit.width.value = ReadNumber(position, any);
-    unit.width.digitsEnd = position;
-  }
-  if (At(position) == '.') {
-    ++position;
-    unit.precision.present = true;
-    if (At(position) == '*') {
-      ++position;
-      unit.precision.fromArgument = true;
-      unit.precision.argument = StarArgument(position);
-    } else {
-      unit.precision.digitsBegin = position;
-      unit.precision.value = ReadNumber(position, any);
-      unit.precision.digitsEnd = position;
-    }
-  }
-  if (IsLengthModifier(At(position))) {
-    unit.lengthModifier = static_cast<char>(At(position++));
-  }
+  const bool positional = ReadPosition(position, unit);
+  ReadSpecification(position, unit);
   if (!positional) {
     unit.argument = fNextArgument++;
   }

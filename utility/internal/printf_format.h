@@ -92,6 +92,15 @@ private:
   std::uint32_t ReadNumber(std::size_t& position, bool& any) const noexcept;
   /// After a '*': the number of a following "n$" (skipped), else the next argument number.
   std::uint32_t StarArgument(std::size_t& position) noexcept;
+  /// Reads a position "n$" at `position` into the unit's argument number (advancing past
+  /// it); false, reading nothing, when there is none.
+  bool ReadPosition(std::size_t& position, FormatUnit& unit) const noexcept;
+  /// Reads a width or precision at `position`: a '*' with its argument number, or digits
+  /// (none is a value of 0).
+  void ReadField(std::size_t& position, FormatField& field) noexcept;
+  /// Reads flags, width, precision and length modifier, from `position` to the conversion
+  /// character.
+  void ReadSpecification(std::size_t& position, FormatUnit& unit) noexcept;
 
   const char* fFormat;
   std::size_t fLength;

@@ -40,16 +40,16 @@ public:
       fSize += size;
     }
   }
-  void Append(char c) {
+  void Append(char byte) {
     if (!Full()) {
-      *Room(1) = c;
+      *Room(1) = byte;
       ++fSize;
     }
   }
-  void Fill(std::size_t count, char c) {
+  void Fill(std::size_t count, char byte) {
     count = std::min(count, fLimit - std::min(fSize, fLimit));
     if (count != 0) {
-      std::memset(Room(count), c, count);
+      std::memset(Room(count), byte, count);
       fSize += count;
     }
   }

@@ -5,8 +5,7 @@
 #ifndef TAVUTIL_INTERNAL_TRACEPOINT_H
 #define TAVUTIL_INTERNAL_TRACEPOINT_H
 
-#include <tavutil/message.h>
-#include <tavutil/trace.h>
+#include <tavutil/tracepoint.h>
 
 #include "internal/raise.h"
 
