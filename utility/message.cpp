@@ -209,7 +209,7 @@ void TMessage::Arguments::Clear() noexcept {
   for (std::uint32_t i = 0; i < fSize; ++i) {
     fData[i].~TagVar();
   }
-  if (fData != fSlots) {
+  if (fData != fSlots && fData != nullptr) {
     ::operator delete(fData);
   }
   fData = nullptr;
