@@ -5,19 +5,17 @@
 
 #include <tavutil/binstream.h>
 
+#include "helpers/test_text.h"
+
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
 /// The bytes of tests/data/<stem>_network.bin, or <stem>_host.bin when `network` is 0.
 inline std::string GoldenFile(const std::string& stem, int network) {
-  const std::string name = stem + (network ? "_network.bin" : "_host.bin");
-  std::ifstream in(std::string(TAVUTIL_TEST_DATA_DIR) + "/" + name, std::ios::binary);
-  EXPECT_TRUE(in.good()) << name;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return FileContents(std::string(TAVUTIL_TEST_DATA_DIR "/") + stem +
+                      (network ? "_network.bin" : "_host.bin"));
 }
 
 /// What `value.WriteToBinaryStream` writes in the given order (network when non-zero).

@@ -1,6 +1,6 @@
 // tests/binstream_test.cpp: binary forms against golden byte files, both orders, short
-// reads, arrays, the TString form, stream state and the forwarded operations, on a string
-// stream and on the library's memory and temporary-file streams.
+// reads, arrays, the TString form, the text operators, the stream state and the forwarded
+// operations, on a string stream and on the library's memory and temporary-file streams.
 // Licensed under the Apache License, Version 2.0.
 //
 // The golden files (tests/data/binstream_*.bin) are made by tests/data/make_binstream_golden.py
@@ -11,6 +11,7 @@
 #include <tavutil/tstring.h>
 
 #include "binary_forms.h"
+#include "helpers/test_text.h"
 
 #include <gtest/gtest.h>
 
@@ -40,11 +41,6 @@ std::string Bytes(std::initializer_list<int> bytes) {
   return s;
 }
 
-std::string Text(const TString& s) {
-  const char* text = s;
-  return text != nullptr ? std::string(text, s.length()) : std::string();
-}
-
 /// Moves a temporary stream to its file before the first byte.
 class TAlwaysFile : public TTempStreamTest {
   int UseTempFile(TTempStreamBuf* /*buffer*/) override { return 1; }
@@ -69,8 +65,7 @@ const StreamKind kStreamKinds[] = {
 
 /// Everything `stream` holds, read from its start.
 std::string Contents(std::iostream& stream) {
-  stream.seekg(0);
-  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+  return StreamContents(stream.seekg(0));
 }
 
 /// A stream of `kind` holding `bytes`, to be read from their start.
@@ -106,7 +101,7 @@ void ExpectGoldenValues(TiBinaryStream& in) {
   EXPECT_EQ(Next<double>(in), 1.0);
   EXPECT_EQ(Next<double>(in), -0.1);
   EXPECT_EQ(Next<long double>(in), -2.5L);
-  EXPECT_EQ(Text(Next<TString>(in)), "hello");
+  EXPECT_EQ(Bytes(Next<TString>(in)), "hello");
   TString empty("not empty");
   in >> empty;
   EXPECT_NE(static_cast<const char*>(empty), nullptr);
@@ -156,34 +151,6 @@ TEST(TBinaryStream, OrderFlagAndCopies) {
   int back = 0;
   fresh >> back >> back;
   EXPECT_EQ(back, 16777216);
-}
-
-TEST(TBinaryStream, WidthsOfEachForm) {
-  struct Case {
-    const char* what;
-    void (*write)(ToBinaryStream&);
-    std::size_t host;
-    std::size_t network;
-  };
-  const Case cases[] = {
-      {"long double", [](ToBinaryStream& s) { s << 1.0L; }, 8, 10},
-      {"long", [](ToBinaryStream& s) { s << -1L; }, 4, 4},
-      {"unsigned long", [](ToBinaryStream& s) { s << ~0UL; }, 4, 4},
-      {"float", [](ToBinaryStream& s) { s << 1.0F; }, 4, 4},
-  };
-  for (const Case& c : cases) {
-    for (int order : {0, 1}) {
-      std::ostringstream bytes;
-      ToBinaryStream out(bytes, order);
-      c.write(out);
-      EXPECT_EQ(bytes.str().size(), order ? c.network : c.host) << c.what << " order " << order;
-    }
-  }
-  // Signedness does not show in the bytes.
-  std::ostringstream bytes;
-  ToBinaryStream out(bytes, 1);
-  out << static_cast<unsigned short>(65535) << static_cast<short>(-1);
-  EXPECT_EQ(bytes.str(), Bytes({0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST(TBinaryStream, ShortReadsFillZerosInNetworkOrderAndKeepOldBytesInHostOrder) {
@@ -371,9 +338,9 @@ TEST(TBinaryStream, TStringForm) {
   TString target("old text");
   TString sharer = target;
   stream >> target;
-  EXPECT_EQ(Text(target), "");
+  EXPECT_EQ(Bytes(target), "");
   EXPECT_NE(static_cast<const char*>(target), nullptr);
-  EXPECT_EQ(Text(sharer), "old text");
+  EXPECT_EQ(Bytes(sharer), "old text");
 
   // Embedded NULs travel; a wide string travels as its bytes and comes back narrow.
   const TString binary("a\0b", 3);
@@ -382,8 +349,8 @@ TEST(TBinaryStream, TStringForm) {
   TString a;
   TString w;
   stream >> a >> w;
-  EXPECT_EQ(Text(a), std::string("a\0b", 3));
-  EXPECT_EQ(Text(w), Text(wide));
+  EXPECT_EQ(Bytes(a), std::string("a\0b", 3));
+  EXPECT_EQ(Bytes(w), Bytes(wide));
   EXPECT_FALSE(w.IsUnicode());
 }
 
@@ -402,7 +369,7 @@ TEST(TBinaryStream, TStringFromTruncatedOrFailedStreams) {
     TiBinaryStream in(bytes, 1);
     TString target("unchanged");
     in >> target;
-    EXPECT_EQ(Text(target), "unchanged") << c.what;
+    EXPECT_EQ(Bytes(target), "unchanged") << c.what;
     EXPECT_TRUE(in.fail()) << c.what;
   }
   // A long text arrives whole through the piecewise read.
@@ -413,7 +380,7 @@ TEST(TBinaryStream, TStringFromTruncatedOrFailedStreams) {
   stream << TString(big.data(), static_cast<unsigned>(big.size()));
   TString back;
   stream >> back;
-  EXPECT_EQ(Text(back), big);
+  EXPECT_EQ(Bytes(back), big);
 
   // Nothing is written to, or read from, a failed stream.
   std::stringstream failed;
@@ -423,68 +390,34 @@ TEST(TBinaryStream, TStringFromTruncatedOrFailedStreams) {
   EXPECT_EQ(failed.str(), "");
 }
 
-TEST(TBinaryStream, CharactersAndStringsGoThroughTheTextOperators) {
-  std::stringstream text;
-  TBinaryStream stream(text);
-  stream.width(3);
-  stream.fill('*');
-  stream << 'a' << "bc" << static_cast<signed char>('d')
-         << reinterpret_cast<const unsigned char*>("e");
-  EXPECT_EQ(text.str(), "**abcde");
-
-  text.str(" x word rest");
-  char c = 0;
-  char word[8] = {};
-  stream.width(sizeof word);
-  stream >> c >> word;
-  EXPECT_EQ(c, 'x');
-  EXPECT_STREQ(word, "word");
-}
-
-TEST(TBinaryStream, StateForwarders) {
-  std::stringstream buffer;
-  TBinaryStream stream(buffer);
-  int value = 0;
-  stream >> value;
-  EXPECT_EQ(stream.good(), 0);
-  EXPECT_NE(stream.fail(), 0);
-  EXPECT_EQ(stream.rdstate(), static_cast<int>(buffer.rdstate()));
-  stream.clear(0);
-  EXPECT_EQ(stream.good(), 1);
-  EXPECT_NE(static_cast<void*>(stream), nullptr);
-  stream.clear(std::ios::failbit);
-  EXPECT_NE(stream.fail(), 0);
-  EXPECT_EQ(stream.bad(), 0);
-  stream.clear(std::ios::badbit | 0x10000);
-  EXPECT_EQ(stream.rdstate(), static_cast<int>(std::ios::badbit)); // other bits are dropped
-  stream.clear();
-
-  const long old =
-      stream.setf(static_cast<long>(std::ios::hex), static_cast<long>(std::ios::basefield));
-  EXPECT_NE(buffer.flags() & std::ios::hex, std::ios::fmtflags{});
-  stream.flags(old);
-  EXPECT_EQ(buffer.flags(), static_cast<std::ios::fmtflags>(old));
-}
-
 /// A manipulator on the binary stream itself: switches to network order.
 TiBinaryStream& Network(TiBinaryStream& stream) {
   stream.NetworkOrder();
   return stream;
 }
 
-TEST(TBinaryStream, ManipulatorsOfThreeKinds) {
-  std::stringstream buffer;
-  TBinaryStream stream(buffer);
-  stream << std::hex << std::flush;
-  EXPECT_NE(buffer.flags() & std::ios::hex, std::ios::fmtflags{});
-  stream << 'x' << std::endl;
-  EXPECT_EQ(buffer.str(), "x\n");
-  stream >> std::noskipws >> Network;
-  EXPECT_EQ(buffer.flags() & std::ios::skipws, std::ios::fmtflags{});
+TEST(TBinaryStream, CharactersStringsAndManipulatorsGoThroughTheTextOperators) {
+  std::stringstream text;
+  TBinaryStream stream(text);
+  stream.width(3);
+  stream.fill('*');
+  stream << 'a' << "bc" << static_cast<signed char>('d')
+         << reinterpret_cast<const unsigned char*>("e") << std::hex << std::endl;
+  EXPECT_EQ(text.str(), "**abcde\n");
+  EXPECT_NE(text.flags() & std::ios::hex, std::ios::fmtflags{});
+
+  text.str(" x word rest");
+  char c = 0;
+  char word[8] = {};
+  stream.width(sizeof word);
+  stream >> c >> word >> std::noskipws >> Network;
+  EXPECT_EQ(c, 'x');
+  EXPECT_STREQ(word, "word");
+  EXPECT_EQ(text.flags() & std::ios::skipws, std::ios::fmtflags{});
   EXPECT_EQ(stream.IsNetworkOrder(), 1);
 }
 
-TEST(TBinaryStream, StreamForwarders) {
+TEST(TBinaryStream, StateFlagsAndTheForwardedOperations) {
   std::stringstream buffer("line one\nab\ncdefgh");
   TBinaryStream stream(buffer);
   char line[16] = {};
@@ -499,15 +432,25 @@ TEST(TBinaryStream, StreamForwarders) {
   EXPECT_EQ(stream.tellg(), 15);
   stream.seekg(0).seekg(5, std::ios::cur);
   EXPECT_EQ(stream.peek(), 'o');
-
   stream.seekp(0, std::ios::end);
   stream.write("!", 1).put('?');
   EXPECT_EQ(stream.tellp(), 20);
-  EXPECT_EQ(stream.opfx(), 1);
-  EXPECT_EQ(stream.ipfx(1), 1);
-  stream.clear(std::ios::failbit);
-  EXPECT_EQ(stream.opfx(), 0);
-  EXPECT_EQ(stream.ipfx(0), 0);
+
+  // clear() keeps only the state bits; a failed stream fails the prefixes.
+  EXPECT_EQ(stream.opfx() + stream.ipfx(1), 2);
+  stream.clear(std::ios::badbit | 0x10000);
+  EXPECT_EQ(stream.rdstate(), static_cast<int>(std::ios::badbit));
+  EXPECT_EQ(stream.fail() * 100 + stream.bad() * 10 + stream.good(), 110);
+  EXPECT_EQ(static_cast<void*>(stream), nullptr);
+  EXPECT_EQ(stream.opfx() + stream.ipfx(0), 0);
+  stream.clear();
+  EXPECT_NE(static_cast<void*>(stream), nullptr);
+
+  const long old =
+      stream.setf(static_cast<long>(std::ios::hex), static_cast<long>(std::ios::basefield));
+  EXPECT_NE(buffer.flags() & std::ios::hex, std::ios::fmtflags{});
+  stream.flags(old);
+  EXPECT_EQ(buffer.flags(), static_cast<std::ios::fmtflags>(old));
 }
 
 } // namespace

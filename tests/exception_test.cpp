@@ -1,10 +1,8 @@
-// tests/exception_test.cpp: the exception family, its rings and the throw convention.
+// tests/exception_test.cpp: the exception family, its rings, copies and the exception report.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/exception.h>
 
-#include "internal/raise.h"
-
-#include "library_error.h"
+#include "helpers/test_text.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +17,12 @@ std::vector<std::string> Texts(const TException& e) {
     out.emplace_back(e.text(i));
   }
   return out;
+}
+
+std::string Report(const TException& e) {
+  const TString report = TTraceException::FormatException(e);
+  EXPECT_FALSE(report.IsUnicode());
+  return Bytes(report);
 }
 
 TEST(TException, RingsKeepTheFiveNewestTextsNewestFirstAndLocationsOldestFirst) {
@@ -37,35 +41,21 @@ TEST(TException, RingsKeepTheFiveNewestTextsNewestFirstAndLocationsOldestFirst) 
   EXPECT_EQ(e.locationAtIndex(5), nullptr);
   EXPECT_EQ(e.text(5), nullptr);
 
+  // Only severity 1 is recoverable. Copies and assignments report the same content and share
+  // the texts' buffers.
+  e.setErrorCodeGroup("G").setErrorId(255).setSeverity(static_cast<TException::Severity>(2));
+  EXPECT_EQ(e.isRecoverable(), 0);
+  TException assigned("z", 1, TException::recoverable);
+  assigned = e;
+  const TException copy(assigned);
+  EXPECT_EQ(Report(assigned), Report(e));
+  EXPECT_EQ(Report(copy), Report(e));
+  EXPECT_EQ(copy.text(0), e.text(0));
+
   e.setText("only");
   EXPECT_EQ(Texts(e), std::vector<std::string>{"only"});
   e.appendText("next");
   EXPECT_EQ(Texts(e), (std::vector<std::string>{"next", "only"}));
-}
-
-TEST(TException, OnlySeverityOneIsRecoverable) {
-  TException e("t", 1, TException::recoverable);
-  EXPECT_EQ(e.isRecoverable(), 1);
-  EXPECT_EQ(e.setSeverity(TException::unrecoverable).isRecoverable(), 0);
-  EXPECT_EQ(e.setSeverity(static_cast<TException::Severity>(2)).isRecoverable(), 0);
-}
-
-TEST(TException, CopiesReportTheSameContentAndShareTexts) {
-  TException e("a", 3, TException::unrecoverable);
-  e.appendText("b").appendText("c").setErrorCodeGroup("G").setErrorId(255);
-  e.addLocation(TExceptionLocation("x", "", 1)).addLocation(TExceptionLocation("y", "f", 2));
-  TException assigned("z", 1, TException::recoverable);
-  assigned = e;
-  for (const TException* copy : {&assigned, &e}) {
-    const TException same(*copy);
-    EXPECT_EQ(Texts(same), (std::vector<std::string>{"c", "b", "a"}));
-    EXPECT_EQ(same.text(0), e.text(0)); // TString copies share their buffers
-    EXPECT_STREQ(same.errorCodeGroup(), "G");
-    EXPECT_EQ(same.errorId(), 255u);
-    EXPECT_EQ(same.isRecoverable(), 0);
-    ASSERT_EQ(same.locationCount(), 2u);
-    EXPECT_STREQ(same.locationAtIndex(1)->functionName(), "f");
-  }
 }
 
 /// Expects Throw() through a base reference to reach a handler for H with the full type.
@@ -107,49 +97,6 @@ TEST(TException, ThrowKeepsTheDynamicTypeThroughABaseReference) {
         ADD_FAILURE() << "a resource error reached an invalid-request handler";
       },
       TResourceExhausted);
-}
-
-TEST(TException, RaiseFollowsTheThrowConvention) {
-  ExpectRaises(
-      [] {
-        tavutil::detail::Raise<TInvalidParameter>("broken", {"utility/TEST", 42},
-                                                  TUtilityTraceCategory::Utility, 9,
-                                                  TException::unrecoverable);
-      },
-      {"TInvalidParameter", "broken", 9, 0, "utility/TEST", 42});
-}
-
-TEST(TException, ANewExceptionHoldsOneTextWhichTraceAndTheEmptyHooksLeaveAlone) {
-  TException e("t", 5, TException::recoverable);
-  e.Trace(TUtilityTraceCategory::String);
-  e.TraceRethrow(TUtilityTraceCategory::String);
-  e.terminate();
-  TException::assertParameter("ignored", TExceptionLocation("f", "g", 1));
-  EXPECT_EQ(&e.logExceptionData(), &e);
-  EXPECT_EQ(Texts(e), std::vector<std::string>{"t"});
-  EXPECT_EQ(e.text(1), nullptr);
-  EXPECT_EQ(e.locationCount(), 0u);
-  EXPECT_EQ(e.locationAtIndex(0), nullptr);
-  EXPECT_EQ(e.errorCodeGroup(), nullptr);
-}
-
-// --------------------------------------------------------------- the report ----
-
-std::string Report(const TException& e) {
-  const TString report = TTraceException::FormatException(e);
-  EXPECT_FALSE(report.IsUnicode());
-  return std::string(static_cast<const char*>(report), report.length());
-}
-
-TEST(TTraceException, ReportOfALibraryErrorEndsWithTheBlankOfItsEmptyFunctionName) {
-  try {
-    tavutil::detail::Raise<TInvalidRequest>(
-        "Bad index value for this String", {"utility/TSTRING", 194}, TUtilityTraceCategory::String);
-  } catch (const TException& e) {
-    EXPECT_EQ(Report(e), "Exception TInvalidRequest, group Tessel Library, error ID: 1 (x1), "
-                         "recoverable\nwith the following text:\n  Bad index value for this "
-                         "String\nat location:\n  [utility/TSTRING, 194] ");
-  }
 }
 
 TEST(TTraceException, ReportListsTextsNewestFirstAndLocationsOldestFirst) {

@@ -1,30 +1,25 @@
-// tests/message_binary_test.cpp: the TMessage binary form: golden bytes in both orders, a
-// message written by another process, streams cut at every byte, forged counts and lengths.
+// tests/message_binary_test.cpp: the TMessage binary form: golden bytes in both orders, streams
+// cut at every byte, forged counts and lengths.
 // Licensed under the Apache License, Version 2.0.
 //
 // The golden files (tests/data/message_*.bin) are made by tests/data/make_binforms_golden.py
 // with Python's struct module. This program replaces the global operator new to see the
-// largest allocation a read makes.
+// largest allocation a read makes, where the library's allocations reach it.
 #include <tavutil/binstream.h>
 #include <tavutil/memstream.h>
 #include <tavutil/message.h>
 
 #include "binary_forms.h"
 #include "helpers/every_argument_message.h"
+#include "helpers/test_text.h"
 #include "library_error.h"
-#include "run_program.h"
 #include "tagvar_describe.h"
-#include "temp_directory.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <sstream>
 #include <string>
@@ -87,9 +82,12 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept { FreeBlock(
 
 namespace {
 
-std::string Text(const TString& s) {
-  const char* text = s;
-  return text != nullptr ? std::string(text, s.length()) : std::string("<no buffer>");
+/// Whether the library's allocations reach this program's operator new: a Windows DLL binds
+/// its own when it is linked, so there the bounds below could never fail and are not checked.
+bool LibraryAllocationsSeen() {
+  const LargestAllocation largest;
+  const TString probe(nullptr, 100000, 'x'); // a buffer the library allocates
+  return largest.Bytes() >= 100000;
 }
 
 /// A hand-made form: a message's fields 1 to 5 (store "S", set 1, message 2, text "t %d")
@@ -102,12 +100,17 @@ struct Form {
   ToBinaryStream out;
 };
 
-std::vector<std::string> DescribeArguments(const TMessage& m) {
-  std::vector<std::string> described;
+/// Store, set id and message id, the debugging location and every argument.
+std::vector<std::string> Fields(const TMessage& m) {
+  const char* file = m.QueryFile();
+  std::vector<std::string> fields = {
+      Bytes(m.QueryStoreID()) + "," + std::to_string(m.QuerySetID()) + "," +
+      std::to_string(m.QueryMessageID()) + "," + (file != nullptr ? file : "<none>") + ":" +
+      std::to_string(m.QueryLine())};
   for (unsigned i = 0; i < m.QueryNumberArgs(); ++i) {
-    described.push_back(Describe(m[i]));
+    fields.push_back(Describe(m[i]));
   }
-  return described;
+  return fields;
 }
 
 /// The every-argument message as it reads back: the datetime's zone is 0, the wide text is
@@ -176,60 +179,16 @@ TEST(TMessageBinary, GoldenBytesInBothOrders) {
     second.ReadFromBinaryStream(in);
     ASSERT_TRUE(in.good());
     EXPECT_EQ(in.get(), EOF);
-
-    EXPECT_EQ(Text(first.QueryStoreID()), "App");
-    EXPECT_EQ(first.QuerySetID(), 3);
-    EXPECT_EQ(first.QueryMessageID(), 7);
-    EXPECT_EQ(first.QueryFile(), nullptr); // the debugging location is not carried
-    EXPECT_EQ(first.QueryLine(), 0u);
-    EXPECT_EQ(DescribeArguments(first),
-              (std::vector<std::string>{"5:C", "2:93", "3:4000000000", "4:0.5",
+    // The debugging location is not carried.
+    EXPECT_EQ(Fields(first),
+              (std::vector<std::string>{"App,3,7,<none>:0", "5:C", "2:93", "3:4000000000", "4:0.5",
                                         std::string("6:o\0k\0", 6), "9:946728000/0", "10:305419896",
                                         "0:", "1:", "7:", "8:"}));
-    EXPECT_STREQ(first.QueryMessage(), "Disk C is 93% full"); // not the cached "old 1 2"
-
+    EXPECT_STREQ(first.QueryMessage(), "Disk C is 93% full");        // not the cached "old 1 2"
     EXPECT_TRUE(second.QueryStoreID().IsEqual(TMessage::StoreID())); // no buffer, as written
     EXPECT_EQ(second.UserDisplayable(), 0);
-    EXPECT_EQ(second.QuerySetID(), 0);
-    EXPECT_EQ(second.QueryNumberArgs(), 0u);
+    EXPECT_EQ(Fields(second), std::vector<std::string>{"<none>,0,0,<none>:0"});
     EXPECT_STREQ(second.QueryMessage(), "plain");
-  }
-}
-
-TEST(TMessageBinary, AMessageWrittenByAnotherProcessReadsBack) {
-  for (const char* order : {"host", "network"}) {
-    SCOPED_TRACE(order);
-    const bool network = std::string(order) == "network";
-    const std::string directory = MakeTempDirectory("message_binary");
-    ASSERT_FALSE(directory.empty());
-    const std::string file = directory + "/message.bin";
-    const ProgramResult run =
-        RunProgram({TAVUTIL_TEST_BINARY_DIR "/message_binary_writer" TAVUTIL_TEST_EXECUTABLE_SUFFIX,
-                    order, file});
-    ASSERT_EQ(run.status, 0) << run.output;
-    std::string bytes;
-    {
-      std::ifstream written(file, std::ios::binary);
-      bytes.assign(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>());
-    }
-    std::filesystem::remove_all(directory);
-
-    // Through a memory stream, as a receiver would hold it.
-    TMemStream memory;
-    memory.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    TBinaryStream in(memory, network);
-    TMessage m = OldMessage();
-    m.ReadFromBinaryStream(in);
-    ASSERT_TRUE(in.good());
-    EXPECT_EQ(in.get(), EOF);
-    EXPECT_EQ(Text(m.QueryStoreID()), "App");
-    EXPECT_EQ(m.QuerySetID(), 3);
-    EXPECT_EQ(m.QueryMessageID(), 7);
-    EXPECT_EQ(m.QueryFile(), nullptr);
-    EXPECT_EQ(DescribeArguments(m), kEveryArgumentReadBack);
-    EXPECT_EQ(m[6].QueryString()->IsUnicode(), 0);
-    EXPECT_EQ(static_cast<const char*>(*m[11].QueryString()), nullptr);
-    EXPECT_EQ(bytes, BinaryForm(EveryArgumentMessage(), network)); // as this process writes it
   }
 }
 
@@ -269,19 +228,13 @@ TEST(TMessageBinary, CutAtEveryByteKeepsTheFieldsReadWhole) {
       m.ReadFromBinaryStream(in);
       EXPECT_TRUE(in.fail());
 
-      EXPECT_EQ(Text(m.QueryStoreID()), whole(0) ? "App" : "Old");
-      EXPECT_EQ(m.QuerySetID(), whole(1) ? 3 : 11);
-      EXPECT_EQ(m.QueryMessageID(), whole(2) ? 7 : 12);
-      std::size_t arguments = 0;
-      while (firstArgument + arguments < fileField && whole(firstArgument + arguments)) {
-        ++arguments;
+      std::vector<std::string> expected = {std::string(whole(0) ? "App" : "Old") +
+                                           (whole(1) ? ",3" : ",11") + (whole(2) ? ",7," : ",12,") +
+                                           (whole(fileField) ? "<none>" : "old.cpp") + ":5"};
+      for (std::size_t i = 0; firstArgument + i < fileField && whole(firstArgument + i); ++i) {
+        expected.push_back(kEveryArgumentReadBack[i]);
       }
-      EXPECT_EQ(DescribeArguments(m),
-                std::vector<std::string>(kEveryArgumentReadBack.begin(),
-                                         kEveryArgumentReadBack.begin() +
-                                             static_cast<std::ptrdiff_t>(arguments)));
-      EXPECT_EQ(m.QueryFile() == nullptr, whole(fileField));
-      EXPECT_EQ(m.QueryLine(), 5u);
+      EXPECT_EQ(Fields(m), expected);
       // The text is the new one once read whole; the message renders either way.
       const std::string rendered(m.QueryMessage());
       EXPECT_EQ(rendered.rfind(whole(3) ? "Every type" : "old", 0), 0u) << rendered;
@@ -290,6 +243,7 @@ TEST(TMessageBinary, CutAtEveryByteKeepsTheFieldsReadWhole) {
 }
 
 TEST(TMessageBinary, ForgedCountsAndLengthsCostNoMoreThanTheData) {
+  const bool seen = LibraryAllocationsSeen();
   for (int order : {0, 1}) {
     SCOPED_TRACE(order);
     {
@@ -302,18 +256,15 @@ TEST(TMessageBinary, ForgedCountsAndLengthsCostNoMoreThanTheData) {
       const LargestAllocation largest;
       m.ReadFromBinaryStream(in);
       const std::size_t peak = largest.Bytes();
-      EXPECT_TRUE(in.fail());
-      EXPECT_FALSE(in.bad());
-      EXPECT_EQ(m.QueryNumberArgs(), 0u);
-      EXPECT_EQ(Text(m.QueryStoreID()), "S");
-      EXPECT_STREQ(m.QueryFile(), "old.cpp");
-      EXPECT_LT(peak, 1024u);
+      EXPECT_TRUE(in.fail() && !in.bad());
+      EXPECT_EQ(Fields(m), std::vector<std::string>{"S,1,2,old.cpp:5"});
+      EXPECT_TRUE(!seen || peak < 1024u) << peak;
     }
     for (std::uint32_t count : {0x7FFFFFFFu, 1000u}) {
       // Far more arguments announced than sent: those sent are kept, the room grows with them.
       SCOPED_TRACE(count);
       Form form(order, count);
-      std::vector<std::string> sent;
+      std::vector<std::string> sent = {"S,1,2,<none>:0"};
       for (int i = 0; i < 40; ++i) {
         form.out << int{TagVar::integer} << i;
         sent.push_back("2:" + std::to_string(i));
@@ -325,8 +276,8 @@ TEST(TMessageBinary, ForgedCountsAndLengthsCostNoMoreThanTheData) {
       m.ReadFromBinaryStream(in);
       const std::size_t peak = largest.Bytes();
       EXPECT_TRUE(in.fail());
-      EXPECT_EQ(DescribeArguments(m), sent);
-      EXPECT_LT(peak, 64 * sizeof(TagVar) + 64); // not 1000 slots, let alone 2^31
+      EXPECT_EQ(Fields(m), sent);
+      EXPECT_TRUE(!seen || peak < 64 * sizeof(TagVar) + 64) << peak; // not 1000 slots, or 2^31
     }
     {
       // A text length of nearly 4 GiB with a few bytes behind it.
@@ -342,7 +293,7 @@ TEST(TMessageBinary, ForgedCountsAndLengthsCostNoMoreThanTheData) {
       EXPECT_TRUE(in.fail());
       EXPECT_EQ(m.QueryMessageID(), 2);
       EXPECT_STREQ(m.QueryMessage(), "old %d %d"); // the old text, no arguments
-      EXPECT_LE(peak, std::size_t{128} * 1024);
+      EXPECT_TRUE(!seen || peak <= std::size_t{128} * 1024) << peak;
     }
   }
 }
@@ -355,9 +306,7 @@ TEST(TMessageBinary, AnUnknownArgumentTagKeepsTheArgumentsBeforeIt) {
   TMessage m = OldMessage();
   ExpectRaises([&] { m.ReadFromBinaryStream(in); },
                {"TInvalidRequest", "unknown type", 3, 0, "utility/TAGVAR", 2267});
-  EXPECT_EQ(DescribeArguments(m), std::vector<std::string>{"2:5"});
-  EXPECT_EQ(Text(m.QueryStoreID()), "S");
-  EXPECT_STREQ(m.QueryFile(), "old.cpp");
+  EXPECT_EQ(Fields(m), (std::vector<std::string>{"S,1,2,old.cpp:5", "2:5"}));
 }
 
 } // namespace

@@ -2,9 +2,9 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/message.h>
 
+#include "helpers/trace_entry.h"
 #include "internal/printf_format.h"
 #include "library_error.h"
-#include "recording_trace.h"
 #include "tagvar_describe.h"
 
 #include <gtest/gtest.h>
@@ -35,16 +35,6 @@ TMessage::StoreID Store(const char* name) {
   return TMessage::StoreID(TString(name), explicitInit);
 }
 
-/// All bytes of a string, embedded NULs included.
-std::string Bytes(const TString& s) {
-  const char* text = s;
-  return text != nullptr ? std::string(text, s.length()) : std::string();
-}
-
-std::string Text(const TagVar& value) {
-  return value.QueryString() != nullptr ? Bytes(*value.QueryString()) : "";
-}
-
 std::string Rendered(const TMessage& message) {
   return Bytes(message.QueryMessage());
 }
@@ -56,13 +46,8 @@ std::vector<const TagVar*> List(const std::vector<TagVar>& args) {
   return list;
 }
 
-/// Expects a diagnostic of the message code: level 8, its category, source line and text.
-void ExpectDiagnostic(const TRecordingState::Entry& entry, unsigned long line, const char* text) {
-  EXPECT_TRUE(entry.level == 8u && entry.category == &TUtilityTraceCategory::Message);
-  EXPECT_STREQ(entry.message.QueryFile(), "utility/MESSAGE");
-  EXPECT_EQ(entry.message.QueryLine(), line);
-  EXPECT_EQ(Rendered(entry.message), text);
-}
+/// Where the message code's diagnostics come from; all of them are warnings (level 8).
+const TraceSource kMessage{TUtilityTraceCategory::Message, "utility/MESSAGE"};
 
 /// A store with one text (any bytes, narrow or Unicode) for every message but message 0.
 struct TTestStore : TMessageStore {
@@ -105,23 +90,27 @@ TEST(TMessage, ListsAndFixedFormsCountAndCopyTheirArguments) {
   const TagVar* withNil[] = {&a, &b, &nil, &d};
   const TagVar* withEnd[] = {&d, end, &a};
   const TagVar* withNull[] = {&d, &a, nullptr};
-  const auto counts = [](const auto&... messages) {
-    return std::vector<unsigned>{messages.QueryNumberArgs()...};
-  };
   // Lists end at a null pointer, a nil or the end-of-arguments marker; the fixed forms copy
   // every argument, nil included.
+  EXPECT_EQ(TMessage("x", &a, &b, &nil, &d, end).QueryNumberArgs(), 2u);
+  EXPECT_EQ(TMessage("x", end).QueryNumberArgs(), 0u);
+  EXPECT_EQ(TMessage("x", &a, &d, static_cast<const TagVar*>(nullptr)).QueryNumberArgs(), 2u);
+  EXPECT_EQ(TMessage(Store("S"), 1, 2, "x", &a, end).QueryNumberArgs(), 1u);
+  EXPECT_EQ(TMessage("x", withNil).QueryNumberArgs(), 2u);
+  EXPECT_EQ(TMessage("x", withEnd).QueryNumberArgs(), 1u);
+  EXPECT_EQ(TMessage("x", withNull).QueryNumberArgs(), 2u);
+  EXPECT_EQ(TMessage("x", static_cast<const TagVar**>(nullptr)).QueryNumberArgs(), 0u);
+  EXPECT_EQ(TMessage(Store("S"), 1, 2, "x", withNull).QueryNumberArgs(), 2u);
+  EXPECT_EQ(TMessage("x", a).QueryNumberArgs(), 1u);
+  EXPECT_EQ(TMessage("x", a, b).QueryNumberArgs(), 2u);
+  EXPECT_EQ(TMessage("x", a, b, c).QueryNumberArgs(), 3u);
+  EXPECT_EQ(TMessage("x", a, b, c, d).QueryNumberArgs(), 4u);
+  EXPECT_EQ(TMessage("x", a, b, c, d, nil).QueryNumberArgs(), 5u);
+  EXPECT_EQ(TMessage("x", a, b, c, d, nil, f).QueryNumberArgs(), 6u);
   const TMessage seven(Store("S"), 3, 17, "x", a, b, c, d, nil, f, g);
-  EXPECT_EQ(counts(TMessage("x", &a, &b, &nil, &d, end), TMessage("x", end),
-                   TMessage("x", &a, &d, static_cast<const TagVar*>(nullptr)),
-                   TMessage(Store("S"), 1, 2, "x", &a, end), TMessage("x", withNil),
-                   TMessage("x", withEnd), TMessage("x", withNull),
-                   TMessage("x", static_cast<const TagVar**>(nullptr)),
-                   TMessage(Store("S"), 1, 2, "x", withNull), TMessage("x", a), TMessage("x", a, b),
-                   TMessage("x", a, b, c), TMessage("x", a, b, c, d),
-                   TMessage("x", a, b, c, d, nil), TMessage("x", a, b, c, d, nil, f), seven),
-            (std::vector<unsigned>{2, 0, 2, 1, 2, 1, 2, 0, 2, 1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(seven.QueryNumberArgs(), 7u);
   EXPECT_EQ(static_cast<long>(TMessage("x", withNull)[0]), 4);
-  EXPECT_EQ(Text(seven[1]), "two");
+  EXPECT_EQ(Describe(seven[1]), "5:two");
   EXPECT_EQ(static_cast<long>(seven[6]), 7);
 }
 
@@ -131,17 +120,17 @@ TEST(TMessage, CopiesAndAssignmentsOwnTheirArgumentsAndLeaveTheSourceWhole) {
   original->SetDebugging("app.cpp", 321);
   const TMessage copy(*original);
   source = 9;
-  EXPECT_EQ(Text((*original)[0]), "temporary");
+  EXPECT_EQ(Describe((*original)[0]), "5:temporary");
   original.reset();
   TMessage target("old", TagVar("a"), TagVar("b"), TagVar("c"));
   target = copy;
   target[1] = 70; // indexing gives the argument itself, which the source must not share
   ASSERT_EQ(copy.QueryNumberArgs(), 2u) << "assignment took the source's arguments";
-  EXPECT_EQ(Rendered(copy) + Text(target[0]), "temporarytemporary");
+  EXPECT_EQ(Rendered(copy) + Describe(target[0]), "temporary5:temporary");
   EXPECT_EQ(std::string(target.QueryFile()) + std::to_string(target.QueryLine()), "app.cpp321");
   target.SetArgs(target[1], target[0]); // SetArgs may take its arguments from the array it replaces
   target.SetArgs(&target[1], &TMessage::fsEndOfArgs);
-  EXPECT_EQ(Text(target[0]), "temporary");
+  EXPECT_EQ(Describe(target[0]), "5:temporary");
 }
 
 TEST(TMessage, ValuesAreMadeInPlaceAndMovesLeaveAnEmptyMessage) {
@@ -184,8 +173,7 @@ TEST(TMessage, IndexBeyondTheArgumentsIsTracedThenThrowsOutOfRange) {
   EXPECT_TRUE(trace.Entries().empty()); // traced only where there is a debugging location
   message.SetDebugging("app.cpp", 321);
   ExpectRaises([&] { static_cast<void>(std::as_const(message)[1]); }, outOfRange);
-  ASSERT_EQ(trace.Entries().size(), 1u);
-  ExpectDiagnostic(trace.Entries()[0], 236, "Reqested argument 1 in message from app.cpp[321]");
+  ExpectEntries(trace, kMessage, {{0x8, 236, "Reqested argument 1 in message from app.cpp[321]"}});
   EXPECT_EQ(static_cast<long>(message[0]), 70); // unchanged by the failures
 }
 
@@ -264,18 +252,15 @@ TEST(TMessageRender, MismatchesAndPercentNAreTracedAtTheirLines) {
                  TagVar(3), TagVar(2.0), TagVar(1.5), TagVar(0));
   wrong.SetDebugging("a", 1);
   EXPECT_EQ(Rendered(wrong), "Value 0 [3|2] %?"); // width 0; precision 0 for 1.5
-  const auto& entries = trace.Entries();
-  ASSERT_EQ(entries.size(), 4u);
-  ExpectDiagnostic(entries[0], 468,
-                   "Type mismatch in message(N,4,9) expecting d for argument 1 from a[1]");
+  ExpectEntries(
+      trace, kMessage,
+      {{0x8, 468, "Type mismatch in message(N,4,9) expecting d for argument 1 from a[1]"},
+       {0x8, 437, "Type mismatch in message(N,4,9), expecting width for argument 2 from a[1]"},
+       {0x8, 449, "Type mismatch in message(N,4,9) expecting precision for argument 4 from a[1]"},
+       {0x8, 412, "%n found in format string in message(N,4,9) from a[1]"}});
   // The conversion and the argument number travel as values.
-  EXPECT_EQ(static_cast<long>(entries[0].message[3]), 'd');
-  EXPECT_EQ(static_cast<long>(entries[0].message[4]), 1);
-  ExpectDiagnostic(entries[1], 437,
-                   "Type mismatch in message(N,4,9), expecting width for argument 2 from a[1]");
-  ExpectDiagnostic(entries[2], 449,
-                   "Type mismatch in message(N,4,9) expecting precision for argument 4 from a[1]");
-  ExpectDiagnostic(entries[3], 412, "%n found in format string in message(N,4,9) from a[1]");
+  EXPECT_EQ(static_cast<long>(trace.Entries().at(0).message[3]), 'd');
+  EXPECT_EQ(static_cast<long>(trace.Entries().at(0).message[4]), 1);
 }
 
 TEST(TMessageRender, DangerousInputsRenderSomethingSane) {

@@ -5,9 +5,9 @@
 
 #include "allocation_platform.h"
 #include "catalogues/nlstest.h"
+#include "helpers/trace_entry.h"
 #include "library_error.h"
 #include "nls_settings.h"
-#include "recording_trace.h"
 
 #include <gtest/gtest.h>
 
@@ -54,18 +54,11 @@ TMessage::StoreID Store(const std::string& name) {
 }
 
 std::string Rendered(const TMessage& message) {
-  return Text(message.QueryMessage());
+  return Bytes(message.QueryMessage());
 }
 
-/// Expects one diagnostic of the store: its level, source line and text.
-void ExpectDiagnostic(const TRecordingState::Entry& entry, unsigned long level, unsigned long line,
-                      const std::string& text) {
-  EXPECT_EQ(entry.level, level);
-  EXPECT_EQ(entry.category, &TUtilityTraceCategory::Message);
-  EXPECT_STREQ(entry.message.QueryFile(), "utility/MSGSTRPM");
-  EXPECT_EQ(entry.message.QueryLine(), line);
-  EXPECT_EQ(Rendered(entry.message), text);
-}
+/// Where the store's diagnostics come from.
+const TraceSource kMsgStrPM{TUtilityTraceCategory::Message, "utility/MSGSTRPM"};
 
 using TMessageStorePMTest = TNlsSettingsTest;
 using TMessageStorePMThreaded = TNlsSettingsTest;
@@ -75,9 +68,8 @@ TEST_F(TMessageStorePMTest, LanguageCLoadsNothingAndRendersDefaultTexts) {
   TRecording trace;
   trace.SetLevel(0xFF);
   TMessageStorePM store(Store("PM.C"), "nlstest");
-  ASSERT_EQ(trace.Entries().size(), 1u);
-  ExpectDiagnostic(trace.Entries()[0], 0x10, 52,
-                   "LANG is \"C\" using default messages for Message Store PM.C");
+  ExpectEntries(trace, kMsgStrPM,
+                {{0x10, 52, "LANG is \"C\" using default messages for Message Store PM.C"}});
   EXPECT_EQ(store.GetMsg(1, NLS_DISK_FULL), nullptr);
   EXPECT_EQ(Rendered(TMessage(Store("PM.C"), 1, NLS_DISK_FULL, "Default %s", TagVar("C:"))),
             "Default C:");
@@ -98,9 +90,10 @@ TEST_F(TMessageStorePMTest, RendersTheLanguageOfItsLibraryWhateverTheSet) {
     const std::string name = std::string("PM.") + language.lang;
     TMessageStorePM store(Store(name), "nlstest");
     ASSERT_EQ(trace.Entries().size(), 2u); // "Found file", then the store's own
-    ExpectDiagnostic(trace.Entries()[1], 0x10, 93,
-                     "For message store " + name + ", loaded DLL " + kTests + "/" + language.lang +
-                         "/nlstest" + kSuffix);
+    ExpectEntry(trace.Entries()[1], kMsgStrPM,
+                {0x10, 93,
+                 "For message store " + name + ", loaded DLL " + kTests + "/" + language.lang +
+                     "/nlstest" + kSuffix});
     // The set id plays no part: sets 1 and 99 give resource NLS_DISK_FULL.
     for (const long set : {1L, 99L}) {
       EXPECT_EQ(Rendered(TMessage(Store(name), set, NLS_DISK_FULL, "default", TagVar("C:"))),
@@ -110,13 +103,6 @@ TEST_F(TMessageStorePMTest, RendersTheLanguageOfItsLibraryWhateverTheSet) {
         Rendered(TMessage(Store(name), 1, NLS_COPIED, "default", TagVar(12), TagVar("backup"))),
         language.copied);
   }
-  // Non-BMP characters survive: as UTF-16 without arguments, as UTF-8 with them.
-  const TMessage plain(Store("PM.English"), 1, NLS_BEYOND_BMP, "default");
-  TSearchNLSPath::SetLang("English");
-  TMessageStorePM store(Store("PM.English"), "nlstest");
-  EXPECT_EQ(Units(plain.QueryMessage()), u"Clef \U0001D11E, grin \U0001F600, \u00e9t\u00e9");
-  EXPECT_EQ(Rendered(TMessage(Store("PM.English"), 1, NLS_BEYOND_BMP, "default", TagVar(1))),
-            "Clef \xF0\x9D\x84\x9E, grin \xF0\x9F\x98\x80, \xC3\xA9t\xC3\xA9");
 }
 
 TEST_F(TMessageStorePMTest, AMessageTheLibraryLacksRendersItsDefaultText) {
@@ -130,9 +116,10 @@ TEST_F(TMessageStorePMTest, AMessageTheLibraryLacksRendersItsDefaultText) {
             "Disk C: is full");
   EXPECT_EQ(Rendered(TMessage(Store("PM.Missing"), 1, 7, "Seven is %d", TagVar(7))), "Seven is 7");
   ASSERT_EQ(trace.Entries().size(), 2u); // the library's "LoadString Error", then the store's
-  ExpectDiagnostic(trace.Entries()[1], 0x8, 126,
-                   "Could not find message (PM.Missing,7), TAccessError(Error getting message,"
-                   "x00000002,1), Using default message");
+  ExpectEntry(trace.Entries()[1], kMsgStrPM,
+              {0x8, 126,
+               "Could not find message (PM.Missing,7), TAccessError(Error getting message,"
+               "x00000002,1), Using default message"});
   ExpectRaises([&] { TMessageStorePM twin(Store("PM.Missing"), TDll(english.c_str())); },
                {"TInvalidRequest", "Duplicate Message Store", 1, 1, "utility/MESSAGE", 598});
 }
@@ -163,9 +150,10 @@ TEST_F(TMessageStorePMTest, ALibraryNotFoundOrNotLoadedIsTracedNotThrown) {
   const TMessageStorePM missing(Store("PM.NotFound"), "nosuch");
   const TMessageStorePM broken(Store("PM.Broken"), "bad");
   ASSERT_EQ(trace.Entries().size(), 2u);
-  ExpectDiagnostic(trace.Entries()[0], 0x8, 66,
-                   "For message store PM.NotFound, could not find DLL nosuch, TAccessError(Unable "
-                   "to find file nosuch,1,1), Using C locale");
+  ExpectEntry(trace.Entries()[0], kMsgStrPM,
+              {0x8, 66,
+               "For message store PM.NotFound, could not find DLL nosuch, TAccessError(Unable "
+               "to find file nosuch,1,1), Using C locale"});
   const std::string loadFailed = Rendered(trace.Entries()[1].message);
   const std::string prefix = "For message store PM.Broken, could not load DLL bad, TAccessError("
                              "Unable to find or open " +
@@ -204,7 +192,7 @@ TEST_F(TMessageStorePMThreaded, StoresRenderWhileTheLanguageChanges) {
   }
   for (int round = 0; round < kRounds; ++round) {
     TSearchNLSPath::SetLang(round % 2 == 0 ? "German" : "English");
-    wrong += Text(TSearchNLSPath::QueryLang()).empty();
+    wrong += TSearchNLSPath::QueryLang().length() == 0;
   }
   for (std::thread& thread : threads) {
     thread.join();

@@ -4,6 +4,7 @@
 #ifndef TAVUTIL_TESTS_NLS_SETTINGS_H
 #define TAVUTIL_TESTS_NLS_SETTINGS_H
 
+#include "helpers/test_text.h"
 #include "temp_directory.h"
 
 #include <tavutil/nlsresrc.h>
@@ -14,21 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-/// The text of a TString, embedded NULs included ("" without a buffer).
-inline std::string Text(const TString& s) {
-  const char* text = s;
-  return text != nullptr ? std::string(text, s.length()) : std::string();
-}
-
-/// The UTF-16 units of a Unicode TString.
-inline std::u16string Units(const TString& s) {
-  EXPECT_TRUE(s.IsUnicode());
-  const std::string bytes = Text(s);
-  std::u16string units(bytes.size() / 2, u'\0');
-  bytes.copy(reinterpret_cast<char*>(units.data()), units.size() * 2);
-  return units;
-}
 
 /// The directory of the test programs, where the test catalogues lie in
 /// <language>/nlstest<suffix>.
@@ -41,13 +27,13 @@ protected:
   void SetUp() override {
     fRoot = MakeTempDirectory("nls_test");
     ASSERT_FALSE(fRoot.empty());
-    fLang = Text(TSearchNLSPath::QueryLang());
-    fPath = Text(TSearchNLSPath::fsNLSpath);
+    fLang = TSearchNLSPath::QueryLang();
+    fPath = TSearchNLSPath::fsNLSpath;
   }
   void TearDown() override {
     std::filesystem::remove_all(fRoot);
-    TSearchNLSPath::SetLang(fLang.c_str());
-    TSearchNLSPath::fsNLSpath = TString(fPath.c_str());
+    TSearchNLSPath::SetLang(fLang);
+    TSearchNLSPath::fsNLSpath = fPath;
   }
   /// Makes a file (and its directories) below the root holding `contents`; returns its path.
   std::string Touch(const std::string& name, const char* contents = "x") const {
@@ -62,8 +48,8 @@ protected:
   }
 
   std::string fRoot;
-  std::string fLang;
-  std::string fPath;
+  TString fLang; ///< the settings to restore
+  TString fPath;
 };
 
 #endif // TAVUTIL_TESTS_NLS_SETTINGS_H

@@ -3,9 +3,9 @@
 #include <tavutil/nlsresrc.h>
 
 #include "catalogues/nlstest.h"
+#include "helpers/trace_entry.h"
 #include "library_error.h"
 #include "nls_settings.h"
-#include "recording_trace.h"
 #include "run_program.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +18,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+/// Where the search's diagnostics come from.
+const TraceSource kNlsResource{TUtilityTraceCategory::NLSResource, "utility/NLSRESRC"};
 
 /// Searches along the path for one language.
 class TSearchNLSPathTest : public TNlsSettingsTest {
@@ -59,18 +62,11 @@ TEST_F(TSearchNLSPathTest, TracesTheSearchAndKeepsThePathItFound) {
   TSearchNLSPath search("msgs");
   EXPECT_EQ(search.FindFile(TString("xx")), nullptr);
   EXPECT_STREQ(search.FindFile(TString("en")), found.c_str());
-  ASSERT_EQ(trace.Entries().size(), 2u);
-  for (const auto& entry : trace.Entries()) {
-    EXPECT_EQ(entry.level, 0x10u);
-    EXPECT_EQ(entry.category, &TUtilityTraceCategory::NLSResource);
-    EXPECT_STREQ(entry.message.QueryFile(), "utility/NLSRESRC");
-  }
-  EXPECT_EQ(std::string(trace.Entries()[0].message), "Unable to find file msgs" + kSuffix +
-                                                         " with LANG xx in path " +
-                                                         Text(TSearchNLSPath::fsNLSpath));
-  EXPECT_EQ(trace.Entries()[0].message.QueryLine(), 219u);
-  EXPECT_EQ(std::string(trace.Entries()[1].message), "Found file " + found);
-  EXPECT_EQ(trace.Entries()[1].message.QueryLine(), 214u);
+  ExpectEntries(trace, kNlsResource,
+                {{0x10, 219,
+                  "Unable to find file msgs" + kSuffix + " with LANG xx in path " +
+                      Bytes(TSearchNLSPath::fsNLSpath)},
+                 {0x10, 214, "Found file " + found}});
 
   // The found path is kept: no more searching, even for another language or a file that went.
   fs::remove(found);
@@ -93,14 +89,13 @@ TEST_F(TSearchNLSPathTest, TheDefaultPathLooksBesideTheProgram) {
   EXPECT_EQ(TSearchNLSPath("nlstest").FindFile(), kTests + "/German/nlstest" + kSuffix);
   // "C" falls back to "English", and says so.
   TSearchNLSPath::SetLang(nullptr);
-  EXPECT_EQ(Text(TSearchNLSPath::QueryLang()), "C");
+  EXPECT_EQ(Bytes(TSearchNLSPath::QueryLang()), "C");
   TRecording trace;
   trace.SetLevel(0x10);
   EXPECT_EQ(TSearchNLSPath("nlstest").FindFile(), kTests + "/English/nlstest" + kSuffix);
   ASSERT_EQ(trace.Entries().size(), 3u);
-  EXPECT_EQ(std::string(trace.Entries()[1].message),
-            "Locale is C, trying locale English to find file nlstest");
-  EXPECT_EQ(trace.Entries()[1].message.QueryLine(), 120u);
+  ExpectEntry(trace.Entries()[1], kNlsResource,
+              {0x10, 120, "Locale is C, trying locale English to find file nlstest"});
 }
 
 TEST_F(TSearchNLSPathTest, NothingFoundThrowsAfterTheSystemSearch) {
@@ -135,13 +130,13 @@ TEST_F(TSearchNLSPathTest, SettingsChangeThroughTheStaticMembers) {
   TSearchNLSPath::fsNLSpath = TString("%E\\%L\\%N;%E\\%N;");
   TSearchNLSPath::AddNLSpath("D:\\x\\%N");
   TSearchNLSPath::AddNLSpath(nullptr);
-  EXPECT_EQ(Text(TSearchNLSPath::fsNLSpath), "D:\\x\\%N;%E\\%L\\%N;%E\\%N;");
+  EXPECT_EQ(Bytes(TSearchNLSPath::fsNLSpath), "D:\\x\\%N;%E\\%L\\%N;%E\\%N;");
   TSearchNLSPath::SetLang("de_DE.1252");
   TString lang = TSearchNLSPath::QueryLang();
   lang[1] = 'X'; // a copy: writing into it leaves the setting alone
-  EXPECT_EQ(Text(TSearchNLSPath::QueryLang()), "de_DE.1252");
-  EXPECT_EQ(Text(TSearchNLSPath::fsDefaultLocale), "English");
-  EXPECT_EQ(Text(TSearchNLSPath::fsLang_C), "C");
+  EXPECT_EQ(Bytes(TSearchNLSPath::QueryLang()), "de_DE.1252");
+  EXPECT_EQ(Bytes(TSearchNLSPath::fsDefaultLocale), "English");
+  EXPECT_EQ(Bytes(TSearchNLSPath::fsLang_C), "C");
 }
 
 TEST_F(TSearchNLSPathTest, AResourceLibraryOfTheCurrentLanguageLoads) {

@@ -4,7 +4,7 @@
 #include <tavutil/olestrm.h>
 #include <tavutil/tagvar.h>
 
-#include "recording_trace.h"
+#include "helpers/trace_entry.h"
 
 #include <gtest/gtest.h>
 
@@ -82,21 +82,16 @@ public:
   ULONG writeLimit = ~0U;
 };
 
-/// Expects one failure entry: level 4, OleStream, utility/OLESTRM at `line`, the stream
-/// pointer and the result as arguments, rendered into `format`.
+/// Expects one failure entry of the COM streams at `line`: the stream pointer and the result
+/// as arguments, rendered into `format`.
 void ExpectFailureEntry(const TRecordingState::Entry& entry, unsigned long line, const char* format,
                         IStream* stream, HRESULT result) {
-  EXPECT_EQ(entry.level, 4U);
-  EXPECT_EQ(entry.category, &TUtilityTraceCategory::OleStream);
-  EXPECT_STREQ(entry.message.QueryFile(), "utility/OLESTRM");
-  EXPECT_EQ(entry.message.QueryLine(), line);
-  ASSERT_EQ(entry.message.QueryNumberArgs(), 2U);
+  char text[160];
+  std::snprintf(text, sizeof text, format, static_cast<void*>(stream), static_cast<int>(result));
+  ExpectEntry(entry, {TUtilityTraceCategory::OleStream, "utility/OLESTRM"}, {0x4, line, text});
+  ASSERT_EQ(entry.message.QueryNumberArgs(), 2U); // the values themselves, as tagged
   EXPECT_EQ(entry.message[0].QueryVoidPtr(), static_cast<void*>(stream));
   EXPECT_EQ(static_cast<long>(entry.message[1]), static_cast<long>(result));
-  char expected[160];
-  std::snprintf(expected, sizeof expected, format, static_cast<void*>(stream),
-                static_cast<int>(result));
-  EXPECT_STREQ(static_cast<const char*>(entry.message.QueryMessage()), expected);
 }
 
 constexpr char kWriteFormat[] = "Error writing from IStream interface, fStream=x%p, rc=%d";
@@ -146,8 +141,7 @@ TEST(TOleStream, EndOfStreamAndFailures) {
   TRecordingStream com;
   com.source = "abc";
   TiOleStream in(&com);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
-            "abc");
+  EXPECT_EQ(StreamContents(in), "abc");
   EXPECT_TRUE(trace.Entries().empty()); // the end of the stream is no failure
 
   // S_FALSE with bytes is a success (a stream that reached its end says so).

@@ -10,11 +10,9 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
-#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -72,30 +70,98 @@ struct Lines {
   unsigned long unknown, notImplemented, mismatch;
 };
 
-/// An operator applied to a left value (changed in place) and a right value. Compound
-/// assignments give the left value afterwards, the others their result as an integer.
+// Result tables. Rows: left kind; columns: right kind, both in the order of kLetters. A cell is
+// a result letter (a tag, or 0/1 for the integer results of comparisons), or m / n / u for
+// "type mismatch" / "not implemented" / "unknown type", after which the left value must be
+// unchanged.
+using Table = const char* const[kKinds];
+// clang-format off
+Table kAdd = {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
+              "mmIIRmmnnnmu", "mmIURmmmmmmu", "mmRRRmmmmmmu",
+              "mmmmmSSmmmmu", "mmmmmWWmmmmu",
+              "nnnnnnnnnnnn", "nnnnnnnnnnnn", "nnnnnnnnnnnn",
+              "mmmmmmmmmmmm", "uuuuuuuuuuuu"};
+Table kSubtract = {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                   "mmIIRmmmmmmu", "mmIURmmmmmmu", "mmRRRmmmmmmu",
+                   "mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                   "nnnnnnnnnnnn", "nnnnnnnnnnnn", "nnnnnnnnnnnn",
+                   "mmmmmmmmmmmm", "uuuuuuuuuuuu"};
+Table kMultiplyDivide = {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                   "mmIIRmmmmmmu", "mmIURmmmmmmu", "mmRRRmmmmmmu",
+                   "mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                   "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                   "mmmmmmmmmmmm", "uuuuuuuuuuuu"};
+Table kRemainder = {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                    "mmIImmmmmmmu", "mmIUmmmmmmmu", "mmmmmmmmmmmm",
+                    "mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                    "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                    "mmmmmmmmmmmm", "uuuuuuuuuuuu"};
+Table kBitwise = {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                  "mmIImmmmmmmu", "mmUUmmmmmmmu", "mmmmmmmmmmmm",
+                  "mmmmmSSmmmmu", "mmmmmWWmmmmu",
+                  "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                  "mmmmmmmmmmmm", "uuuuuuuuuuuu"};
+Table kShift = {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                "mmIIImmmmmmu", "mmUUUmmmmmmu", "mmIIImmmmmmu",
+                "mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                "mmmmmmmmmmmm", "uuuuuuuuuuuu"};
+// Results with the representative values: 6, 3u, 1.5, "ab", u"cd", datetime 100.
+Table kEqual = {"1mmmmmmmmmmu", "m1mmmmmmmmmu",
+                "mm100mmmmmmu", "mm010mmmmmmu", "mm001mmmmmmu",
+                "mmmmm10mmmmu", "mmmmm01mmmmu",
+                "nnnnnnnnnnnn", "nnnnnnnnnnnn", "mmmmmmmmm1mu",
+                "mmmmmmmmmmmm", "uuuuuuuuuuuu"};
+Table kLess = {"0mmmmmmmmmmu", "m0mmmmmmmmmu",
+               "mm000mmmmmmu", "mm100mmmmmmu", "mm110mmmmmmu",
+               "mmmmm01mmmmu", "mmmmm00mmmmu",
+               "nnnnnnnnnnnn", "nnnnnnnnnnnn", "mmmmmmmmm0mu",
+               "mmmmmmmmmmmm", "uuuuuuuuuuuu"};
+Table kLogical = {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                  "mm111mmmmmmu", "mm111mmmmmmu", "mm111mmmmmmu",
+                  "mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                  "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
+                  "mmmmmmmmmmmm", "uuuuuuuuuuuu"};
+// clang-format on
+
+/// An operator applied to a left value (changed in place) and a right value, with its lines
+/// and result table. Compound assignments give the left value afterwards, the others their
+/// result as an integer.
 struct Operator {
   const char* name;
   std::function<TagVar(TagVar&, const TagVar&)> apply;
   Lines lines;
+  const char* const* table;
 };
 
 const std::vector<Operator>& Operators() {
   static const std::vector<Operator> operators = {
-      {"+=", [](TagVar& l, const TagVar& r) { return l += r; }, {240, 251, 258}},
-      {"-=", [](TagVar& l, const TagVar& r) { return l -= r; }, {318, 329, 336}},
-      {"*=", [](TagVar& l, const TagVar& r) { return l *= r; }, {396, 0, 414}},
-      {"/=", [](TagVar& l, const TagVar& r) { return l /= r; }, {474, 0, 492}},
-      {"%=", [](TagVar& l, const TagVar& r) { return l %= r; }, {552, 0, 570}},
-      {"|=", [](TagVar& l, const TagVar& r) { return l |= r; }, {630, 0, 648}},
-      {"&=", [](TagVar& l, const TagVar& r) { return l &= r; }, {708, 0, 726}},
-      {"^=", [](TagVar& l, const TagVar& r) { return l ^= r; }, {786, 0, 804}},
-      {"<<=", [](TagVar& l, const TagVar& r) { return l <<= r; }, {864, 0, 882}},
-      {">>=", [](TagVar& l, const TagVar& r) { return l >>= r; }, {942, 0, 960}},
-      {"==", [](TagVar& l, const TagVar& r) { return TagVar(l.IsEqual(r)); }, {1020, 1031, 1038}},
-      {"<", [](TagVar& l, const TagVar& r) { return TagVar(l.IsLessThan(r)); }, {1098, 1109, 1116}},
-      {"&&", [](TagVar& l, const TagVar& r) { return TagVar(l.LogicalAnd(r)); }, {1176, 0, 1194}},
-      {"||", [](TagVar& l, const TagVar& r) { return TagVar(l.LogicalOr(r)); }, {1254, 0, 1272}},
+      {"+=", [](TagVar& l, const TagVar& r) { return l += r; }, {240, 251, 258}, kAdd},
+      {"-=", [](TagVar& l, const TagVar& r) { return l -= r; }, {318, 329, 336}, kSubtract},
+      {"*=", [](TagVar& l, const TagVar& r) { return l *= r; }, {396, 0, 414}, kMultiplyDivide},
+      {"/=", [](TagVar& l, const TagVar& r) { return l /= r; }, {474, 0, 492}, kMultiplyDivide},
+      {"%=", [](TagVar& l, const TagVar& r) { return l %= r; }, {552, 0, 570}, kRemainder},
+      {"|=", [](TagVar& l, const TagVar& r) { return l |= r; }, {630, 0, 648}, kBitwise},
+      {"&=", [](TagVar& l, const TagVar& r) { return l &= r; }, {708, 0, 726}, kBitwise},
+      {"^=", [](TagVar& l, const TagVar& r) { return l ^= r; }, {786, 0, 804}, kBitwise},
+      {"<<=", [](TagVar& l, const TagVar& r) { return l <<= r; }, {864, 0, 882}, kShift},
+      {">>=", [](TagVar& l, const TagVar& r) { return l >>= r; }, {942, 0, 960}, kShift},
+      {"==",
+       [](TagVar& l, const TagVar& r) { return TagVar(l.IsEqual(r)); },
+       {1020, 1031, 1038},
+       kEqual},
+      {"<",
+       [](TagVar& l, const TagVar& r) { return TagVar(l.IsLessThan(r)); },
+       {1098, 1109, 1116},
+       kLess},
+      {"&&",
+       [](TagVar& l, const TagVar& r) { return TagVar(l.LogicalAnd(r)); },
+       {1176, 0, 1194},
+       kLogical},
+      {"||",
+       [](TagVar& l, const TagVar& r) { return TagVar(l.LogicalOr(r)); },
+       {1254, 0, 1272},
+       kLogical},
   };
   return operators;
 }
@@ -109,9 +175,7 @@ const Operator& Find(const std::string& name) {
   throw std::logic_error("no operator " + name);
 }
 
-/// Checks one cell: `expected` is a result letter (a tag, or 0/1 for the integer results of
-/// comparisons), or m / n / u for "type mismatch" / "not implemented" / "unknown type", after
-/// which the left value must be unchanged.
+/// Checks one cell of `op`'s table (see Table).
 void ExpectCell(const Operator& op, int left, int right, char expected) {
   SCOPED_TRACE(std::string(1, kLetters[left]) + " " + op.name + " " + kLetters[right]);
   TagVar l = Make(left);
@@ -142,87 +206,11 @@ void ExpectCell(const Operator& op, int left, int right, char expected) {
   }
 }
 
-// Rows: left kind; columns: right kind, both in the order of kLetters.
-struct Matrix {
-  const char* op;
-  const char* rows[kKinds];
-};
-
-// clang-format off
-const Matrix kMatrices[] = {
-    {"+=", {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmIIRmmnnnmu", "mmIURmmmmmmu", "mmRRRmmmmmmu",
-            "mmmmmSSmmmmu", "mmmmmWWmmmmu",
-            "nnnnnnnnnnnn", "nnnnnnnnnnnn", "nnnnnnnnnnnn",
-            "mmmmmmmmmmmm", "uuuuuuuuuuuu"}},
-    {"-=", {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmIIRmmmmmmu", "mmIURmmmmmmu", "mmRRRmmmmmmu",
-            "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "nnnnnnnnnnnn", "nnnnnnnnnnnn", "nnnnnnnnnnnn",
-            "mmmmmmmmmmmm", "uuuuuuuuuuuu"}},
-    {"*=", {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmIIRmmmmmmu", "mmIURmmmmmmu", "mmRRRmmmmmmu",
-            "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmmmmmmmmmmm", "uuuuuuuuuuuu"}},
-    {"/=", {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmIIRmmmmmmu", "mmIURmmmmmmu", "mmRRRmmmmmmu",
-            "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmmmmmmmmmmm", "uuuuuuuuuuuu"}},
-    {"%=", {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmIImmmmmmmu", "mmIUmmmmmmmu", "mmmmmmmmmmmm",
-            "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmmmmmmmmmmm", "uuuuuuuuuuuu"}},
-    {"|=", {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmIImmmmmmmu", "mmUUmmmmmmmu", "mmmmmmmmmmmm",
-            "mmmmmSSmmmmu", "mmmmmWWmmmmu",
-            "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmmmmmmmmmmm", "uuuuuuuuuuuu"}},
-    {"<<=", {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
-             "mmIIImmmmmmu", "mmUUUmmmmmmu", "mmIIImmmmmmu",
-             "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-             "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-             "mmmmmmmmmmmm", "uuuuuuuuuuuu"}},
-    // Results with the representative values: 6, 3u, 1.5, "ab", u"cd", datetime 100.
-    {"==", {"1mmmmmmmmmmu", "m1mmmmmmmmmu",
-            "mm100mmmmmmu", "mm010mmmmmmu", "mm001mmmmmmu",
-            "mmmmm10mmmmu", "mmmmm01mmmmu",
-            "nnnnnnnnnnnn", "nnnnnnnnnnnn", "mmmmmmmmm1mu",
-            "mmmmmmmmmmmm", "uuuuuuuuuuuu"}},
-    {"<",  {"0mmmmmmmmmmu", "m0mmmmmmmmmu",
-            "mm000mmmmmmu", "mm100mmmmmmu", "mm110mmmmmmu",
-            "mmmmm01mmmmu", "mmmmm00mmmmu",
-            "nnnnnnnnnnnn", "nnnnnnnnnnnn", "mmmmmmmmm0mu",
-            "mmmmmmmmmmmm", "uuuuuuuuuuuu"}},
-    {"&&", {"mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mm111mmmmmmu", "mm111mmmmmmu", "mm111mmmmmmu",
-            "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmmmmmmmmmmm", "mmmmmmmmmmmm", "mmmmmmmmmmmm",
-            "mmmmmmmmmmmm", "uuuuuuuuuuuu"}},
-};
-// clang-format on
-
 TEST(TagVarOperators, EveryTypePairGivesItsTableResultOrError) {
-  std::vector<Matrix> matrices(std::begin(kMatrices), std::end(kMatrices));
-  // &= and ^= share the table of |=, >>= that of <<=, || that of &&.
-  const std::pair<const char*, const char*> aliases[] = {
-      {"&=", "|="}, {"^=", "|="}, {">>=", "<<="}, {"||", "&&"}};
-  for (const auto& [alias, of] : aliases) {
-    for (const Matrix& m : kMatrices) {
-      if (std::string(m.op) == of) {
-        matrices.push_back(m);
-        matrices.back().op = alias;
-      }
-    }
-  }
-  ASSERT_EQ(matrices.size(), Operators().size());
-  for (const Matrix& m : matrices) {
-    const Operator& op = Find(m.op);
+  for (const Operator& op : Operators()) {
     for (int left = 0; left < kKinds; ++left) {
       for (int right = 0; right < kKinds; ++right) {
-        ExpectCell(op, left, right, m.rows[left][right]);
+        ExpectCell(op, left, right, op.table[left][right]);
       }
     }
   }
@@ -409,7 +397,8 @@ TEST(TagVarOperators, UnaryOperatorsByType) {
       {"x--", [](TagVar& v) { return v--; }, {1878, 1889, 1896}, "mmIURmmnnXmu"},
   };
   for (const Unary& u : unaries) {
-    const Operator asBinary{u.name, [&u](TagVar& l, const TagVar&) { return u.apply(l); }, u.lines};
+    const Operator asBinary{u.name, [&u](TagVar& l, const TagVar&) { return u.apply(l); }, u.lines,
+                            nullptr};
     for (int kind = 0; kind < kKinds; ++kind) {
       ExpectCell(asBinary, kind, 0, u.row[kind]);
     }

@@ -3,10 +3,10 @@
 #include <tavutil/tdll.h>
 
 #include "catalogues/nlstest.h"
+#include "helpers/trace_entry.h"
 #include "library_error.h"
 #include "library_platform.h"
 #include "nls_settings.h"
-#include "recording_trace.h"
 
 #include <gtest/gtest.h>
 
@@ -39,14 +39,11 @@ TEST(TDll, AMissingStringIsTracedThenThrown) {
   const TDll library(kEnglish.c_str());
   ExpectRaises([&] { static_cast<void>(library.loadMessage(7)); },
                {"TAccessError", "Error getting message", 2, 1, "utility/TDLL", 103});
-  ASSERT_EQ(trace.Entries().size(), 1u);
-  const auto& entry = trace.Entries()[0];
-  EXPECT_EQ(entry.level, 0x4u);
-  EXPECT_EQ(entry.category, &TUtilityTraceCategory::String);
-  EXPECT_STREQ(entry.message.QueryFile(), "utility/TDLL");
-  EXPECT_EQ(entry.message.QueryLine(), 101u);
-  EXPECT_EQ(std::string(entry.message), "LoadString Error " + std::to_string(kNoSuchStringError) +
-                                            " getting message 7 from file " + kEnglish);
+  const TraceSource tdll{TUtilityTraceCategory::String, "utility/TDLL"};
+  ExpectEntries(trace, tdll,
+                {{0x4, 101,
+                  "LoadString Error " + std::to_string(kNoSuchStringError) +
+                      " getting message 7 from file " + kEnglish}});
 
   // A library without a string table, and a null handle, have no strings either.
   void* const plain = LoadLibraryWithoutStrings();
@@ -55,9 +52,11 @@ TEST(TDll, AMissingStringIsTracedThenThrown) {
     ExpectRaises([&] { static_cast<void>(TDll(handle).loadMessage(1)); },
                  {"TAccessError", "Error getting message", 2, 1, "utility/TDLL", 103});
   }
-  EXPECT_EQ(std::string(trace.Entries().at(1).message), "LoadString Error " +
-                                                            std::to_string(kNoStringTableError) +
-                                                            " getting message 1 from file (null)");
+  ASSERT_EQ(trace.Entries().size(), 3u);
+  ExpectEntry(trace.Entries()[1], tdll,
+              {0x4, 101,
+               "LoadString Error " + std::to_string(kNoStringTableError) +
+                   " getting message 1 from file (null)"});
 }
 
 TEST(TDll, ALibraryThatCannotBeLoadedThrowsWithTheSystemsCode) {

@@ -1,5 +1,6 @@
 // tests/temp_stream_support.h: what the temporary-stream suites share: a counting policy,
-// test data, and a fixture that gives each test a temporary directory of its own.
+// test data, WriteTo's copy, and a fixture that gives each test a temporary directory of its
+// own.
 // Licensed under the Apache License, Version 2.0.
 #ifndef TAVUTIL_TESTS_TEMP_STREAM_SUPPORT_H
 #define TAVUTIL_TESTS_TEMP_STREAM_SUPPORT_H
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -30,14 +30,12 @@ public:
     int blocks = 0;
     for (const TMemStreamBuffer* b = buffer->QueryFirstBuffer(); b != nullptr; b = b->QueryNext()) {
       ++blocks;
-      blockBytes += b->QueryLength();
     }
     blocksSeen = blocks;
     return blocks >= fBlocksBeforeMove;
   }
   int questions = 0;
   int blocksSeen = 0;
-  unsigned long blockBytes = 0;
 
 private:
   int fBlocksBeforeMove;
@@ -58,10 +56,6 @@ inline std::string Copied(TTempStream& stream, unsigned long* count = nullptr) {
     *count = written;
   }
   return out.str();
-}
-
-inline std::string ReadAll(std::istream& in) {
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 /// Runs each test with the system's temporary directory pointed at a fresh directory, and

@@ -2,7 +2,7 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tmpstrm.h>
 
-#include "recording_trace.h"
+#include "helpers/trace_entry.h"
 #include "temp_stream_support.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@ namespace {
 
 using tmpstrmtest::Copied;
 using tmpstrmtest::Pattern;
-using tmpstrmtest::ReadAll;
 using tmpstrmtest::TPolicy;
 using TTempStreamFile = tmpstrmtest::TTempStreamFixture;
 
@@ -22,7 +21,7 @@ TEST_F(TTempStreamFile, WithoutPolicyStaysInMemory) {
   const std::string data = Pattern(50000);
   stream.write(data.data(), static_cast<std::streamsize>(data.size()));
   EXPECT_EQ(stream.rdbuf()->IsInMemory(), 1);
-  EXPECT_EQ(ReadAll(stream), data);
+  EXPECT_EQ(StreamContents(stream), data);
   EXPECT_EQ(Copied(stream), data);
   EXPECT_EQ(std::string(stream.rdbuf()->QueryName()), "nothing");
 }
@@ -36,18 +35,13 @@ TEST_F(TTempStreamFile, PolicyThatAlwaysMovesCreatesTheFileAtTheFirstByte) {
   EXPECT_EQ(stream.rdbuf()->IsInMemory(), 0);
   EXPECT_EQ(stream.rdbuf()->QueryFirstBuffer(), nullptr);
 
-  ASSERT_EQ(trace.Entries().size(), 1U);
-  const auto& entry = trace.Entries()[0];
-  EXPECT_EQ(entry.level, 4U);
-  EXPECT_EQ(entry.category, &TUtilityTraceCategory::MemStream);
-  EXPECT_STREQ(entry.message.QueryFile(), "utility/TMPSTRM");
-  EXPECT_EQ(entry.message.QueryLine(), 237U);
-  EXPECT_STREQ(static_cast<const char*>(entry.message.QueryMessage()), "Opened temp file");
+  ExpectEntries(trace, {TUtilityTraceCategory::MemStream, "utility/TMPSTRM"},
+                {{0x4, 237, "Opened temp file"}});
 
   const std::string data = "a" + Pattern(30000);
   stream.write(data.data() + 1, static_cast<std::streamsize>(data.size() - 1));
   stream.seekg(0);
-  EXPECT_EQ(ReadAll(stream), data);
+  EXPECT_EQ(StreamContents(stream), data);
   EXPECT_EQ(policy->questions, 1); // asked only while in memory
 }
 

@@ -5,7 +5,7 @@
 #include <tavutil/trace.h>
 #include <tavutil/tracepoint.h>
 
-#include "recording_trace.h"
+#include "helpers/trace_entry.h"
 
 #include <gtest/gtest.h>
 
@@ -31,10 +31,6 @@ std::vector<std::string> KnownNames() {
 const TTrace::Category& ModelCategory() {
   static const TTrace::Category category(2, "ModelTest");
   return category;
-}
-
-std::string Bytes(const TString& s) {
-  return std::string(static_cast<const char*>(s), s.length());
 }
 
 void Write(unsigned long level, const TTrace::Category& category = ModelCategory()) {
@@ -236,12 +232,8 @@ TEST(TTraceModel, WriteEntryOffersEachEntryToEveryAcceptingStateNewestFirst) {
   TMessage message("m", TagVar(1), TagVar(2));
   message.SetDebugging("dir\\file.cpp", 77);
   TTrace::WriteEntry(0x10, ModelCategory(), message);
-  ASSERT_EQ(rejecting.Entries().size(), 1u);
-  const TRecordingState::Entry& entry = rejecting.Entries()[0];
-  EXPECT_EQ(entry.level, 0x10u);
-  EXPECT_EQ(entry.category, &ModelCategory());
-  EXPECT_STREQ(entry.message.QueryFile(), "dir\\file.cpp");
-  EXPECT_EQ(entry.message.QueryNumberArgs(), 2u);
+  ExpectEntries(rejecting, {ModelCategory(), "dir\\file.cpp"}, {{0x10, 77, "m"}});
+  EXPECT_EQ(rejecting.Entries().at(0).message.QueryNumberArgs(), 2u);
 }
 
 TEST(TTraceModel, AStateUnderConstructionTakesNoEntries) {
@@ -278,13 +270,8 @@ TEST(TTraceMacro, ArgumentsRunOnlyWhenTheMasksLetTheEntryThrough) {
   const unsigned long here = __LINE__ + 1;
   TAVUTIL_TRACE(0x4, ModelCategory(), "value %d of %s", count(), "two");
   EXPECT_EQ(evaluated, 1);
-  ASSERT_EQ(trace.Entries().size(), 1u);
-  const TRecordingState::Entry& entry = trace.Entries()[0];
-  EXPECT_EQ(entry.level, 0x4u);
-  EXPECT_EQ(entry.category, &ModelCategory());
-  EXPECT_EQ(Bytes(entry.message.QueryMessage()), "value 1 of two");
-  EXPECT_STREQ(entry.message.QueryFile(), __FILE__);
-  EXPECT_EQ(entry.message.QueryLine(), here);
+  ExpectEntries(trace, {ModelCategory(), __FILE__}, {{0x4, here, "value 1 of two"}});
+  const TRecordingState::Entry& entry = trace.Entries().at(0);
 
   // The kept file pointer survives copies and assignment of the message; a copied file
   // (SetDebugging) is the copy's own.
@@ -305,8 +292,7 @@ TEST(TTraceMacro, ArgumentsRunOnlyWhenTheMasksLetTheEntryThrough) {
   // Fixed diagnostics name their own source.
   TAVUTIL_TRACE_AT(0x4, ModelCategory(), "utility/FIXED", 42, "fixed");
   ASSERT_EQ(trace.Entries().size(), 2u);
-  EXPECT_STREQ(trace.Entries()[1].message.QueryFile(), "utility/FIXED");
-  EXPECT_EQ(trace.Entries()[1].message.QueryLine(), 42u);
+  ExpectEntry(trace.Entries()[1], {ModelCategory(), "utility/FIXED"}, {0x4, 42, "fixed"});
 }
 
 TEST(TTraceModelThreaded, WritersStatesAndSwitchesRaceSafely) {

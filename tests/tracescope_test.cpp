@@ -3,7 +3,7 @@
 #include <tavutil/exception.h>
 #include <tavutil/tracescope.h>
 
-#include "recording_trace.h"
+#include "helpers/trace_entry.h"
 
 #include <gtest/gtest.h>
 
@@ -100,19 +100,7 @@ long CopyFiles(const char* from, long rc) {
   return rc;
 }
 
-TEST(TTraceExit, WritesTheExitEntryWithItsReturnCodeWhenTheScopeEnds) {
-  TRecording trace;
-  trace.SetLevel(0x2000);
-  CopyFiles("a.txt", 3);
-  ASSERT_EQ(trace.Entries().size(), 1u);
-  const TRecordingState::Entry& entry = trace.Entries()[0];
-  EXPECT_EQ(entry.level, 0x2000u);
-  EXPECT_STREQ(entry.message.QueryMessage(), "CopyFiles(a.txt) gives 3");
-  EXPECT_STREQ(entry.message.QueryFile(), "copy.cpp");
-  EXPECT_EQ(entry.message.QueryLine(), 42u);
-}
-
-TEST(TTraceExit, WritesNothingUnlessLevelComponentAndCategoryAreOn) {
+TEST(TTraceExit, WritesTheExitEntryWhenTheScopeEndsIfLevelComponentAndCategoryAreOn) {
   TRecording trace; // levels 0xF: no exits
   CopyFiles("a", 1);
   trace.SetLevel(0x2000);
@@ -121,7 +109,15 @@ TEST(TTraceExit, WritesNothingUnlessLevelComponentAndCategoryAreOn) {
   trace.SetComponent(2);
   trace.AddCategory(GameCategory(), 0);
   CopyFiles("c", 3);
-  EXPECT_TRUE(trace.Entries().empty());
+  trace.AddCategory(GameCategory(), 1);
+  CopyFiles("a.txt", 3);
+  ASSERT_EQ(trace.Entries().size(), 1u);
+  const TRecordingState::Entry& entry = trace.Entries()[0];
+  EXPECT_EQ(entry.level, 0x2000u);
+  EXPECT_EQ(std::string(entry.message.QueryFile()) + ":" +
+                std::to_string(entry.message.QueryLine()) + " " +
+                Bytes(entry.message.QueryMessage()),
+            "copy.cpp:42 CopyFiles(a.txt) gives 3");
 }
 
 TEST(TTraceExit, ArgumentsFollowTheMessageRules) {
@@ -149,8 +145,6 @@ TEST(TTraceExit, ArgumentsFollowTheMessageRules) {
   EXPECT_STREQ(trace.Entries()[1].message.QueryMessage(), "two 1");
   EXPECT_EQ(trace.Entries()[2].message.QueryMessage().length(), 0u);
 }
-
-// ----------------------------------------------------------------- the shells ----
 
 TEST(TTraceObjects, NothingIsAddedSoEveryIndexIsAnEmptyHandle) {
   TTraceObjects table(10);

@@ -2,6 +2,7 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tracefactory.h>
 
+#include "helpers/test_text.h"
 #include "library_error.h"
 #include "recording_trace.h"
 
@@ -9,23 +10,10 @@
 
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
 namespace {
-
-std::string Text(const TString& s) {
-  const char* text = s;
-  return text != nullptr ? std::string(text, s.length()) : std::string("<none>");
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 /// The entries of the "Trace" category that a recording took, as "level text".
 std::vector<std::string> TraceEntries(const TRecording& recording) {
@@ -33,7 +21,7 @@ std::vector<std::string> TraceEntries(const TRecording& recording) {
   for (const TRecordingState::Entry& entry : recording.Entries()) {
     if (entry.category == &TUtilityTraceCategory::Trace && entry.level != 0x400) {
       EXPECT_STREQ(entry.message.QueryFile(), "utility/TRACEP");
-      texts.push_back(std::to_string(entry.level) + " " + Text(entry.message.QueryMessage()) +
+      texts.push_back(std::to_string(entry.level) + " " + Bytes(entry.message.QueryMessage()) +
                       " @" + std::to_string(entry.message.QueryLine()));
     }
   }
@@ -139,7 +127,7 @@ TEST(TTraceSpecification, FileOutputsOpenTheNamedFileOrTheDefaultLog) {
     const TTrace trace(("FILE(" + file + ")").c_str());
     ASSERT_FALSE(trace.QueryPointer().IsNull());
     EXPECT_EQ(trace.QueryDisplayPrefix(), 1);
-    EXPECT_EQ(Slurp(file), "") << "file truncates";
+    EXPECT_EQ(FileContents(file), "") << "file truncates";
   }
   ::unlink(file.c_str());
 
@@ -175,7 +163,7 @@ TEST(TTraceSpecification, SharedFileAndSystemLogOutputs) {
     EXPECT_EQ(trace.QueryLevel(), 0x4u);
     TTrace::WriteEntry(0x4, TUtilityTraceCategory::Utility, TMessage("entry"));
   }
-  EXPECT_EQ(Slurp(file).substr(37), " [????.???:0] entry\n");
+  EXPECT_EQ(FileContents(file).substr(37), " [????.???:0] entry\n");
   ::unlink(file.c_str());
 }
 

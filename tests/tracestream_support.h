@@ -7,13 +7,12 @@
 #include <tavutil/message.h>
 #include <tavutil/trace.h>
 
+#include "helpers/test_text.h"
 #include "temp_directory.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -32,8 +31,7 @@ inline void Trace(unsigned long level, const char* file, unsigned long line, con
 }
 
 inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return FileContents(path);
 }
 
 /// A fresh temporary directory; TearDown removes what the test said it would leave and fails

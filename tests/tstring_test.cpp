@@ -3,6 +3,7 @@
 #include <tavutil/tstring.h>
 
 #include "allocation_platform.h"
+#include "helpers/test_text.h"
 #include "library_error.h"
 
 #include <gtest/gtest.h>
@@ -50,12 +51,6 @@ std::string Freed(std::optional<TString>& s, void (*change)(TString&) = nullptr)
   return gText == 0 ? std::string(gFreed, gSize) : "<live>";
 }
 
-/// The string's bytes; "<none>" without a buffer.
-std::string Bytes(const TString& s) {
-  const char* text = s;
-  return text != nullptr ? std::string(text, s.length()) : "<none>";
-}
-
 const void* Buffer(const TString& s) {
   return static_cast<char*>(s);
 }
@@ -89,9 +84,6 @@ std::string NoRoomFor(unsigned long long bytes) {
   return "skipped: the available memory is unknown";
 }
 
-using Texts = std::vector<std::string>; // several results at once: a failure shows both lists
-using Numbers = std::vector<long long>;
-
 } // namespace
 
 // The plain and nothrow operator new and every delete that may free their blocks, on malloc and
@@ -120,9 +112,10 @@ TEST(TString, BuffersAreCopiedOrSharedAndNoBufferDiffersFromAnEmptyOne) {
   printed << none << "|" << empty << "|" << TString("a\0b", 3);
   EXPECT_EQ(printed.str(), "<NULL>||a\0b"s);
   // The empty buffer equals no buffer, not the other way round; no buffer sorts first.
-  EXPECT_EQ(Numbers({empty.isEqual(none), none.isEqual(empty), none.isLessThan(empty),
-                     empty.isLessThan(none)}),
-            Numbers({1, 0, 1, 0}));
+  EXPECT_EQ(empty.isEqual(none), 1);
+  EXPECT_EQ(none.isEqual(empty), 0);
+  EXPECT_EQ(none.isLessThan(empty), 1);
+  EXPECT_EQ(empty.isLessThan(none), 0);
   TString a("abc");
   TString& self = a;
   a = self; // the only handle: must not release the buffer
@@ -165,7 +158,8 @@ TEST(TString, InPlaceChangesKeepTheFlagsAndNewBuffersHaveNone) {
       const TString sharer = shared ? s : TString();
       const void* before = Buffer(s);
       c.change(s);
-      EXPECT_EQ(Texts({Bytes(s), Bytes(sharer)}), Texts({c.bytes, shared ? "abcdef" : "<none>"}));
+      EXPECT_EQ(Bytes(s), c.bytes);
+      EXPECT_EQ(Bytes(sharer), shared ? "abcdef" : "<none>");
       EXPECT_EQ(Buffer(s) == before, c.inPlace && !shared);
       EXPECT_EQ(s.IsWipeOnDelete() + s.IsUnicode(), c.inPlace && !shared ? 2 : 0);
     }
@@ -175,55 +169,74 @@ TEST(TString, InPlaceChangesKeepTheFlagsAndNewBuffersHaveNone) {
 TEST(TString, AppendCaseRemoveAndSubStringRules) {
   // A null text is empty; a TString operand counts all its bytes, but += onto no buffer only
   // those up to the first NUL; + keeps no buffer only when both sides have none.
-  EXPECT_EQ(Texts({Bytes(TString("ab") += static_cast<const char*>(nullptr)),
-                   Bytes(TString("a\0", 2) + TString("\0b", 2)),
-                   Bytes(TString() += TString("pq\0r", 4)), Bytes(TString() += TString()),
-                   Bytes(TString() += ""), Bytes(TString() + TString()), Bytes(TString() + ""),
-                   Bytes(TString() + TString("")), Bytes(TString("") + TString())}),
-            Texts({"ab", "a\0\0b"s, "pq", "<none>", "", "<none>", "<none>", "", ""}));
+  EXPECT_EQ(Bytes(TString("ab") += static_cast<const char*>(nullptr)), "ab");
+  EXPECT_EQ(Bytes(TString("a\0", 2) + TString("\0b", 2)), "a\0\0b"s);
+  EXPECT_EQ(Bytes(TString() += TString("pq\0r", 4)), "pq");
+  EXPECT_EQ(Bytes(TString() += TString()), "<none>");
+  EXPECT_EQ(Bytes(TString() += ""), "");
+  EXPECT_EQ(Bytes(TString() + TString()), "<none>");
+  EXPECT_EQ(Bytes(TString() + ""), "<none>");
+  EXPECT_EQ(Bytes(TString() + TString("")), "");
+  EXPECT_EQ(Bytes(TString("") + TString()), "");
   // Without a buffer nothing changes; case changes are ASCII only and stop at a NUL byte.
-  EXPECT_EQ(Texts({Bytes(TString() ^= TString("ab")), Bytes(TString().lowerCase()),
-                   Bytes(TString("aB\xc4z\0c", 6).upperCase())}),
-            Texts({"<none>", "<none>", "AB\xc4Z\0c"s}));
+  EXPECT_EQ(Bytes(TString() ^= TString("ab")), "<none>");
+  EXPECT_EQ(Bytes(TString().lowerCase()), "<none>");
+  EXPECT_EQ(Bytes(TString("aB\xc4z\0c", 6).upperCase()), "AB\xc4Z\0c"s);
   // remove(start) and remove(start, count): beyond, past or at the end, never wrapping around.
-  EXPECT_EQ(Texts({Bytes(TString("abc").remove(1)), Bytes(TString("abc").remove(4)),
-                   Bytes(TString("abc").remove(4, 1)), Bytes(TString("abc").remove(3, 10)),
-                   Bytes(TString("abc").remove(2, ~0u)), Bytes(TString("abc").remove(1, 3)),
-                   Bytes(TString().remove(2)), Bytes(TString("").remove(1))}),
-            Texts({"<none>", "abc", "abc", "ab", "a", "<none>", "<none>", ""}));
-  const TString abcd("abcd");
+  EXPECT_EQ(Bytes(TString("abc").remove(1)), "<none>");
+  EXPECT_EQ(Bytes(TString("abc").remove(4)), "abc");
+  EXPECT_EQ(Bytes(TString("abc").remove(4, 1)), "abc");
+  EXPECT_EQ(Bytes(TString("abc").remove(3, 10)), "ab");
+  EXPECT_EQ(Bytes(TString("abc").remove(2, ~0u)), "a");
+  EXPECT_EQ(Bytes(TString("abc").remove(1, 3)), "<none>");
+  EXPECT_EQ(Bytes(TString().remove(2)), "<none>");
+  EXPECT_EQ(Bytes(TString("").remove(1)), "");
   // subString(start), then with a count: padded, start 0 as 1, beyond the end, after a NUL.
-  EXPECT_EQ(Texts({Bytes(abcd.subString(3)), Bytes(abcd.subString(5)),
-                   Bytes(TString().subString(1)), Bytes(abcd.subString(3, 5, '*')),
-                   Bytes(abcd.subString(0, 2, '*')), Bytes(abcd.subString(2, 2, '*')),
-                   Bytes(abcd.subString(9, 3)), Bytes(TString("a\0b", 3).subString(2, 3, '.'))}),
-            Texts({"cd", "<none>", "<none>", "cd***", "ab", "bc", "   ", "\0b."s}));
+  const TString abcd("abcd");
+  EXPECT_EQ(Bytes(abcd.subString(3)), "cd");
+  EXPECT_EQ(Bytes(abcd.subString(5)), "<none>");
+  EXPECT_EQ(Bytes(TString().subString(1)), "<none>");
+  EXPECT_EQ(Bytes(abcd.subString(3, 5, '*')), "cd***");
+  EXPECT_EQ(Bytes(abcd.subString(0, 2, '*')), "ab");
+  EXPECT_EQ(Bytes(abcd.subString(2, 2, '*')), "bc");
+  EXPECT_EQ(Bytes(abcd.subString(9, 3)), "   ");
+  EXPECT_EQ(Bytes(TString("a\0b", 3).subString(2, 3, '.')), "\0b."s);
 }
 
 TEST(TString, SearchGivesOneBasedPositionsAndChangeReplacesNonOverlappingOccurrences) {
   const TString s("abcab\0cab", 9);
   // indexOf(char): from 3, from 0 (as 1), a NUL byte, none, from beyond the end, no buffer.
-  EXPECT_EQ(Numbers({s.indexOf('b', 3), s.indexOf('a', 0), s.indexOf('\0'), s.indexOf('z'),
-                     s.indexOf('b', 10), TString().indexOf('a')}),
-            Numbers({5, 1, 6, 0, 0, 0}));
+  EXPECT_EQ(s.indexOf('b', 3), 5u);
+  EXPECT_EQ(s.indexOf('a', 0), 1u);
+  EXPECT_EQ(s.indexOf('\0'), 6u);
+  EXPECT_EQ(s.indexOf('z'), 0u);
+  EXPECT_EQ(s.indexOf('b', 10), 0u);
+  EXPECT_EQ(TString().indexOf('a'), 0u);
   // indexOf(text): from 2, past the NUL, longer than what is left, empty, after a partial match.
-  EXPECT_EQ(Numbers({s.indexOf("ab", 2), s.indexOf("ab", 5), s.indexOf("ab", 9), s.indexOf("", 4),
-                     TString("aab").indexOf("ab")}),
-            Numbers({4, 8, 0, 4, 2}));
+  EXPECT_EQ(s.indexOf("ab", 2), 4u);
+  EXPECT_EQ(s.indexOf("ab", 5), 8u);
+  EXPECT_EQ(s.indexOf("ab", 9), 0u);
+  EXPECT_EQ(s.indexOf("", 4), 4u);
+  EXPECT_EQ(TString("aab").indexOf("ab"), 2u);
   // indexOfAnyOf, indexOfAnyBut: from 4, a byte above 0x7f, the first other byte, none.
+  EXPECT_EQ(s.indexOfAnyOf("cx", 4), 7u);
+  EXPECT_EQ(TString("\x80\xff").indexOfAnyOf("\xff"), 2u);
+  EXPECT_EQ(s.indexOfAnyBut("abc"), 6u);
+  EXPECT_EQ(TString("aaa").indexOfAnyBut("a"), 0u);
   // lastIndexOf: from the end (all ones), from 1, none up to 2, from beyond the end, empty.
-  EXPECT_EQ(Numbers({s.indexOfAnyOf("cx", 4), TString("\x80\xff").indexOfAnyOf("\xff"),
-                     s.indexOfAnyBut("abc"), TString("aaa").indexOfAnyBut("a"), s.lastIndexOf('a'),
-                     s.lastIndexOf('a', 1), s.lastIndexOf('c', 2), s.lastIndexOf('a', 10),
-                     TString("").lastIndexOf('\0')}),
-            Numbers({7, 2, 6, 0, 8, 1, 0, 0, 0}));
+  EXPECT_EQ(s.lastIndexOf('a'), 8u);
+  EXPECT_EQ(s.lastIndexOf('a', 1), 1u);
+  EXPECT_EQ(s.lastIndexOf('c', 2), 0u);
+  EXPECT_EQ(s.lastIndexOf('a', 10), 0u);
+  EXPECT_EQ(TString("").lastIndexOf('\0'), 0u);
   // change: non-overlapping; an empty pattern: no change; by nothing from `start`, at most `count`;
   // count 0 (no search: start 0 accepted) and no buffer: no change; a TString counts all bytes.
-  EXPECT_EQ(Texts({Bytes(TString("aaa").change("aa", "b")), Bytes(TString("abc").change("", "x")),
-                   Bytes(TString("a-a-a-a").change("a", "", 2, 2)),
-                   Bytes(TString("abc").change("b", "x", 0, 0)), Bytes(TString().change("a", "b")),
-                   Bytes(TString("a.b").change(".", TString("\0", 1)))}),
-            Texts({"ba", "abc", "a---a", "abc", "<none>", "a\0b"s}));
+  EXPECT_EQ(Bytes(TString("aaa").change("aa", "b")), "ba");
+  EXPECT_EQ(Bytes(TString("abc").change("", "x")), "abc");
+  EXPECT_EQ(Bytes(TString("a-a-a-a").change("a", "", 2, 2)), "a---a");
+  EXPECT_EQ(Bytes(TString("abc").change("b", "x", 0, 0)), "abc");
+  EXPECT_EQ(Bytes(TString().change("a", "b")), "<none>");
+  EXPECT_EQ(Bytes(TString("a.b").change(".", TString("\0", 1))), "a\0b"s);
   TString copy = s; // nothing found: untouched, still shared
   EXPECT_EQ(Buffer(copy.change("q", "r")), Buffer(s));
 }
@@ -243,49 +256,61 @@ TEST(TString, SearchesAndChangeReachTheLastByteOfTheLongestString) {
   s[kMax - 1] = 'x';
   s[kMax] = 'y';
   // Nothing to find after the start: a position counter that wraps finds byte 1 instead.
-  EXPECT_EQ(Numbers({s.indexOfAnyOf("a", kMax - 1), s.indexOfAnyBut("xy", kMax - 1)}),
-            Numbers({0, 0}));
-  EXPECT_EQ(Numbers({s.indexOfAnyOf("y", kMax - 9), s.indexOfAnyBut("ax", kMax - 9),
-                     s.indexOfAnyOf("xy", kMax), s.indexOf("xy", kMax - 9), s.lastIndexOf('x')}),
-            Numbers({kMax, kMax, kMax, kMax - 1, kMax - 1}));
+  EXPECT_EQ(s.indexOfAnyOf("a", kMax - 1), 0u);
+  EXPECT_EQ(s.indexOfAnyBut("xy", kMax - 1), 0u);
+  EXPECT_EQ(s.indexOfAnyOf("y", kMax - 9), kMax);
+  EXPECT_EQ(s.indexOfAnyBut("ax", kMax - 9), kMax);
+  EXPECT_EQ(s.indexOfAnyOf("xy", kMax), kMax);
+  EXPECT_EQ(s.indexOf("xy", kMax - 9), kMax - 1);
+  EXPECT_EQ(s.lastIndexOf('x'), kMax - 1);
   // A match that ends on the last byte, with more occurrences allowed after it.
   s.change("xy", "XY", kMax - 9, 5);
   const TString& changed = s;
-  EXPECT_EQ(Texts({std::string{changed[kMax - 2], changed[kMax - 1], changed[kMax]}}),
-            Texts({"aXY"}));
+  EXPECT_EQ((std::string{changed[kMax - 2], changed[kMax - 1], changed[kMax]}), "aXY");
   EXPECT_EQ(s.length(), kMax);
 }
 
 TEST(TString, ComparisonsUseLengthsAndUnsignedBytesAndConversionsSaturate) {
   const TString ab("ab");
   const TString aNulB("a\0b", 3);
-  EXPECT_EQ(Numbers({aNulB.isEqual(TString("a\0b", 3)), aNulB.isEqual(TString("a\0c", 3)),
-                     ab.isEqual("abc"), TString("\x7f").isLessThan("\x80"), ab.isLessThan("abc"),
-                     TString("abc").isLessThan(ab), aNulB.isLessThan(TString("a\0c", 3))}),
-            Numbers({1, 0, 0, 1, 1, 0, 1}));
+  EXPECT_EQ(aNulB.isEqual(TString("a\0b", 3)), 1);
+  EXPECT_EQ(aNulB.isEqual(TString("a\0c", 3)), 0);
+  EXPECT_EQ(ab.isEqual("abc"), 0);
+  EXPECT_EQ(TString("\x7f").isLessThan("\x80"), 1);
+  EXPECT_EQ(ab.isLessThan("abc"), 1);
+  EXPECT_EQ(TString("abc").isLessThan(ab), 0);
+  EXPECT_EQ(aNulB.isLessThan(TString("a\0c", 3)), 1);
   // isAbbreviationFor: a prefix, a mismatch, only `minimum` bytes compared, `minimum` beyond
   // this string or the full text, this string longer than the full text, a NUL, no buffer.
-  EXPECT_EQ(Numbers({ab.isAbbreviationFor("abc"), ab.isAbbreviationFor("axc"),
-                     ab.isAbbreviationFor("axc", 1), ab.isAbbreviationFor("abc", 3),
-                     ab.isAbbreviationFor("ab", 3), ab.isAbbreviationFor("a", 1),
-                     ab.isAbbreviationFor(TString("a\0", 2)),
-                     TString().isAbbreviationFor(static_cast<const char*>(nullptr)),
-                     TString().isAbbreviationFor("abc", 1)}),
-            Numbers({1, 0, 1, 0, 0, 0, 0, 1, 0}));
-  EXPECT_EQ(Numbers({TString().isDigits(), TString("").isDigits(), TString("0123456789").isDigits(),
-                     TString("1\0002", 3).isDigits(), TString().isBinaryDigits(),
-                     TString("0110").isBinaryDigits(), TString("012").isBinaryDigits()}),
-            Numbers({0, 1, 1, 0, 0, 1, 0}));
-  EXPECT_EQ(Numbers({TString().asInt(), TString("  -17x").asInt(), TString("99999999999").asInt(),
-                     TString("-99999999999").asInt()}),
-            Numbers({0, -17, 2147483647, -2147483647 - 1}));
+  EXPECT_EQ(ab.isAbbreviationFor("abc"), 1);
+  EXPECT_EQ(ab.isAbbreviationFor("axc"), 0);
+  EXPECT_EQ(ab.isAbbreviationFor("axc", 1), 1);
+  EXPECT_EQ(ab.isAbbreviationFor("abc", 3), 0);
+  EXPECT_EQ(ab.isAbbreviationFor("ab", 3), 0);
+  EXPECT_EQ(ab.isAbbreviationFor("a", 1), 0);
+  EXPECT_EQ(ab.isAbbreviationFor(TString("a\0", 2)), 0);
+  EXPECT_EQ(TString().isAbbreviationFor(static_cast<const char*>(nullptr)), 1);
+  EXPECT_EQ(TString().isAbbreviationFor("abc", 1), 0);
+  EXPECT_EQ(TString().isDigits(), 0);
+  EXPECT_EQ(TString("").isDigits(), 1);
+  EXPECT_EQ(TString("0123456789").isDigits(), 1);
+  EXPECT_EQ(TString("1\0002", 3).isDigits(), 0);
+  EXPECT_EQ(TString().isBinaryDigits(), 0);
+  EXPECT_EQ(TString("0110").isBinaryDigits(), 1);
+  EXPECT_EQ(TString("012").isBinaryDigits(), 0);
+  EXPECT_EQ(TString().asInt(), 0);
+  EXPECT_EQ(TString("  -17x").asInt(), -17);
+  EXPECT_EQ(TString("99999999999").asInt(), 2147483647);
+  EXPECT_EQ(TString("-99999999999").asInt(), -2147483647 - 1);
   // asUnsigned: saturated, negated, a plus sign; a minus not followed by a digit: no number.
-  using Unsigned = std::vector<unsigned long>;
-  EXPECT_EQ(Unsigned({TString().asUnsigned(), TString("4294967296").asUnsigned(),
-                      TString(" -5").asUnsigned(), TString("-4294967296").asUnsigned(),
-                      TString("+7x").asUnsigned(), TString("-+5").asUnsigned(),
-                      TString("--5").asUnsigned(), TString("- 5").asUnsigned()}),
-            Unsigned({0, 4294967295, 4294967291, 4294967295, 7, 0, 0, 0}));
+  EXPECT_EQ(TString().asUnsigned(), 0u);
+  EXPECT_EQ(TString("4294967296").asUnsigned(), 4294967295u);
+  EXPECT_EQ(TString(" -5").asUnsigned(), 4294967291u);
+  EXPECT_EQ(TString("-4294967296").asUnsigned(), 4294967295u);
+  EXPECT_EQ(TString("+7x").asUnsigned(), 7u);
+  EXPECT_EQ(TString("-+5").asUnsigned(), 0u);
+  EXPECT_EQ(TString("--5").asUnsigned(), 0u);
+  EXPECT_EQ(TString("- 5").asUnsigned(), 0u);
   EXPECT_EQ(TString().asDouble(), 0.0);
   EXPECT_EQ(TString("-2.5e3xyz").asDouble(), -2500.0);
 }
@@ -336,12 +361,15 @@ TEST(TStringIcmp, EqualityIgnoresCaseUpToTheFirstNul) {
   nul += TString("\0x", 2);
   // Other case, another letter, a prefix, no buffer on either or both sides, bytes after a NUL,
   // non-ASCII letters (C locale), and the case-sensitive base class.
-  EXPECT_EQ(Numbers({hello.IsEqual("hELLO"), hello.IsEqual("Hellp"), hello.IsEqual("Hell"),
-                     TStringIcmp().IsEqual(""), TStringIcmp("").IsEqual(TStringIcmp()),
-                     TStringIcmp().IsEqual(TStringIcmp()), nul.IsEqual("AB"),
-                     TStringIcmp("\xc4").IsEqual("\xe4"),
-                     static_cast<const TString&>(hello).isEqual(TStringIcmp("hello"))}),
-            Numbers({1, 0, 0, 0, 0, 1, 1, 0, 0}));
+  EXPECT_EQ(hello.IsEqual("hELLO"), 1);
+  EXPECT_EQ(hello.IsEqual("Hellp"), 0);
+  EXPECT_EQ(hello.IsEqual("Hell"), 0);
+  EXPECT_EQ(TStringIcmp().IsEqual(""), 0);
+  EXPECT_EQ(TStringIcmp("").IsEqual(TStringIcmp()), 0);
+  EXPECT_EQ(TStringIcmp().IsEqual(TStringIcmp()), 1);
+  EXPECT_EQ(nul.IsEqual("AB"), 1);
+  EXPECT_EQ(TStringIcmp("\xc4").IsEqual("\xe4"), 0);
+  EXPECT_EQ(static_cast<const TString&>(hello).isEqual(TStringIcmp("hello")), 0);
 }
 
 TEST(TStringAndWipe, MarkedBuffersAreZeroedByWipeAndByTheirLastRelease) {
