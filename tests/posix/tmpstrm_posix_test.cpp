@@ -4,6 +4,7 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tmpstrm.h>
 
+#include "helpers/test_text.h"
 #include "recording_trace.h"
 #include "temp_stream_support.h"
 
@@ -25,7 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using tmpstrmtest::Copied;
 using tmpstrmtest::Pattern;
-using tmpstrmtest::ReadAll;
 using tmpstrmtest::TPolicy;
 
 /// How the temporary file of a child stops taking bytes, and what the child then reports.
@@ -59,7 +59,7 @@ int WriteUntilRefused(Failure failure, const fs::path& directory) {
     return kNeverFailed;
   }
   stream.seekg(0);
-  if (ReadAll(stream) != data.substr(0, accepted)) {
+  if (StreamContents(stream) != data.substr(0, accepted)) {
     return kReadBackDiffers;
   }
   return Copied(stream) == data.substr(0, accepted) ? kKept : kCopyDiffers;
