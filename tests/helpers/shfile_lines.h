@@ -65,9 +65,9 @@ inline void ExpectAllLines(const std::string& contents, int processes, int threa
     int t = -1;
     int sequence = -1;
     char tail = 0;
-    ASSERT_EQ(std::sscanf(rest.c_str(), "E [shfile_helper.cpp:42] w %d %d %d%c", &p, &t, &sequence,
-                          &tail),
-              3)
+    ASSERT_EQ(
+        std::sscanf(rest.c_str(), "E [ipc_helper.cpp:42] w %d %d %d%c", &p, &t, &sequence, &tail),
+        3)
         << line;
     const auto writer = std::make_pair(p, t);
     ASSERT_EQ(sequence, next[writer]++) << "out of order or repeated: " << line;
