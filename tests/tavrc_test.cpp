@@ -2,7 +2,6 @@
 // Licensed under the Apache License, Version 2.0.
 #include "catalogue.h"
 #include "run_program.h"
-#include "special_files.h"
 #include "temp_directory.h"
 
 #include <gtest/gtest.h>
@@ -223,6 +222,12 @@ protected:
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
+  /// The program's exit status and what it wrote, as "<status>: <output>".
+  static std::string Run(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), TAVRC_PROGRAM);
+    const ProgramResult run = RunProgram(arguments);
+    return std::to_string(run.status) + ": " + run.output;
+  }
   /// The names in the directory.
   std::set<std::string> Names() const {
     std::set<std::string> names;
@@ -240,10 +245,9 @@ TEST_F(TavrcProgram, WritesTheTableOrReportsAndLeavesTheOutputAlone) {
                                             "GREETING \"hi\"\n5 \"\"\nEND\n");
   const std::string table = fDirectory + "/table.cpp";
   const std::string depfile = fDirectory + "/table.d";
-  ProgramResult run = RunProgram({TAVRC_PROGRAM, "-o", table, "--depfile", depfile, good});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, good + ":4: warning: id 5 has an empty text, which reads as a missing "
-                               "message\n");
+  EXPECT_EQ(Run({"-o", table, "--depfile", depfile, good}),
+            "0: " + good +
+                ":4: warning: id 5 has an empty text, which reads as a missing message\n");
   const std::string source = ReadText(table);
   EXPECT_NE(source.find("const TavutilStringTable tavutil_string_table = {0x52564154, 1, 2, "),
             std::string::npos);
@@ -253,9 +257,8 @@ TEST_F(TavrcProgram, WritesTheTableOrReportsAndLeavesTheOutputAlone) {
   const std::string bad = Write("bad.rc", "STRINGTABLE BEGIN\n1 \"a\"\n1 \"b\"\nEND\n");
   const std::string unrelated = Write("keep.txt", "keep");
   for (const std::string& output : {table, unrelated}) {
-    run = RunProgram({TAVRC_PROGRAM, "-w", "-o", output, bad});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, bad + ":3: error: duplicate id 1 (first at " + bad + ":2)\n");
+    EXPECT_EQ(Run({"-w", "-o", output, bad}),
+              "1: " + bad + ":3: error: duplicate id 1 (first at " + bad + ":2)\n");
   }
   EXPECT_EQ(ReadText(table), source);
   EXPECT_EQ(ReadText(unrelated), "keep");
@@ -266,9 +269,8 @@ TEST_F(TavrcProgram, WritesTheTableOrReportsAndLeavesTheOutputAlone) {
     outputs.push_back(fDirectory + "/fifo");
   }
   for (const std::string& output : outputs) {
-    run = RunProgram({TAVRC_PROGRAM, "-w", "-o", output, good});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, output + ": error: cannot write the table source: not a regular file\n");
+    EXPECT_EQ(Run({"-w", "-o", output, good}),
+              "1: " + output + ": error: cannot write the table source: not a regular file\n");
     EXPECT_FALSE(std::filesystem::is_regular_file(output));
   }
   std::set<std::string> expected = {"bad.rc",   "folder",    "good.rc", "ids.h",
@@ -277,7 +279,7 @@ TEST_F(TavrcProgram, WritesTheTableOrReportsAndLeavesTheOutputAlone) {
     expected.insert("fifo");
   }
   EXPECT_EQ(Names(), expected);
-  EXPECT_EQ(RunProgram({TAVRC_PROGRAM, "-x", bad}).status, 2);
+  EXPECT_EQ(Run({"-x", bad}).substr(0, 3), "2: ");
 }
 
 TEST_F(TavrcProgram, RefusesWhatIsNotARegularFileAndBoundsWhatItReads) {
@@ -289,33 +291,29 @@ TEST_F(TavrcProgram, RefusesWhatIsNotARegularFileAndBoundsWhatItReads) {
   const std::string table = fDirectory + "/table.cpp";
   for (const auto& [what, path] : special) {
     SCOPED_TRACE(what);
-    ProgramResult run = RunProgram({TAVRC_PROGRAM, "-o", table, path});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, path + ": error: cannot read the catalogue: not a regular file\n");
+    EXPECT_EQ(Run({"-o", table, path}),
+              "1: " + path + ": error: cannot read the catalogue: not a regular file\n");
     const std::string including = Write("including.rc", "#include \"" + path + "\"\n");
-    run = RunProgram({TAVRC_PROGRAM, "-o", table, including});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output,
-              including + ":1: error: cannot read include file " + path + ": not a regular file\n");
+    EXPECT_EQ(Run({"-o", table, including}), "1: " + including +
+                                                 ":1: error: cannot read include file " + path +
+                                                 ": not a regular file\n");
   }
   EXPECT_FALSE(std::filesystem::exists(table));
 
   // Each file is read up to 8 MiB, all of them together up to 32 MiB.
   Write("big.h", std::string(8 * 1024 * 1024 + 1, ' '));
   const std::string big = Write("big.rc", "#include \"big.h\"\n");
-  ProgramResult run = RunProgram({TAVRC_PROGRAM, big});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, big + ":1: error: cannot read include file big.h: larger than 8 MiB\n");
+  EXPECT_EQ(Run({big}),
+            "1: " + big + ":1: error: cannot read include file big.h: larger than 8 MiB\n");
   Write("seven.h", std::string(7 * 1024 * 1024, ' '));
   std::string includes;
   for (int i = 0; i < 5; ++i) {
     includes += "#include \"seven.h\"\n";
   }
   const std::string many = Write("many.rc", includes);
-  run = RunProgram({TAVRC_PROGRAM, many});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, many + ":5: error: cannot read include file seven.h: the files read "
-                               "exceed 32 MiB together\n");
+  EXPECT_EQ(Run({many}), "1: " + many +
+                             ":5: error: cannot read include file seven.h: the files "
+                             "read exceed 32 MiB together\n");
 
   // Memory that runs out is reported, not an abort: a 7 MiB text needs far more than 48 MiB.
   const std::string huge =
@@ -324,7 +322,7 @@ TEST_F(TavrcProgram, RefusesWhatIsNotARegularFileAndBoundsWhatItReads) {
   if (limited.empty()) {
     GTEST_SKIP() << "no memory limit for a program here";
   }
-  run = RunProgram(limited);
+  const ProgramResult run = RunProgram(limited);
   if (run.output.find("Sanitizer") != std::string::npos) {
     GTEST_SKIP() << "a sanitizer cannot start under a memory limit: " << run.output;
   }

@@ -16,19 +16,6 @@ inline void* LoadLibraryWithoutStrings() {
 constexpr int kNoSuchStringError = ENOENT;
 constexpr int kNoStringTableError = ENOEXEC;
 
-/// The library of `path` when it is loaded already (a reference the caller releases with
-/// ReleaseLoadedLibrary), else null.
-inline void* FindLoadedLibrary(const std::string& path) {
-  return ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-}
-inline void ReleaseLoadedLibrary(void* library) {
-  ::dlclose(library);
-}
-/// The address of the export `name` of `library`, or null.
-inline void* FindExport(void* library, const char* name) {
-  return ::dlsym(library, name);
-}
-
 /// What the loader's failure text holds for a library file that is not there, and for a symbol
 /// the library lacks.
 inline std::string MissingLibraryFragment(const std::string& file) {

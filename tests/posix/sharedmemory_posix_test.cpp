@@ -1,15 +1,16 @@
-// tests/posix/sharedmemory_posix_test.cpp: ipcSharedMemory within a process, between processes and
-// against the raw shm object.
+// tests/posix/sharedmemory_posix_test.cpp: ipcSharedMemory against the raw shm objects: their
+// bytes, modes and names, reclaimed names, and objects of another user.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/mutexsem.h>
 #include <tavutil/sharedmemory.h>
 
-#include "helpers/ipc_test_support.h"
+#include "helpers/ipc_commands.h"
+#include "helpers/named_objects.h"
+#include "helpers/run_program.h"
 #include "recording_trace.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -23,37 +24,28 @@
 
 namespace {
 
-using ipctest::ChildProcess;
-using ipctest::IpcKind;
-using ipctest::ShmExists;
-using ipctest::ShmPath;
-
-class ipcSharedMemoryTest : public ipctest::IpcNames {};
+class ipcSharedMemoryTest : public NamedObjectTest {};
 
 char* Bytes(const ipcSharedMemory& section) {
   return static_cast<char*>(section.Pointer());
 }
 
-TEST_F(ipcSharedMemoryTest, SectionIsTheSameBytesInAnotherProcessAndInTheRawObject) {
-  const std::string name = Unique("shared");
-  ipcSharedMemory section(name.c_str(), 10000);
+TEST_F(ipcSharedMemoryTest, TheSectionIsTheRawObjectsBytesAndOwnerOnly) {
+  const std::string name = Unique("raw");
+  const mode_t saved = ::umask(0377); // objects are 0600 whatever the umask
+  const ipcSharedMemory section(name.c_str(), 10000);
+  const TMutexSemaphore mutex(name.c_str()); // another object under the same name
+  ::umask(saved);
   ASSERT_EQ(section.rdstate(), 0);
-  EXPECT_STREQ(section.Name(), name.c_str());
+  for (const IpcKind kind : {IpcKind::section, IpcKind::mutex}) {
+    struct stat status {};
+    ASSERT_EQ(::stat(ShmPath(kind, name).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+  }
   char* bytes = Bytes(section);
-  ASSERT_NE(bytes, nullptr);
-  EXPECT_EQ(std::count(bytes, bytes + 10000, '\0'), 10000);
   bytes[9999] = '\xfe';
-
-  ChildProcess child;
-  EXPECT_EQ(child.Ask("create " + name + " 64"), "1 1 64"); // the name is in use
-  ASSERT_EQ(child.Ask("open " + name), "0 0 0");
-  EXPECT_EQ(child.Ask("peek 9999"), "254");
-  ASSERT_EQ(child.Ask("poke 100 192"), "ok");
-  EXPECT_EQ(bytes[100], '\xc0');
-  EXPECT_EQ(child.Finish(), 0);
-
   // The same bytes through shm_open and mmap of the object's own name.
-  const int fd = ::shm_open(ipctest::OsName(IpcKind::section, name).c_str(), O_RDONLY, 0);
+  const int fd = ::shm_open(OsName(IpcKind::section, name).c_str(), O_RDONLY, 0);
   struct stat status {};
   ASSERT_TRUE(fd >= 0 && ::fstat(fd, &status) == 0);
   const auto length = static_cast<std::size_t>(status.st_size);
@@ -65,56 +57,6 @@ TEST_F(ipcSharedMemoryTest, SectionIsTheSameBytesInAnotherProcessAndInTheRawObje
   EXPECT_TRUE(header.payloadOffset + 10000 <= length &&
               std::memcmp(static_cast<char*>(raw) + header.payloadOffset, bytes, 10000) == 0);
   ::munmap(raw, length);
-}
-
-TEST_F(ipcSharedMemoryTest, BadNamesAndSizesAndUnknownSections) {
-  for (const char* name : {static_cast<const char*>(nullptr), ""}) {
-    ipcSharedMemory made(name, 16);
-    EXPECT_EQ(made.rdstate(), 2);
-    EXPECT_EQ(made.Name(), nullptr);
-    EXPECT_EQ(ipcSharedMemory(name).rdstate(), 2);
-  }
-  const std::string name = Unique("unknown");
-  EXPECT_EQ(ipcSharedMemory(name.c_str()).rdstate(), 3);
-  for (const long size : {0L, -1L, static_cast<long>(0x80000000LL)}) { // 2^31, or LONG_MIN
-    EXPECT_EQ(ipcSharedMemory(name.c_str(), size).rdstate(), 1) << size;
-  }
-}
-
-TEST_F(ipcSharedMemoryTest, SectionIsOwnerOnlyAndGoesWithItsLastMapper) {
-  const std::string name = Unique("lifetime");
-  const mode_t saved = ::umask(0377); // objects are 0600 whatever the umask
-  auto made = std::make_unique<ipcSharedMemory>(name.c_str(), 32);
-  const TMutexSemaphore mutex(name.c_str()); // another object under the same name
-  ::umask(saved);
-  ASSERT_EQ(made->rdstate(), 0);
-  for (const IpcKind kind : {IpcKind::section, IpcKind::mutex}) {
-    struct stat status {};
-    ASSERT_EQ(::stat(ShmPath(kind, name).c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0600u);
-  }
-  Bytes(*made)[0] = 'k';
-  ChildProcess child;
-  ASSERT_EQ(child.Ask("open " + name), "0 0 0");
-  auto joined = std::make_unique<ipcSharedMemory>(name.c_str());
-  made.reset();
-  joined.reset();
-  EXPECT_TRUE(ShmExists(IpcKind::section, name)) << "removed while the child maps it";
-  EXPECT_EQ(child.Ask("peek 0"), "107");
-  EXPECT_EQ(child.Finish(), 0);
-  EXPECT_FALSE(ShmExists(IpcKind::section, name));
-
-  // A section whose last user was killed outlives it; the next opener finds it gone.
-  ChildProcess victim;
-  ASSERT_EQ(victim.Ask("create " + name + " 32"), "0 1 32");
-  ASSERT_EQ(victim.Ask("poke 0 107"), "ok");
-  victim.Kill();
-  EXPECT_TRUE(ShmExists(IpcKind::section, name));
-  EXPECT_EQ(ipcSharedMemory(name.c_str()).rdstate(), 3);
-  EXPECT_FALSE(ShmExists(IpcKind::section, name));
-  ipcSharedMemory fresh(name.c_str(), 32);
-  ASSERT_EQ(fresh.rdstate(), 0);
-  EXPECT_EQ(Bytes(fresh)[0], 0);
 }
 
 TEST_F(ipcSharedMemoryTest, OddNamesAreDistinctSections) {
@@ -166,12 +108,12 @@ TEST_F(ipcSharedMemoryTest, NamesWhoseUsersWereAllKilledGoAtTheNextOpeningOrCrea
     Track(base + "." + std::to_string(i));
   }
   // Every name starts with the escaped base, whatever the kind.
-  const std::string section = ipctest::OsName(IpcKind::section, base).substr(1);
-  const std::string mutex = ipctest::OsName(IpcKind::mutex, base).substr(1);
+  const std::string section = OsName(IpcKind::section, base).substr(1);
+  const std::string mutex = OsName(IpcKind::mutex, base).substr(1);
   const auto left = [&] { return CountNames(section + ".") + CountNames(mutex + "."); };
   const auto killAll = [&] {
-    ChildProcess maker;
-    ChildProcess joiner;
+    ChildProcess maker(Helper("ipc_helper"));
+    ChildProcess joiner(Helper("ipc_helper"));
     ASSERT_EQ(maker.Ask("hold " + base + " " + std::to_string(kEach)), std::to_string(kEach));
     ASSERT_EQ(joiner.Ask("hold " + base + " " + std::to_string(kEach)), std::to_string(kEach));
     maker.Kill();
@@ -214,11 +156,11 @@ TEST_F(ipcSharedMemoryTest, AChildThatSkippedTheForkHandlersLeavesTheNameToItsPa
 }
 
 /// Tests with a second local user; skipped (with the reason) when it cannot be had.
-class ipcSharedMemoryUsers : public ipctest::IpcNames {
+class ipcSharedMemoryUsers : public NamedObjectTest {
 protected:
   void SetUp() override {
     std::string why;
-    const passwd* peer = ipctest::PeerUser(why);
+    const passwd* peer = PeerUser(why);
     if (peer == nullptr) {
       GTEST_SKIP() << why;
     }
@@ -231,7 +173,7 @@ TEST_F(ipcSharedMemoryUsers, ObjectsAnotherUserPlacedUnderOurNamesAreRefused) {
   // The peer makes a section and a mutex in its own namespace, holds them, and they are moved
   // under this user's names, as the peer could have made them there.
   const std::string name = Unique("planted");
-  ChildProcess peer(&fPeer);
+  ChildProcess peer(&fPeer, RunIpcCommands);
   ASSERT_EQ(peer.Ask("create " + name + " 64"), "0 1 64");
   ASSERT_EQ(peer.Ask("poke 0 42"), "ok");
   ASSERT_EQ(peer.Ask("mutex " + name), "ok");
@@ -268,7 +210,7 @@ TEST_F(ipcSharedMemoryUsers, UsersHaveNamespacesOfTheirOwn) {
   const TMutexSemaphore mutex(name.c_str());
   TMutexSemaphoreEntry held(const_cast<TMutexSemaphore&>(mutex), 0);
   ASSERT_EQ(held.State(), TMutexSemaphore::locked);
-  ChildProcess peer(&fPeer);
+  ChildProcess peer(&fPeer, RunIpcCommands);
   EXPECT_EQ(peer.Ask("open " + name), "3 0 0");
   ASSERT_EQ(peer.Ask("create " + name + " 16"), "0 1 16");
   ASSERT_EQ(peer.Ask("poke 0 7"), "ok");

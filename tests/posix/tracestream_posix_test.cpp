@@ -1,18 +1,20 @@
 // tests/posix/tracestream_posix_test.cpp: trace files under the process's file-size limit (in a
-// forked child whose limit the test lowers), symbolic links by their owners, and the process's
-// own standard stream named by a path.
+// forked child whose limit the test lowers), symbolic links, FIFOs and files by their owners,
+// a shared file whose lock another process holds, and the process's own standard stream.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tracesharedfile.h>
 #include <tavutil/tracestream.h>
 
-#include "helpers/ipc_test_support.h"
+#include "process_platform.h"
 #include "recording_trace.h"
 #include "tracestream_support.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <functional>
 #include <string>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,6 +34,21 @@ const Output kOutputs[] = {
     {"stream", [](const char* name) -> TTrace { return TTraceStream(name); }},
     {"shared", [](const char* name) -> TTrace { return TTraceSharedFile(name); }},
 };
+
+/// The trace entries of `recording` from the trace outputs themselves ("utility/TRACEP" at
+/// `line`, level 4), as their texts.
+std::vector<std::string> Refusals(const TRecording& recording, unsigned long line) {
+  std::vector<std::string> texts;
+  for (const TRecordingState::Entry& entry : recording.Entries()) {
+    if (entry.category == &TUtilityTraceCategory::Trace) {
+      EXPECT_EQ(entry.level, 0x4u);
+      EXPECT_STREQ(entry.message.QueryFile(), "utility/TRACEP");
+      EXPECT_EQ(entry.message.QueryLine(), line);
+      texts.emplace_back(entry.message.QueryMessage());
+    }
+  }
+  return texts;
+}
 
 TEST_F(TTraceStreamFile, AWritePastTheFileSizeLimitDropsLinesAndTheProcessGoesOn) {
   constexpr rlim_t kLimit = 100;
@@ -94,7 +111,7 @@ enum class Owner { self, peer };
 // The rows with another user's link need root (to give the link away) and the second user.
 TEST_F(TTraceStreamFile, ALinkIsFollowedWhenItsOwnerOrItsDirectorysOwnerIsTrusted) {
   std::string why;
-  const passwd* peer = ipctest::PeerUser(why);
+  const passwd* peer = PeerUser(why);
   const struct {
     const char* what;
     Owner directory;
@@ -142,19 +159,10 @@ TEST_F(TTraceStreamFile, ALinkIsFollowedWhenItsOwnerOrItsDirectorysOwnerIsTruste
           written.size() >= line.size() && written.substr(written.size() - line.size()) == line;
       EXPECT_EQ(landed, row.followed) << written;
       EXPECT_EQ(fs::exists(absent), row.dangling && row.followed);
-      std::vector<std::string> refusals;
-      for (const TRecordingState::Entry& entry : recording.Entries()) {
-        if (entry.category == &TUtilityTraceCategory::Trace) {
-          EXPECT_EQ(entry.level, 0x4u);
-          EXPECT_STREQ(entry.message.QueryFile(), "utility/TRACEP");
-          EXPECT_EQ(entry.message.QueryLine(), 1100u);
-          refusals.emplace_back(entry.message.QueryMessage());
-        }
-      }
-      EXPECT_EQ(refusals, row.followed
-                              ? std::vector<std::string>()
-                              : std::vector<std::string>{"Trace file " + link.string() +
-                                                         " is a symbolic link: not opened"});
+      EXPECT_EQ(Refusals(recording, 1100),
+                row.followed ? std::vector<std::string>()
+                             : std::vector<std::string>{"Trace file " + link.string() +
+                                                        " is a symbolic link: not opened"});
       fs::remove(link);
       fs::remove(absent);
     }
@@ -174,6 +182,71 @@ TEST_F(TTraceStreamFile, ALinkIsFollowedWhenItsOwnerOrItsDirectorysOwnerIsTruste
   if (skipped > 0) {
     GTEST_SKIP() << skipped << " rows with another user's link or directory: " << why;
   }
+}
+
+// A FIFO at a trace file's name would keep the constructor waiting for a peer (and, once one
+// came, every line waiting for it to read): it is refused without waiting, and nothing reaches a
+// reader that holds the FIFO open.
+TEST_F(TTraceStreamFile, AFifoIsRefusedWithoutWaiting) {
+  const fs::path fifo = Left("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ::alarm(120); // a constructor that waits for ever ends the test program rather than hang it
+  for (const bool reader : {false, true}) {
+    const int peer = reader ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+    for (const Output& output : kOutputs) {
+      SCOPED_TRACE(std::string(output.what) + (reader ? ", with a reader" : ""));
+      const TTrace trace = output.make(fifo.c_str());
+      Trace(0x4, "f", 1, "must not reach the FIFO");
+    }
+    if (peer >= 0) {
+      char byte = 0;
+      EXPECT_LE(::read(peer, &byte, 1), 0) << "a line reached the FIFO";
+      ::close(peer);
+    }
+  }
+  ::alarm(0);
+}
+
+// Writers of one shared trace file run as one user: a file that another user owns is refused
+// with one trace entry, whether that user made it first or planted it, and nothing is written.
+TEST_F(TTraceStreamFile, ASharedFileAnotherUserOwnsIsRefused) {
+  std::string why;
+  const passwd* peer = PeerUser(why);
+  if (peer == nullptr) {
+    GTEST_SKIP() << why;
+  }
+  const fs::path file = Left("foreign");
+  std::ofstream(file) << "theirs\n";
+  ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+  ASSERT_EQ(::chown(file.c_str(), peer->pw_uid, peer->pw_gid), 0);
+  TRecording recording;
+  {
+    const TTraceSharedFile trace(file.c_str());
+    Trace(0x4, "f", 1, "mine");
+  }
+  EXPECT_EQ(ReadFile(file), "theirs\n");
+  EXPECT_EQ(Refusals(recording, 1101), std::vector<std::string>{"Trace file " + file.string() +
+                                                                " is owned by another user: "
+                                                                "not opened"});
+}
+
+// A process that holds the shared file's lock exclusively (a reader of it may) does not keep the
+// next writer waiting: after a bounded wait it appends, without starting afresh.
+TEST_F(TTraceStreamFile, ASharedFileLockedByAReaderIsAppendedToAfterABoundedWait) {
+  const fs::path file = Left("locked");
+  std::ofstream(file) << "kept\n";
+  const int holder = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  ::alarm(60); // an opener that waits for ever ends the test program rather than hang it
+  {
+    const TTraceSharedFile trace(file.c_str());
+    Trace(0x4, "f", 1, "appended");
+  }
+  ::alarm(0);
+  ::close(holder);
+  const std::string contents = ReadFile(file);
+  ASSERT_EQ(contents.size(), 5 + 36 + sizeof "E [f:1] appended\n" - 1) << contents;
+  EXPECT_EQ(contents.substr(0, 5) + contents.substr(5 + 36), "kept\nE [f:1] appended\n");
 }
 
 // "/dev/stderr" leads through links to the process's own standard error, here a pipe: the file

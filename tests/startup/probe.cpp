@@ -1,17 +1,14 @@
 // tests/startup/probe.cpp: loads the library with dlopen, reports the order in which its
-// static objects are built and destroyed, inspects its registry, and unloads it.
+// static objects are built and destroyed, inspects it, and unloads it.
 // Licensed under the Apache License, Version 2.0.
 //
 // The program is not linked with the library. It defines __cxa_atexit, which the library's
 // static objects call right after their constructors to schedule their destructors, so it
 // sees each object once when it is built and again when it is destroyed at unload. Output:
-// "locale <name>" before and after loading, "built <object>" in order, the inspector's lines,
-// "destroyed <object>" in order, and "unloaded yes" or "unloaded no".
+// "locale <name>" before and after loading, "built <address>" in order, the inspector's lines,
+// "destroyed <address>" in order, and "unloaded yes" or "unloaded no".
 #include <clocale>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <cxxabi.h>
 #include <dlfcn.h>
 
 namespace {
@@ -28,44 +25,11 @@ constexpr int kMaxScheduled = 64;
 Scheduled gScheduled[kMaxScheduled];
 int gScheduledCount = 0;
 bool gRecording = false;
-void* gKnownCategories = nullptr; // the registry object, which has no symbol of its own
-
-/// A readable name for the object `p`: its demangled symbol, or its class taken from the
-/// destructor, or the registry, or its address.
-void Describe(const Scheduled& s, char* name, std::size_t size) {
-  Dl_info info{};
-  const void* symbolAt = nullptr;
-  const char* symbol = nullptr;
-  if (dladdr(s.object, &info) != 0 && info.dli_saddr == s.object && info.dli_sname != nullptr) {
-    symbol = info.dli_sname, symbolAt = s.object;
-  } else if (s.object == gKnownCategories) {
-    std::snprintf(name, size, "*TTrace::Base::fsKnownCategories");
-    return;
-  } else if (dladdr(reinterpret_cast<void*>(s.destructor), &info) != 0 &&
-             info.dli_saddr == reinterpret_cast<void*>(s.destructor) && info.dli_sname != nullptr) {
-    symbol = info.dli_sname, symbolAt = info.dli_saddr;
-  }
-  if (symbol == nullptr) {
-    std::snprintf(name, size, "? %p", s.object);
-    return;
-  }
-  int status = 0;
-  char* demangled = abi::__cxa_demangle(symbol, nullptr, nullptr, &status);
-  std::snprintf(name, size, "%s%s", symbolAt == s.object ? "" : "object of ",
-                demangled != nullptr ? demangled : symbol);
-  std::free(demangled);
-}
-
-void Print(const char* what, const Scheduled& s) {
-  char name[256];
-  Describe(s, name, sizeof name);
-  std::printf("%s %s\n", what, name);
-}
 
 /// Runs in place of a scheduled destructor: reports the object, then destroys it.
 void Destroy(void* entry) {
   const Scheduled& s = *static_cast<Scheduled*>(entry);
-  Print("destroyed", s);
+  std::printf("destroyed %p\n", s.object);
   s.destructor(s.object);
 }
 
@@ -79,6 +43,7 @@ extern "C" __attribute__((visibility("default"))) int __cxa_atexit(Destructor de
   if (gRecording && gScheduledCount < kMaxScheduled) {
     Scheduled& entry = gScheduled[gScheduledCount++];
     entry = Scheduled{destructor, object};
+    std::printf("built %p\n", object);
     return real(&Destroy, &entry, module);
   }
   return real(destructor, object, module);
@@ -98,13 +63,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("locale %s\n", std::setlocale(LC_ALL, nullptr));
-  if (void* const* known =
-          static_cast<void* const*>(dlsym(library, "_ZN6TTrace4Base17fsKnownCategoriesE"))) {
-    gKnownCategories = *known;
-  }
-  for (int i = 0; i < gScheduledCount; ++i) {
-    Print("built", gScheduled[i]);
-  }
   void* inspector = dlopen(argv[2], RTLD_NOW | RTLD_LOCAL);
   using Inspect = void (*)(char*, std::size_t);
   const auto inspect = inspector != nullptr

@@ -15,20 +15,6 @@ inline void* LoadLibraryWithoutStrings() {
 constexpr int kNoSuchStringError = ERROR_RESOURCE_NAME_NOT_FOUND;
 constexpr int kNoStringTableError = ERROR_RESOURCE_TYPE_NOT_FOUND;
 
-/// The library of `path` when it is loaded already, else null (no reference is taken).
-inline void* FindLoadedLibrary(const std::string& path) {
-  std::string native = path;
-  for (char& c : native) {
-    c = c == '/' ? '\\' : c;
-  }
-  return reinterpret_cast<void*>(::GetModuleHandleA(native.c_str()));
-}
-inline void ReleaseLoadedLibrary(void*) {}
-/// The address of the export `name` of `library`, or null.
-inline void* FindExport(void* library, const char* name) {
-  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));
-}
-
 /// The system's text for `code`, without its closing full stop and blanks.
 inline std::string SystemText(DWORD code) {
   char text[512];
