@@ -213,7 +213,7 @@ int TFactoryLoaderBase::LoadDll(const TFactoryType& type) {
   }
   std::string found;
   if (!directories.empty() &&
-      tavutil::platform::SearchPath(directories.c_str(), library,
+      tavutil::platform::FindOnPath(directories.c_str(), library,
                                     tavutil::platform::LibrarySuffix(), found) &&
       LoadDll(found.c_str()) == 0) {
     return 0;
@@ -239,7 +239,7 @@ int TFactoryLoaderBase::LoadDll(const char* file) {
   const tavutil::detail::ScopedLock lock(*fLock);
   std::string reason;
   int error = 0;
-  void* library = tavutil::platform::LoadLibrary(name.c_str(), reason, error);
+  void* library = tavutil::platform::OpenLibrary(name.c_str(), reason, error);
   if (library == nullptr) {
     tavutil::detail::TracePoint(kLevelWarning, TUtilityTraceCategory::Factory,
                                 SourceLine{kSource, kLineCannotLoad}, kCannotLoad, file,

@@ -47,7 +47,7 @@ TMutexSemaphore::TMutexSemaphore(const char* name) : fHandle(nullptr) {
     std::memcpy(fName.get(), name, length + 1);
   }
   int error = 0;
-  fHandle = tavutil::platform::OpenMutex(fName.get(), error);
+  fHandle = tavutil::platform::OpenMutexHandle(fName.get(), error);
   if (fHandle == nullptr) {
     ReportFailure(kCreateFailed, kLineCreateFailed, error, fName.get());
   }

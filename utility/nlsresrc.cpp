@@ -217,7 +217,7 @@ char* TSearchNLSPath::FindInPath() {
   std::string reason;
   int error = 0;
   // The library stays loaded: a later load of the path found gets the same one.
-  void* library = tavutil::platform::LoadLibrary(file.c_str(), reason, error);
+  void* library = tavutil::platform::OpenLibrary(file.c_str(), reason, error);
   std::string path;
   if (library == nullptr || !tavutil::platform::LibraryPath(library, path)) {
     return nullptr;

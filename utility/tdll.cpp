@@ -35,7 +35,7 @@ constexpr std::size_t kMessageRoom = 257;
 TDll::TDll(const char* file) : fOpen(0), fHandle(nullptr), fFile(file) {
   std::string reason;
   int error = 0;
-  fHandle = tavutil::platform::LoadLibrary(file, reason, error);
+  fHandle = tavutil::platform::OpenLibrary(file, reason, error);
   if (fHandle == nullptr) {
     TMessage text(kCannotOpen, TagVar(file), TagVar(static_cast<unsigned long>(error)));
     text.SetDebugging(kSource, kLineCannotOpen);

@@ -99,7 +99,7 @@ private:
 bool WriteFile(const std::string& path, const std::string& contents, const char* what) {
   int error = 0;
   const tavutil::platform::NamedFileResult result =
-      tavutil::platform::ReplaceFile(path.c_str(), contents.data(), contents.size(), error);
+      tavutil::platform::ReplaceWholeFile(path.c_str(), contents.data(), contents.size(), error);
   if (result == tavutil::platform::NamedFileResult::opened) {
     return true;
   }

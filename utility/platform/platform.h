@@ -9,12 +9,12 @@
 //   Error codes:        kErrorNoMemory, kErrorBadHandle..., ErrorText
 //   Identity and time:  ThreadId, ProcessId, LocalTime, CurrentWallTime, BreakDownLocal,
 //                       StandardTimeZone, BreakDownUtc
-//   Files:              MakeDirectory, QueryPathKind, ExecutablePath, SearchPath
-//   Files given by name: ReadNamedFile, ReplaceFile (the rules every name given is opened by)
+//   Files:              MakeDirectory, QueryPathKind, ExecutablePath, FindOnPath
+//   Files given by name: ReadNamedFile, ReplaceWholeFile (the rules every name given is opened by)
 //   Output files:       PathFits, OpenOutputFile, WriteOutputFile, CloseOutputFile
-//   Mutexes:            OpenMutex, LockMutex, UnlockMutex, CloseMutex
+//   Mutexes:            OpenMutexHandle, LockMutex, UnlockMutex, CloseMutex
 //   Shared memory:      CreateSection, OpenSection, SectionAddress, CloseSection
-//   Dynamic libraries:  LibrarySuffix, LoadLibrary, FindSymbol, LibraryPath
+//   Dynamic libraries:  LibrarySuffix, OpenLibrary, FindSymbol, LibraryPath
 //   Threads, semaphores: StartThread, NewSemaphore, WaitSemaphore, PostSemaphore,
 //                        CloseSemaphore (time-outs on the monotonic clock)
 //   Shared trace file:  OpenSharedFile, AppendSharedFile, CloseSharedFile
@@ -114,7 +114,7 @@ bool ExecutablePath(std::string& path);
 /// `extension` (".so", say) appended when the file part of `name` has no `.`. Both `\` and `/`
 /// separate directories. Gives the first candidate that is an existing non-directory file in
 /// `found`, or false. Throws std::bad_alloc.
-bool SearchPath(const char* directories, const char* name, const char* extension,
+bool FindOnPath(const char* directories, const char* name, const char* extension,
                 std::string& found);
 
 // ------------------------------------------------------- files given by name ----
@@ -149,8 +149,8 @@ NamedFileResult ReadNamedFile(const char* path, std::size_t limit, std::string& 
 /// same directory and renames that over `path` once all are written. `path`, when it exists,
 /// must be a regular file (`notRegular`; `isLink` for a symbolic link, which is never
 /// replaced). On failure only the new file is removed; `path` is as it was.
-NamedFileResult ReplaceFile(const char* path, const char* data, std::size_t size,
-                            int& error) noexcept;
+NamedFileResult ReplaceWholeFile(const char* path, const char* data, std::size_t size,
+                                 int& error) noexcept;
 
 // --------------------------------------------------------------- output files ----
 
@@ -187,7 +187,7 @@ enum class MutexLockResult { acquired, timedOut, failed };
 /// Makes an unnamed mutex when `name` is null or empty; otherwise opens the mutex of that
 /// name, or makes it when none exists. Null on failure, with the system's error code in
 /// `error`.
-MutexHandle* OpenMutex(const char* name, int& error) noexcept;
+MutexHandle* OpenMutexHandle(const char* name, int& error) noexcept;
 /// Waits up to `timeoutMs` milliseconds for the mutex: 0 tries once, a negative value waits
 /// for ever. The calling thread may already hold it (each lock then needs its own unlock).
 MutexLockResult LockMutex(MutexHandle& mutex, long timeoutMs) noexcept;
@@ -233,7 +233,7 @@ const char* LibrarySuffix() noexcept;
 /// handle (the same one for a library already loaded), or null with the loader's own
 /// explanation in `reason` and the system's error code (0 when it gives none) in `error`.
 /// Nothing here unloads a library. Throws std::bad_alloc.
-void* LoadLibrary(const char* file, std::string& reason, int& error);
+void* OpenLibrary(const char* file, std::string& reason, int& error);
 /// The address of the symbol `name` exported by `library`, or null with the loader's
 /// explanation in `reason`. Throws std::bad_alloc.
 void* FindSymbol(void* library, const char* name, std::string& reason);
@@ -282,7 +282,7 @@ void CloseSystemLog(SystemLogHandle* log) noexcept;
 
 // ------------------------------------------------------------- string resources ----
 
-/// Reads string resource `id` of the loaded library `library` (a handle from LoadLibrary) into
+/// Reads string resource `id` of the loaded library `library` (a handle from OpenLibrary) into
 /// `buffer`, which has room for `capacity` UTF-16 units: at most `capacity` - 1 units, then a
 /// zero unit. A text cut there never ends in the first half of a surrogate pair. Gives the
 /// number of units stored, or 0 with the system's error code in `error`: kErrorNotFound when the

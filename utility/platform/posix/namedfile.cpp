@@ -316,8 +316,8 @@ NamedFileResult ReadNamedFile(const char* path, std::size_t limit, std::string& 
   }
 }
 
-NamedFileResult ReplaceFile(const char* path, const char* data, std::size_t size,
-                            int& error) noexcept {
+NamedFileResult ReplaceWholeFile(const char* path, const char* data, std::size_t size,
+                                 int& error) noexcept {
   error = 0;
   if (path == nullptr || *path == '\0') {
     error = ENOENT;

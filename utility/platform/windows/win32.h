@@ -2,19 +2,12 @@
 // files share.
 // Licensed under the Apache License, Version 2.0.
 //
-// <windows.h> defines LoadLibrary, SearchPath, OpenMutex and ReplaceFile as macros for their
-// A/W forms, which would rename the platform functions of those names: every file of the
-// backend includes this header instead, after platform.h. Internal; never installed.
+// Internal; never installed.
 #ifndef TAVUTIL_PLATFORM_WINDOWS_WIN32_H
 #define TAVUTIL_PLATFORM_WINDOWS_WIN32_H
 
 #include <string>
 #include <windows.h>
-
-#undef LoadLibrary
-#undef SearchPath
-#undef OpenMutex
-#undef ReplaceFile
 
 namespace tavutil::platform::windows {
 
