@@ -288,81 +288,81 @@ bool ReadText(TiBinaryStream& in, std::uint32_t length, TString& text) {
 
 // ------------------------------------------------------------ VBinaryStreamBase ----
 
-long VBinaryStreamBase::flags() const {
+long VBinaryStreamBase::flags() const noexcept {
   return FromFmtFlags(fIos->flags());
 }
 
-long VBinaryStreamBase::flags(long value) {
+long VBinaryStreamBase::flags(long value) noexcept {
   return FromFmtFlags(fIos->flags(ToFmtFlags(value)));
 }
 
-long VBinaryStreamBase::setf(long bits) {
+long VBinaryStreamBase::setf(long bits) noexcept {
   return FromFmtFlags(fIos->setf(ToFmtFlags(bits)));
 }
 
-long VBinaryStreamBase::setf(long bits, long mask) {
+long VBinaryStreamBase::setf(long bits, long mask) noexcept {
   return FromFmtFlags(fIos->setf(ToFmtFlags(bits), ToFmtFlags(mask)));
 }
 
-long VBinaryStreamBase::unsetf(long bits) {
+long VBinaryStreamBase::unsetf(long bits) noexcept {
   const long old = flags();
   fIos->unsetf(ToFmtFlags(bits));
   return old;
 }
 
-int VBinaryStreamBase::width() const {
+int VBinaryStreamBase::width() const noexcept {
   return static_cast<int>(fIos->width());
 }
 
-int VBinaryStreamBase::width(int value) {
+int VBinaryStreamBase::width(int value) noexcept {
   return static_cast<int>(fIos->width(value));
 }
 
-char VBinaryStreamBase::fill() const {
+char VBinaryStreamBase::fill() const noexcept {
   return fIos->fill();
 }
 
-char VBinaryStreamBase::fill(char value) {
+char VBinaryStreamBase::fill(char value) noexcept {
   return fIos->fill(value);
 }
 
-int VBinaryStreamBase::precision() const {
+int VBinaryStreamBase::precision() const noexcept {
   return static_cast<int>(fIos->precision());
 }
 
-int VBinaryStreamBase::precision(int value) {
+int VBinaryStreamBase::precision(int value) noexcept {
   return static_cast<int>(fIos->precision(value));
 }
 
-std::ostream* VBinaryStreamBase::tie() const {
+std::ostream* VBinaryStreamBase::tie() const noexcept {
   return fIos->tie();
 }
 
-std::ostream* VBinaryStreamBase::tie(std::ostream* stream) {
+std::ostream* VBinaryStreamBase::tie(std::ostream* stream) noexcept {
   return fIos->tie(stream);
 }
 
-int VBinaryStreamBase::rdstate() const {
+int VBinaryStreamBase::rdstate() const noexcept {
   return static_cast<int>(fIos->rdstate());
 }
 
-int VBinaryStreamBase::good() const {
+int VBinaryStreamBase::good() const noexcept {
   return fIos->good() ? 1 : 0;
 }
 
-int VBinaryStreamBase::eof() const {
+int VBinaryStreamBase::eof() const noexcept {
   return fIos->eof() ? 1 : 0;
 }
 
-int VBinaryStreamBase::fail() const {
+int VBinaryStreamBase::fail() const noexcept {
   return Failed(*fIos) ? 1 : 0;
 }
 
-int VBinaryStreamBase::bad() const {
+int VBinaryStreamBase::bad() const noexcept {
   return fIos->bad() ? 1 : 0;
 }
 
-VBinaryStreamBase::operator void*() const {
+VBinaryStreamBase::operator void*() const noexcept {
   // Any non-null pointer will do; this object's address is at hand.
   return Failed(*fIos) ? nullptr : const_cast<VBinaryStreamBase*>(this);
 }
@@ -587,7 +587,7 @@ TiBinaryStream& TiBinaryStream::ignore(int count, int delimiter) {
   return *this;
 }
 
-int TiBinaryStream::gcount() const {
+int TiBinaryStream::gcount() const noexcept {
   return static_cast<int>(fIn->gcount());
 }
 

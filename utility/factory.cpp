@@ -65,9 +65,9 @@ TFactoryType::TFactoryType(const TString& spec) {
   Parse(text, text != nullptr ? std::strlen(text) : 0);
 }
 
-TFactoryType::TFactoryType(const TFactoryType& other) = default;
+TFactoryType::TFactoryType(const TFactoryType& other) noexcept = default;
 
-TFactoryType& TFactoryType::operator=(const TFactoryType& other) {
+TFactoryType& TFactoryType::operator=(const TFactoryType& other) noexcept {
   if (this != &other) {
     fName = other.fName;
     fDllName = other.fDllName;

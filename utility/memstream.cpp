@@ -211,14 +211,15 @@ unsigned long TMemStreamBuf::WriteTo(std::ostream& out) {
 
 // ------------------------------------------------------------------ TMemStream ----
 
-TMemStream::TMemStream() : TMemStream(TMemStreamBuf::kDefaultAllocSize) {}
+TMemStream::TMemStream() noexcept : TMemStream(TMemStreamBuf::kDefaultAllocSize) {}
 
-TMemStream::TMemStream(unsigned long allocSize) : std::iostream(nullptr), fBuffer(allocSize) {
+TMemStream::TMemStream(unsigned long allocSize) noexcept
+    : std::iostream(nullptr), fBuffer(allocSize) {
   std::ios::rdbuf(&fBuffer);
 }
 
 TMemStream::~TMemStream() = default;
 
-TMemStreamBuf* TMemStream::rdbuf() const {
+TMemStreamBuf* TMemStream::rdbuf() const noexcept {
   return dynamic_cast<TMemStreamBuf*>(std::ios::rdbuf());
 }

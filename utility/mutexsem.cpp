@@ -36,7 +36,7 @@ void ReportFailure(const char* text, unsigned long line, int errorCode, const ch
 
 } // namespace
 
-TMutexSemaphore::TMutexSemaphore(const char* name) : fHandle(nullptr) {
+TMutexSemaphore::TMutexSemaphore(const char* name) noexcept : fHandle(nullptr) {
   if (name != nullptr) {
     const std::size_t length = std::strlen(name);
     fName.reset(new (std::nothrow) char[length + 1]);

@@ -110,7 +110,7 @@ bool IsFile(const std::string& path) {
 
 TSearchNLSPath::TSearchNLSPath(const char* name) : fName(name) {}
 
-TSearchNLSPath::TSearchNLSPath(const TString& name) : fName(name) {}
+TSearchNLSPath::TSearchNLSPath(const TString& name) noexcept : fName(name) {}
 
 TSearchNLSPath::TSearchNLSPath(const TSearchNLSPath& other)
     : fName(other.fName),

@@ -41,17 +41,17 @@ void TraceFailure(unsigned long line, const char* text, IStream* stream, HRESULT
 
 // ---------------------------------------------------------------- TOleStreamBuf ----
 
-TOleStreamBuf::TOleStreamBuf(IStream* stream, Type type)
+TOleStreamBuf::TOleStreamBuf(IStream* stream, Type type) noexcept
     : TOleStreamBuf(kDefaultBufferSize, stream, type) {}
 
-TOleStreamBuf::TOleStreamBuf(unsigned long bufferSize, IStream* stream, Type type)
+TOleStreamBuf::TOleStreamBuf(unsigned long bufferSize, IStream* stream, Type type) noexcept
     : TOleStreamBuf(bufferSize, type) {
   Init(stream);
 }
 
-TOleStreamBuf::TOleStreamBuf(Type type) : TOleStreamBuf(kDefaultBufferSize, type) {}
+TOleStreamBuf::TOleStreamBuf(Type type) noexcept : TOleStreamBuf(kDefaultBufferSize, type) {}
 
-TOleStreamBuf::TOleStreamBuf(unsigned long bufferSize, Type type)
+TOleStreamBuf::TOleStreamBuf(unsigned long bufferSize, Type type) noexcept
     : fStream(nullptr), fType(type),
       fBufferSize(static_cast<std::uint32_t>(std::min<unsigned long>(bufferSize, kLargestBuffer))),
       fOneByte(0), fBytesWritten(0),
@@ -61,7 +61,7 @@ TOleStreamBuf::~TOleStreamBuf() {
   Close();
 }
 
-void TOleStreamBuf::Init(IStream* stream) {
+void TOleStreamBuf::Init(IStream* stream) noexcept {
   if (stream == fStream) {
     return;
   }
@@ -73,7 +73,7 @@ void TOleStreamBuf::Init(IStream* stream) {
   fBytesWritten = 0;
 }
 
-void TOleStreamBuf::Close() {
+void TOleStreamBuf::Close() noexcept {
   if (fStream != nullptr) {
     IStream* stream = fStream;
     fStream = nullptr;
@@ -239,29 +239,30 @@ TOleStreamBuf::pos_type TOleStreamBuf::seekoff(off_type /*offset*/,
 
 // ------------------------------------------------------------------- the streams ----
 
-TiOleStream::TiOleStream(IStream* stream)
+TiOleStream::TiOleStream(IStream* stream) noexcept
     : TiOleStream(TOleStreamBuf::kDefaultBufferSize, stream) {}
 
-TiOleStream::TiOleStream(unsigned long bufferSize, IStream* stream)
+TiOleStream::TiOleStream(unsigned long bufferSize, IStream* stream) noexcept
     : std::istream(nullptr), fBuffer(bufferSize, stream, TOleStreamBuf::readOnly) {
   std::ios::rdbuf(&fBuffer);
 }
 
 TiOleStream::~TiOleStream() = default;
 
-ToOleStream::ToOleStream(IStream* stream)
+ToOleStream::ToOleStream(IStream* stream) noexcept
     : ToOleStream(TOleStreamBuf::kDefaultBufferSize, stream) {}
 
-ToOleStream::ToOleStream(unsigned long bufferSize, IStream* stream)
+ToOleStream::ToOleStream(unsigned long bufferSize, IStream* stream) noexcept
     : std::ostream(nullptr), fBuffer(bufferSize, stream, TOleStreamBuf::writeOnly) {
   std::ios::rdbuf(&fBuffer);
 }
 
 ToOleStream::~ToOleStream() = default;
 
-TOleStream::TOleStream(IStream* stream) : TOleStream(TOleStreamBuf::kDefaultBufferSize, stream) {}
+TOleStream::TOleStream(IStream* stream) noexcept
+    : TOleStream(TOleStreamBuf::kDefaultBufferSize, stream) {}
 
-TOleStream::TOleStream(unsigned long bufferSize, IStream* stream)
+TOleStream::TOleStream(unsigned long bufferSize, IStream* stream) noexcept
     : std::iostream(nullptr), fBuffer(bufferSize, stream, TOleStreamBuf::readWrite) {
   std::ios::rdbuf(&fBuffer);
 }

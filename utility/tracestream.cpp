@@ -190,7 +190,7 @@ TTraceStreamBase::TTraceStreamBase(const char* fileName)
 
 TTraceStreamBase::~TTraceStreamBase() = default;
 
-void TTraceStreamBase::SetStream(std::ostream& stream) {
+void TTraceStreamBase::SetStream(std::ostream& stream) noexcept {
   if (&stream == fOwned.get()) {
     return; // deleting it would leave the state pointing at freed memory
   }
@@ -198,7 +198,7 @@ void TTraceStreamBase::SetStream(std::ostream& stream) {
   fStream = &stream;
 }
 
-void TTraceStreamBase::SetStream(std::ostream* stream) {
+void TTraceStreamBase::SetStream(std::ostream* stream) noexcept {
   if (stream != fOwned.get()) {
     fOwned.reset(stream);
   }
@@ -250,13 +250,13 @@ TTraceStreamBase* TTraceStream::StreamState() const noexcept {
   return dynamic_cast<TTraceStreamBase*>(QueryPointer().QueryBase());
 }
 
-void TTraceStream::SetStream(std::ostream& stream) {
+void TTraceStream::SetStream(std::ostream& stream) noexcept {
   if (TTraceStreamBase* state = StreamState()) {
     state->SetStream(stream);
   }
 }
 
-void TTraceStream::SetStream(std::ostream* stream) {
+void TTraceStream::SetStream(std::ostream* stream) noexcept {
   if (TTraceStreamBase* state = StreamState()) {
     state->SetStream(stream);
   }
