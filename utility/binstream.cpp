@@ -467,18 +467,18 @@ TiBinaryStream& TiBinaryStream::ReadArray(long double* values, std::size_t count
   return *this;
 }
 
-TiBinaryStream& TiBinaryStream::operator>>(char& c) {
-  *fIn >> c;
+TiBinaryStream& TiBinaryStream::operator>>(char& character) {
+  *fIn >> character;
   return *this;
 }
 
-TiBinaryStream& TiBinaryStream::operator>>(signed char& c) {
-  *fIn >> c;
+TiBinaryStream& TiBinaryStream::operator>>(signed char& character) {
+  *fIn >> character;
   return *this;
 }
 
-TiBinaryStream& TiBinaryStream::operator>>(unsigned char& c) {
-  *fIn >> c;
+TiBinaryStream& TiBinaryStream::operator>>(unsigned char& character) {
+  *fIn >> character;
   return *this;
 }
 
@@ -561,17 +561,17 @@ TiBinaryStream& TiBinaryStream::get(std::streambuf& buffer, char delimiter) {
   return *this;
 }
 
-TiBinaryStream& TiBinaryStream::get(char& c) {
-  fIn->get(c);
+TiBinaryStream& TiBinaryStream::get(char& character) {
+  fIn->get(character);
   return *this;
 }
 
-TiBinaryStream& TiBinaryStream::get(signed char& c) {
-  return get(reinterpret_cast<char&>(c));
+TiBinaryStream& TiBinaryStream::get(signed char& character) {
+  return get(reinterpret_cast<char&>(character));
 }
 
-TiBinaryStream& TiBinaryStream::get(unsigned char& c) {
-  return get(reinterpret_cast<char&>(c));
+TiBinaryStream& TiBinaryStream::get(unsigned char& character) {
+  return get(reinterpret_cast<char&>(character));
 }
 
 int TiBinaryStream::get() {
@@ -591,8 +591,8 @@ int TiBinaryStream::gcount() const noexcept {
   return static_cast<int>(fIn->gcount());
 }
 
-TiBinaryStream& TiBinaryStream::putback(char c) {
-  fIn->putback(c);
+TiBinaryStream& TiBinaryStream::putback(char character) {
+  fIn->putback(character);
   return *this;
 }
 
@@ -716,18 +716,18 @@ ToBinaryStream& ToBinaryStream::WriteArray(const long double* values, std::size_
   return *this;
 }
 
-ToBinaryStream& ToBinaryStream::operator<<(char c) {
-  *fOut << c;
+ToBinaryStream& ToBinaryStream::operator<<(char character) {
+  *fOut << character;
   return *this;
 }
 
-ToBinaryStream& ToBinaryStream::operator<<(signed char c) {
-  *fOut << c;
+ToBinaryStream& ToBinaryStream::operator<<(signed char character) {
+  *fOut << character;
   return *this;
 }
 
-ToBinaryStream& ToBinaryStream::operator<<(unsigned char c) {
-  *fOut << c;
+ToBinaryStream& ToBinaryStream::operator<<(unsigned char character) {
+  *fOut << character;
   return *this;
 }
 
@@ -784,8 +784,8 @@ ToBinaryStream& ToBinaryStream::write(const unsigned char* data, int count) {
   return write(reinterpret_cast<const char*>(data), count);
 }
 
-ToBinaryStream& ToBinaryStream::put(char c) {
-  fOut->put(c);
+ToBinaryStream& ToBinaryStream::put(char character) {
+  fOut->put(character);
   return *this;
 }
 
@@ -827,14 +827,14 @@ long ToBinaryStream::tellp() {
 
 // ------------------------------------------------------------------ TString ----
 
-ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& s) {
+ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& string) {
   if (stream.fail()) {
     return stream;
   }
-  const std::uint32_t length = s.length();
+  const std::uint32_t length = string.length();
   stream << length << std::uint32_t{0};
   // One write, unless the text is too long for the int count.
-  const char* text = s;
+  const char* text = string;
   for (std::uint32_t done = 0; done < length && !stream.fail();) {
     const std::uint32_t piece = std::min<std::uint32_t>(length - done, INT32_MAX);
     stream.write(text + done, static_cast<int>(piece));
@@ -843,7 +843,7 @@ ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& s) {
   return stream;
 }
 
-TiBinaryStream& operator>>(TiBinaryStream& stream, TString& s) {
+TiBinaryStream& operator>>(TiBinaryStream& stream, TString& string) {
   if (stream.fail()) {
     return stream;
   }
@@ -858,7 +858,7 @@ TiBinaryStream& operator>>(TiBinaryStream& stream, TString& s) {
     return stream;
   }
   try {
-    ReadText(stream, length, s);
+    ReadText(stream, length, string);
   } catch (const std::bad_alloc&) {
     stream.clear(stream.rdstate() | std::ios_base::badbit);
   }

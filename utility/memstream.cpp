@@ -117,13 +117,13 @@ int TMemStreamBuf::doallocate() {
   return fFirst == nullptr ? extend() : 0;
 }
 
-TMemStreamBuf::int_type TMemStreamBuf::overflow(int_type c) {
+TMemStreamBuf::int_type TMemStreamBuf::overflow(int_type character) {
   if (fFirst != nullptr && pptr() < epptr()) {
     sync();
   } else if (Traits::eq_int_type(extend(), Traits::eof())) {
     return Traits::eof();
   }
-  if (Traits::eq_int_type(c, Traits::eof())) {
+  if (Traits::eq_int_type(character, Traits::eof())) {
     return 0;
   }
   // extend() leaves room in the put area (a derived buffer's too); if it did not, fail
@@ -131,7 +131,7 @@ TMemStreamBuf::int_type TMemStreamBuf::overflow(int_type c) {
   if (pptr() == epptr()) {
     return Traits::eof();
   }
-  *pptr() = Traits::to_char_type(c);
+  *pptr() = Traits::to_char_type(character);
   pbump(1);
   return 0;
 }

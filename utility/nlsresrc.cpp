@@ -41,9 +41,9 @@ constexpr unsigned long kWarningLevel = 0x8;
 std::mutex gSettingsLock;
 
 /// A private copy of a TString's text (empty without a buffer).
-std::string Text(const TString& s) {
-  const char* text = s;
-  return text != nullptr ? std::string(text, s.length()) : std::string();
+std::string Text(const TString& string) {
+  const char* text = string;
+  return text != nullptr ? std::string(text, string.length()) : std::string();
 }
 
 /// A new TString holding `text`, sharing nothing.

@@ -146,15 +146,15 @@ bool TOleStreamBuf::WritePutArea() {
   return written == pending;
 }
 
-TOleStreamBuf::int_type TOleStreamBuf::overflow(int_type c) {
+TOleStreamBuf::int_type TOleStreamBuf::overflow(int_type character) {
   if (!Usable()) {
     return Traits::eof();
   }
   if (fUnbuffered) {
-    if (Traits::eq_int_type(c, Traits::eof())) {
+    if (Traits::eq_int_type(character, Traits::eof())) {
       return 0;
     }
-    const char byte = Traits::to_char_type(c);
+    const char byte = Traits::to_char_type(character);
     ULONG written = 0;
     const HRESULT result = fStream->Write(&byte, 1, &written);
     fBytesWritten += std::min<ULONG>(written, 1);
@@ -171,15 +171,15 @@ TOleStreamBuf::int_type TOleStreamBuf::overflow(int_type c) {
   } else if (pptr() > pbase() && !WritePutArea()) {
     return Traits::eof();
   }
-  if (Traits::eq_int_type(c, Traits::eof())) {
+  if (Traits::eq_int_type(character, Traits::eof())) {
     return 0;
   }
   if (pptr() == epptr()) {
     return Traits::eof(); // no put area: a readOnly buffer
   }
-  *pptr() = Traits::to_char_type(c);
+  *pptr() = Traits::to_char_type(character);
   pbump(1);
-  return Traits::to_int_type(Traits::to_char_type(c));
+  return Traits::to_int_type(Traits::to_char_type(character));
 }
 
 TOleStreamBuf::int_type TOleStreamBuf::underflow() {

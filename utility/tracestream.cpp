@@ -116,14 +116,14 @@ bool MakeDirectories(std::string& path) {
       cuts.push_back(i);
     }
   }
-  // Makes the directory ending before cuts[k], cutting the name there for the call.
-  auto make = [&path, &cuts](std::size_t k) {
-    if (cuts[k] == 0) {
+  // Makes the directory ending before cuts[cut], cutting the name there for the call.
+  auto make = [&path, &cuts](std::size_t cut) {
+    if (cuts[cut] == 0) {
       return MakeDirectoryResult::exists;
     }
-    path[cuts[k]] = '\0';
+    path[cuts[cut]] = '\0';
     const MakeDirectoryResult result = MakeDirectory(path.c_str());
-    path[cuts[k]] = '/';
+    path[cuts[cut]] = '/';
     return result;
   };
   std::size_t present = cuts.size(); // index of the innermost directory that exists

@@ -273,9 +273,9 @@ public:
   /// buffer's size first, as with any istream. Throws std::ios_base::failure when the stream's
   /// exceptions() select a bit it sets.
   ///@{
-  TiBinaryStream& operator>>(char& c);
-  TiBinaryStream& operator>>(signed char& c);
-  TiBinaryStream& operator>>(unsigned char& c);
+  TiBinaryStream& operator>>(char& character);
+  TiBinaryStream& operator>>(signed char& character);
+  TiBinaryStream& operator>>(unsigned char& character);
   TiBinaryStream& operator>>(char* word);
   TiBinaryStream& operator>>(signed char* word);
   TiBinaryStream& operator>>(unsigned char* word);
@@ -310,9 +310,9 @@ public:
   TiBinaryStream& getline(signed char* data, int count, char delimiter = '\n');
   TiBinaryStream& getline(unsigned char* data, int count, char delimiter = '\n');
   TiBinaryStream& get(std::streambuf& buffer, char delimiter = '\n');
-  TiBinaryStream& get(char& c);
-  TiBinaryStream& get(signed char& c);
-  TiBinaryStream& get(unsigned char& c);
+  TiBinaryStream& get(char& character);
+  TiBinaryStream& get(signed char& character);
+  TiBinaryStream& get(unsigned char& character);
   ///@}
   /// The next character as an unsigned value, or EOF; get() takes it, peek() leaves it.
   /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
@@ -325,9 +325,9 @@ public:
   TiBinaryStream& ignore(int count = 1, int delimiter = EOF);
   /// The number of characters the last unformatted read took. Throws nothing.
   int gcount() const noexcept;
-  /// Puts `c` back to be read again. Throws std::ios_base::failure when the stream's exceptions()
-  /// select a bit it sets.
-  TiBinaryStream& putback(char c);
+  /// Puts `character` back to be read again. Throws std::ios_base::failure when the stream's
+  /// exceptions() select a bit it sets.
+  TiBinaryStream& putback(char character);
   /// The buffer's sync: 0, or -1 when it fails (badbit is then set). Throws std::ios_base::failure
   /// when the stream's exceptions() select a bit it sets.
   int sync();
@@ -417,9 +417,9 @@ public:
   /// apply); strings without their terminating null and without a length.
   /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
   ///@{
-  ToBinaryStream& operator<<(char c);
-  ToBinaryStream& operator<<(signed char c);
-  ToBinaryStream& operator<<(unsigned char c);
+  ToBinaryStream& operator<<(char character);
+  ToBinaryStream& operator<<(signed char character);
+  ToBinaryStream& operator<<(unsigned char character);
   ToBinaryStream& operator<<(const char* text);
   ToBinaryStream& operator<<(const signed char* text);
   ToBinaryStream& operator<<(const unsigned char* text);
@@ -450,7 +450,7 @@ public:
   ToBinaryStream& write(const char* data, int count);
   ToBinaryStream& write(const signed char* data, int count);
   ToBinaryStream& write(const unsigned char* data, int count);
-  ToBinaryStream& put(char c);
+  ToBinaryStream& put(char character);
   ///@}
   /// Flushes the underlying stream. Throws std::ios_base::failure when the stream's exceptions()
   /// select a bit it sets.
@@ -502,13 +502,13 @@ public:
 /// the text was wide. Does nothing on a failed stream; a string without buffer writes as
 /// the empty string. Throws std::ios_base::failure when the stream's exceptions() select a bit it
 /// sets.
-TAVUTIL_API ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& s);
+TAVUTIL_API ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& string);
 /// Reads a string's binary form. On success the string holds L bytes in a buffer of its own
 /// (an empty buffer for L 0; no flags). On a failed stream nothing is read; when the stream
 /// ends or fails within the form, the string is left unchanged and the stream failed. Text
 /// is read in pieces, so a huge length on a short stream allocates no more than arrived; a
 /// failed allocation sets badbit. Throws std::ios_base::failure when the stream's exceptions()
 /// select a bit it sets.
-TAVUTIL_API TiBinaryStream& operator>>(TiBinaryStream& stream, TString& s);
+TAVUTIL_API TiBinaryStream& operator>>(TiBinaryStream& stream, TString& string);
 
 #endif // TAVUTIL_BINSTREAM_H

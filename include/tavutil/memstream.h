@@ -102,9 +102,9 @@ protected:
                    std::ios_base::openmode mode) override;
   /// seekoff(position, beg, mode). Throws nothing.
   pos_type seekpos(pos_type position, std::ios_base::openmode mode) override;
-  /// Moves the writer to the next block (a new one at the end), then stores `c`. Gives 0,
+  /// Moves the writer to the next block (a new one at the end), then stores `character`. Gives 0,
   /// or EOF when extend() fails. Throws std::bad_alloc when a block cannot be allocated.
-  int_type overflow(int_type c) override;
+  int_type overflow(int_type character) override;
   /// The next byte: further in the get block when the writer added to it, else from the
   /// next block. EOF when the reader has caught up with the writer. Throws nothing.
   int_type underflow() override;

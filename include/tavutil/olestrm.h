@@ -72,11 +72,11 @@ protected:
   /// Throws nothing.
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                    std::ios_base::openmode mode) override;
-  /// Writes out the put area (or, unbuffered, the byte) and stores `c`. Gives `c` as an
-  /// unsigned byte (0 for EOF; 0 unbuffered), or EOF when the Write fails or writes less,
+  /// Writes out the put area (or, unbuffered, the byte) and stores `character`. Gives `character`
+  /// as an unsigned byte (0 for EOF; 0 unbuffered), or EOF when the Write fails or writes less,
   /// when the buffer has no put area (`readOnly`) or is unusable. Bytes a short Write did
   /// not take stay in the put area. Throws nothing.
-  int_type overflow(int_type c) override;
+  int_type overflow(int_type character) override;
   /// The next byte, reading the get area full first when needed. EOF at the end of the
   /// stream, when Read fails, or when the buffer has no get area (`writeOnly`).
   /// Throws nothing.

@@ -94,10 +94,10 @@ protected:
   /// cannot be positioned. Throws nothing.
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                    std::ios_base::openmode mode) override;
-  /// File mode: writes out the write half and stores `c`. Gives `c` as an unsigned byte (0
-  /// for EOF), or EOF when the file cannot be written. Throws std::bad_alloc when a memory
+  /// File mode: writes out the write half and stores `character`. Gives `character` as an unsigned
+  /// byte (0 for EOF), or EOF when the file cannot be written. Throws std::bad_alloc when a memory
   /// block cannot be allocated, and what the policy throws, both in memory mode only.
-  int_type overflow(int_type c) override;
+  int_type overflow(int_type character) override;
   /// File mode: the next byte, reading the read half full from the file first when needed.
   /// EOF at the end of the file or when it cannot be read. Throws nothing.
   int_type underflow() override;

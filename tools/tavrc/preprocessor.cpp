@@ -278,8 +278,8 @@ void Preprocessor::Include(Source& source, const Token& at) {
   bool found = false;
   try {
     found = fIncludes && fIncludes(name, *source.path, path, contents);
-  } catch (const IncludeError& e) {
-    fReporter.Error(at, "cannot read include file " + name + ": " + e.what());
+  } catch (const IncludeError& failure) {
+    fReporter.Error(at, "cannot read include file " + name + ": " + failure.what());
     return;
   }
   if (!found) {
