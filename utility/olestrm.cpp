@@ -20,12 +20,14 @@ using Traits = std::streambuf::traits_type;
 constexpr char kSource[] = "utility/OLESTRM";
 /// Every trace point is an error (level 4) under the OleStream category.
 constexpr unsigned long kTraceLevel = 0x4;
-constexpr char kWriteFailed[] = "Error writing from IStream interface, fStream=x%p, rc=%d";
-constexpr char kReadFailed[] = "error reading from IStream interface, fStream=x%p, rc=%d";
+constexpr char kWriteFailed[] = // fixed: "writing from" is the system's wording
+    "Error writing from IStream interface, fStream=x%p, rc=%d";
+constexpr char kReadFailed[] = // fixed: the lower-case "error" is the system's
+    "error reading from IStream interface, fStream=x%p, rc=%d";
 constexpr unsigned long kLineWrite = 198;
 constexpr unsigned long kLineWriteByte = 234;
-constexpr unsigned long kLineReadByte = 277;
-constexpr unsigned long kLineRead = 317;
+constexpr unsigned long kLineReadByte = 277; // fixed: a quoted line, not this file's
+constexpr unsigned long kLineRead = 317;     // fixed: a quoted line, not this file's
 /// The largest buffer; keeps every count within an int and a ULONG.
 constexpr std::uint32_t kLargestBuffer = std::uint32_t{1} << 30;
 
@@ -162,7 +164,7 @@ TOleStreamBuf::int_type TOleStreamBuf::overflow(int_type character) {
       TraceFailure(kLineWriteByte, kWriteFailed, fStream, result);
       return Traits::eof();
     }
-    return written == 1 ? 0 : Traits::eof();
+    return written == 1 ? 0 : Traits::eof(); // fixed: 0, not the byte, when unbuffered
   }
   if (fBuffer == nullptr) {
     if (Traits::eq_int_type(doallocate(), Traits::eof())) {

@@ -103,7 +103,9 @@ ipcSharedMemory::ipcSharedMemory(const char* name, long size) noexcept
 }
 
 ipcSharedMemory::ipcSharedMemory(const char* name) noexcept
-    : fPlatform(new (std::nothrow) osSharedMemory(0)), fState(kCreateFailed), fSize(0) {
+    : fPlatform(new (std::nothrow) osSharedMemory(0)),
+      fState(kCreateFailed), // fixed: out of memory reads as a failed creation here too
+      fSize(0) {
   if (fPlatform != nullptr) {
     fState = fPlatform->Open(name);
   }

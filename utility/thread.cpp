@@ -40,9 +40,9 @@ constexpr unsigned long kLinePostFailed = 155;
 constexpr char kCaught[] = "Caught: %s";
 constexpr unsigned long kLineCaught = 243;
 constexpr char kCaughtUnknown[] = "Caught unknown exception";
-constexpr unsigned long kLineCaughtUnknown = 246;
+constexpr unsigned long kLineCaughtUnknown = 246; // fixed: a quoted line, not this file's
 constexpr char kStartFailed[] = "Unable to start thread";
-constexpr unsigned long kLineStartFailed = 282;
+constexpr unsigned long kLineStartFailed = 282; // fixed: a quoted line, not this file's
 
 /// A system code as the trace shows it: an unsigned 32-bit value.
 unsigned long Code(int code) noexcept {
