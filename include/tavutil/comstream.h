@@ -103,8 +103,6 @@ constexpr bool SUCCEEDED(HRESULT result) noexcept {
 /// by their last Release, never through this interface.
 ///
 /// No method of a COM interface lets an exception out: each reports failure in its HRESULT.
-/// The methods are not `noexcept`, so that an implementation written for the system's own
-/// declaration compiles against this one unchanged.
 struct IUnknown {
   /// Stores in `*ppvObject` this object as the interface `riid`, with a reference added, and
   /// gives S_OK; E_NOINTERFACE and null when it has none. Throws nothing.
@@ -117,6 +115,7 @@ struct IUnknown {
 
 protected:
   /// Interfaces are made, copied and destroyed only as parts of their implementations.
+  /// Throws nothing.
   ///@{
   IUnknown() = default;
   IUnknown(const IUnknown&) = default;
@@ -134,7 +133,7 @@ struct ISequentialStream : IUnknown {
   virtual HRESULT Write(const void* pv, ULONG cb, ULONG* pcbWritten) = 0;
 
 protected:
-  /// Made, copied and destroyed only as part of an implementation.
+  /// Made, copied and destroyed only as part of an implementation. Throws nothing.
   ///@{
   ISequentialStream() = default;
   ISequentialStream(const ISequentialStream&) = default;
@@ -169,7 +168,7 @@ struct IStream : ISequentialStream {
   virtual HRESULT Clone(IStream** ppstm) = 0;
 
 protected:
-  /// Made, copied and destroyed only as part of an implementation.
+  /// Made, copied and destroyed only as part of an implementation. Throws nothing.
   ///@{
   IStream() = default;
   IStream(const IStream&) = default;

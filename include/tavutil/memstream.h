@@ -60,9 +60,6 @@ private:
 /// positions exist: seeks relative to the current position or the end give EOF, so tellg()
 /// and tellp() give -1. Only the growth of the chain can fail, with std::bad_alloc, which the
 /// iostream layer turns into badbit.
-///
-/// The virtual members throw what their comments say; they are not `noexcept`, so that a
-/// subclass's existing overrides stay valid.
 class TAVUTIL_API TMemStreamBuf : public std::streambuf {
 public:
   /// The allocation size of every block: 10000 bytes.

@@ -62,9 +62,6 @@ protected:
   /// Releases the stream and holds none. Throws nothing.
   void Close() noexcept;
 
-  // The virtual members below throw nothing; they are not noexcept so that a subclass's
-  // existing overrides stay valid.
-
   /// Writes out the put area when it holds bytes: 0, or -1 when the Write fails. Bytes read
   /// ahead stay in the get area. Throws nothing.
   int sync() override;

@@ -80,8 +80,7 @@ public:
 
 protected:
   /// Releases one stored item; supplied by the typed sets. Throws nothing (DeleteSet, which
-  /// calls it, ends the program otherwise). Not `noexcept`, so that existing overrides stay
-  /// valid.
+  /// calls it, ends the program otherwise).
   virtual void DeleteElement(void* item) = 0;
   /// Releases every item through DeleteElement and deletes every node; the set is empty after.
   /// Throws nothing.

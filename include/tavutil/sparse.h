@@ -56,8 +56,7 @@ protected:
   virtual ~TBaseSparseArrayOf();
 
   /// Releases one stored value (which may be null); supplied by the typed array. Throws
-  /// nothing (DeleteArray, which calls it, ends the program otherwise). Not `noexcept`, so
-  /// that existing overrides stay valid.
+  /// nothing (DeleteArray, which calls it, ends the program otherwise).
   virtual void DeleteElement(void* value) = 0;
 
   /// The number of indices set. Throws nothing.

@@ -94,8 +94,8 @@ public:
   /// Throws nothing.
   int Start() noexcept;
   /// What the new thread runs: marks the object running, runs Run under a handler, marks it
-  /// finished and wakes a waiter. Gives Run's result, or -1 when Run threw. Throws nothing;
-  /// not `noexcept`, so that a thread ending itself inside Run can unwind through it.
+  /// finished and wakes a waiter. Gives Run's result, or -1 when Run threw. Throws nothing
+  /// (a thread that ends itself inside Run unwinds through it).
   int MainThread();
   /// Waits at most `timeout` milliseconds (-1: for ever) for a running thread to finish;
   /// returns at once when none is running. One caller at a time, after Start has returned.
