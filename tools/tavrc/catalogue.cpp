@@ -18,7 +18,7 @@
 
 namespace tavutil::tavrc {
 
-bool Catalogue::Succeeded() const {
+bool Catalogue::Succeeded() const noexcept {
   return std::none_of(diagnostics.begin(), diagnostics.end(),
                       [](const Diagnostic& diagnostic) { return diagnostic.error; });
 }

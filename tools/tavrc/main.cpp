@@ -70,7 +70,7 @@ std::string RefusalReason(tavutil::platform::NamedFileResult result, int error) 
 class FileReader {
 public:
   /// Reads `path` into `contents`: `opened`, or why not (`missing` when there is no such file),
-  /// with the system's error code in `error`. Throws std::bad_alloc.
+  /// with the system's error code in `error`. Throws std::bad_alloc when memory runs out.
   tavutil::platform::NamedFileResult Read(const std::string& path, std::string& contents,
                                           int& error) {
     const std::size_t left = tavutil::tavrc::kMaxTotalBytes - fTotal;
@@ -95,7 +95,8 @@ private:
 };
 
 /// Writes `contents` to `path` whole, through a new file renamed over it; false (after saying
-/// why on standard error, with `what` naming the output) when it cannot. Throws std::bad_alloc.
+/// why on standard error, with `what` naming the output) when it cannot. Throws std::bad_alloc when
+/// memory runs out.
 bool WriteFile(const std::string& path, const std::string& contents, const char* what) {
   int error = 0;
   const tavutil::platform::NamedFileResult result =

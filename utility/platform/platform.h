@@ -2,9 +2,10 @@
 // Licensed under the Apache License, Version 2.0.
 //
 // The contract. Everything the library needs from the operating system is declared here and
-// nowhere else; utility/platform/posix/ implements it for Linux, windows/ later. A service a
-// platform lacks answers with a "not supported" result instead of failing to build. Nothing
-// here throws: every failure is a return value, with the system's error code where one helps.
+// nowhere else; utility/platform/posix/ implements it for POSIX systems, windows/ for Windows.
+// A service a platform lacks answers with a "not supported" result instead of failing to build.
+// Every failure is a return value, with the system's error code where one helps; only memory that
+// runs out throws (std::bad_alloc), where a function says so.
 //
 //   Error codes:        kErrorNoMemory, kErrorBadHandle..., ErrorText
 //   Identity and time:  ThreadId, ProcessId, LocalTime, CurrentWallTime, BreakDownLocal,
@@ -108,12 +109,12 @@ enum class PathKind { missing, file, directory, other };
 /// What `path` names, following symbolic links; `missing` when it cannot be examined.
 PathKind QueryPathKind(const char* path) noexcept;
 /// The full path of the running executable. False, leaving `path` alone, when it cannot be
-/// read. Throws std::bad_alloc.
+/// read. Throws std::bad_alloc when memory runs out.
 bool ExecutablePath(std::string& path);
 /// Searches each directory of the `;`-separated list `directories`, in order, for `name`, with
 /// `extension` (".so", say) appended when the file part of `name` has no `.`. Both `\` and `/`
 /// separate directories. Gives the first candidate that is an existing non-directory file in
-/// `found`, or false. Throws std::bad_alloc.
+/// `found`, or false. Throws std::bad_alloc when memory runs out.
 bool FindOnPath(const char* directories, const char* name, const char* extension,
                 std::string& found);
 
@@ -142,7 +143,7 @@ enum class NamedFileResult {
 /// Reads the whole of the file `path` into `contents`: `tooLarge` when it holds more than
 /// `limit` bytes. The file a standard stream of the process has open (/dev/stdin) is read too,
 /// whatever its type. Other results leave `contents` unspecified; `missing` and `failed` come
-/// with the system's error code. Throws std::bad_alloc.
+/// with the system's error code. Throws std::bad_alloc when memory runs out.
 NamedFileResult ReadNamedFile(const char* path, std::size_t limit, std::string& contents,
                               int& error);
 /// Puts `size` bytes of `data` at `path` whole or not at all: writes them to a new file in the
@@ -232,13 +233,13 @@ const char* LibrarySuffix() noexcept;
 /// dependency or an unresolved symbol fails here rather than at first call. Gives an opaque
 /// handle (the same one for a library already loaded), or null with the loader's own
 /// explanation in `reason` and the system's error code (0 when it gives none) in `error`.
-/// Nothing here unloads a library. Throws std::bad_alloc.
+/// Nothing here unloads a library. Throws std::bad_alloc when memory runs out.
 void* OpenLibrary(const char* file, std::string& reason, int& error);
 /// The address of the symbol `name` exported by `library`, or null with the loader's
-/// explanation in `reason`. Throws std::bad_alloc.
+/// explanation in `reason`. Throws std::bad_alloc when memory runs out.
 void* FindSymbol(void* library, const char* name, std::string& reason);
 /// The full path of the loaded library `library`; false, leaving `path` alone, when it is not
-/// known. Throws std::bad_alloc.
+/// known. Throws std::bad_alloc when memory runs out.
 bool LibraryPath(void* library, std::string& path);
 
 // ------------------------------------------------- shared trace file and system log ----

@@ -12,16 +12,16 @@
 namespace tavutil::platform::windows {
 
 /// `path` with every `/` turned into `\`, the only separator some Win32 calls accept.
-/// Throws std::bad_alloc.
+/// Throws std::bad_alloc when memory runs out.
 std::string NativeSeparators(std::string path);
 
 /// `path` with every `\` turned into `/`: the form of the paths the library builds itself.
-/// Throws std::bad_alloc.
+/// Throws std::bad_alloc when memory runs out.
 std::string PortableSeparators(std::string path);
 
 /// The full path of `module` (null: the executable) with `/` separators, read with
 /// GetModuleFileNameA into a buffer grown until the whole path fits. False, leaving `path` alone,
-/// on failure. Throws std::bad_alloc.
+/// on failure. Throws std::bad_alloc when memory runs out.
 bool ModulePath(HMODULE module, std::string& path);
 
 } // namespace tavutil::platform::windows
