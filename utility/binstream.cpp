@@ -288,81 +288,81 @@ bool ReadText(TiBinaryStream& in, std::uint32_t length, TString& text) {
 
 // ------------------------------------------------------------ VBinaryStreamBase ----
 
-long VBinaryStreamBase::flags() const {
+long VBinaryStreamBase::flags() const noexcept {
   return FromFmtFlags(fIos->flags());
 }
 
-long VBinaryStreamBase::flags(long value) {
+long VBinaryStreamBase::flags(long value) noexcept {
   return FromFmtFlags(fIos->flags(ToFmtFlags(value)));
 }
 
-long VBinaryStreamBase::setf(long bits) {
+long VBinaryStreamBase::setf(long bits) noexcept {
   return FromFmtFlags(fIos->setf(ToFmtFlags(bits)));
 }
 
-long VBinaryStreamBase::setf(long bits, long mask) {
+long VBinaryStreamBase::setf(long bits, long mask) noexcept {
   return FromFmtFlags(fIos->setf(ToFmtFlags(bits), ToFmtFlags(mask)));
 }
 
-long VBinaryStreamBase::unsetf(long bits) {
+long VBinaryStreamBase::unsetf(long bits) noexcept {
   const long old = flags();
   fIos->unsetf(ToFmtFlags(bits));
   return old;
 }
 
-int VBinaryStreamBase::width() const {
+int VBinaryStreamBase::width() const noexcept {
   return static_cast<int>(fIos->width());
 }
 
-int VBinaryStreamBase::width(int value) {
+int VBinaryStreamBase::width(int value) noexcept {
   return static_cast<int>(fIos->width(value));
 }
 
-char VBinaryStreamBase::fill() const {
+char VBinaryStreamBase::fill() const noexcept {
   return fIos->fill();
 }
 
-char VBinaryStreamBase::fill(char value) {
+char VBinaryStreamBase::fill(char value) noexcept {
   return fIos->fill(value);
 }
 
-int VBinaryStreamBase::precision() const {
+int VBinaryStreamBase::precision() const noexcept {
   return static_cast<int>(fIos->precision());
 }
 
-int VBinaryStreamBase::precision(int value) {
+int VBinaryStreamBase::precision(int value) noexcept {
   return static_cast<int>(fIos->precision(value));
 }
 
-std::ostream* VBinaryStreamBase::tie() const {
+std::ostream* VBinaryStreamBase::tie() const noexcept {
   return fIos->tie();
 }
 
-std::ostream* VBinaryStreamBase::tie(std::ostream* stream) {
+std::ostream* VBinaryStreamBase::tie(std::ostream* stream) noexcept {
   return fIos->tie(stream);
 }
 
-int VBinaryStreamBase::rdstate() const {
+int VBinaryStreamBase::rdstate() const noexcept {
   return static_cast<int>(fIos->rdstate());
 }
 
-int VBinaryStreamBase::good() const {
+int VBinaryStreamBase::good() const noexcept {
   return fIos->good() ? 1 : 0;
 }
 
-int VBinaryStreamBase::eof() const {
+int VBinaryStreamBase::eof() const noexcept {
   return fIos->eof() ? 1 : 0;
 }
 
-int VBinaryStreamBase::fail() const {
+int VBinaryStreamBase::fail() const noexcept {
   return Failed(*fIos) ? 1 : 0;
 }
 
-int VBinaryStreamBase::bad() const {
+int VBinaryStreamBase::bad() const noexcept {
   return fIos->bad() ? 1 : 0;
 }
 
-VBinaryStreamBase::operator void*() const {
+VBinaryStreamBase::operator void*() const noexcept {
   // Any non-null pointer will do; this object's address is at hand.
   return Failed(*fIos) ? nullptr : const_cast<VBinaryStreamBase*>(this);
 }
@@ -467,18 +467,18 @@ TiBinaryStream& TiBinaryStream::ReadArray(long double* values, std::size_t count
   return *this;
 }
 
-TiBinaryStream& TiBinaryStream::operator>>(char& c) {
-  *fIn >> c;
+TiBinaryStream& TiBinaryStream::operator>>(char& character) {
+  *fIn >> character;
   return *this;
 }
 
-TiBinaryStream& TiBinaryStream::operator>>(signed char& c) {
-  *fIn >> c;
+TiBinaryStream& TiBinaryStream::operator>>(signed char& character) {
+  *fIn >> character;
   return *this;
 }
 
-TiBinaryStream& TiBinaryStream::operator>>(unsigned char& c) {
-  *fIn >> c;
+TiBinaryStream& TiBinaryStream::operator>>(unsigned char& character) {
+  *fIn >> character;
   return *this;
 }
 
@@ -561,17 +561,17 @@ TiBinaryStream& TiBinaryStream::get(std::streambuf& buffer, char delimiter) {
   return *this;
 }
 
-TiBinaryStream& TiBinaryStream::get(char& c) {
-  fIn->get(c);
+TiBinaryStream& TiBinaryStream::get(char& character) {
+  fIn->get(character);
   return *this;
 }
 
-TiBinaryStream& TiBinaryStream::get(signed char& c) {
-  return get(reinterpret_cast<char&>(c));
+TiBinaryStream& TiBinaryStream::get(signed char& character) {
+  return get(reinterpret_cast<char&>(character));
 }
 
-TiBinaryStream& TiBinaryStream::get(unsigned char& c) {
-  return get(reinterpret_cast<char&>(c));
+TiBinaryStream& TiBinaryStream::get(unsigned char& character) {
+  return get(reinterpret_cast<char&>(character));
 }
 
 int TiBinaryStream::get() {
@@ -587,12 +587,12 @@ TiBinaryStream& TiBinaryStream::ignore(int count, int delimiter) {
   return *this;
 }
 
-int TiBinaryStream::gcount() const {
+int TiBinaryStream::gcount() const noexcept {
   return static_cast<int>(fIn->gcount());
 }
 
-TiBinaryStream& TiBinaryStream::putback(char c) {
-  fIn->putback(c);
+TiBinaryStream& TiBinaryStream::putback(char character) {
+  fIn->putback(character);
   return *this;
 }
 
@@ -716,18 +716,18 @@ ToBinaryStream& ToBinaryStream::WriteArray(const long double* values, std::size_
   return *this;
 }
 
-ToBinaryStream& ToBinaryStream::operator<<(char c) {
-  *fOut << c;
+ToBinaryStream& ToBinaryStream::operator<<(char character) {
+  *fOut << character;
   return *this;
 }
 
-ToBinaryStream& ToBinaryStream::operator<<(signed char c) {
-  *fOut << c;
+ToBinaryStream& ToBinaryStream::operator<<(signed char character) {
+  *fOut << character;
   return *this;
 }
 
-ToBinaryStream& ToBinaryStream::operator<<(unsigned char c) {
-  *fOut << c;
+ToBinaryStream& ToBinaryStream::operator<<(unsigned char character) {
+  *fOut << character;
   return *this;
 }
 
@@ -784,8 +784,8 @@ ToBinaryStream& ToBinaryStream::write(const unsigned char* data, int count) {
   return write(reinterpret_cast<const char*>(data), count);
 }
 
-ToBinaryStream& ToBinaryStream::put(char c) {
-  fOut->put(c);
+ToBinaryStream& ToBinaryStream::put(char character) {
+  fOut->put(character);
   return *this;
 }
 
@@ -827,14 +827,14 @@ long ToBinaryStream::tellp() {
 
 // ------------------------------------------------------------------ TString ----
 
-ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& s) {
+ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& string) {
   if (stream.fail()) {
     return stream;
   }
-  const std::uint32_t length = s.length();
+  const std::uint32_t length = string.length();
   stream << length << std::uint32_t{0};
   // One write, unless the text is too long for the int count.
-  const char* text = s;
+  const char* text = string;
   for (std::uint32_t done = 0; done < length && !stream.fail();) {
     const std::uint32_t piece = std::min<std::uint32_t>(length - done, INT32_MAX);
     stream.write(text + done, static_cast<int>(piece));
@@ -843,7 +843,7 @@ ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& s) {
   return stream;
 }
 
-TiBinaryStream& operator>>(TiBinaryStream& stream, TString& s) {
+TiBinaryStream& operator>>(TiBinaryStream& stream, TString& string) {
   if (stream.fail()) {
     return stream;
   }
@@ -858,7 +858,7 @@ TiBinaryStream& operator>>(TiBinaryStream& stream, TString& s) {
     return stream;
   }
   try {
-    ReadText(stream, length, s);
+    ReadText(stream, length, string);
   } catch (const std::bad_alloc&) {
     stream.clear(stream.rdstate() | std::ios_base::badbit);
   }

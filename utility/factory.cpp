@@ -29,15 +29,15 @@ constexpr const char* kSource = "utility/FACTORY";
 constexpr const char* kAlreadyDefined = "Already defined";
 constexpr unsigned long kLineAlreadyDefined = 212;
 constexpr const char* kSingletonObject = "Singleton Object";
-constexpr unsigned long kLineSingletonObject = 274;
+constexpr unsigned long kLineSingletonObject = 274; // fixed: a quoted line, not this file's
 
 constexpr const char* kNoFactoryType = "Unable to find factory type %s";
 constexpr unsigned long kLineNoFactoryType = 187;
 // The loader's own reason follows the error code: it says which file or symbol was missing.
 constexpr const char* kCannotLoad = "Unable to load Dll %s, rc=x%08X: %s";
-constexpr unsigned long kLineCannotLoad = 331;
+constexpr unsigned long kLineCannotLoad = 331; // fixed: a quoted line, not this file's
 constexpr const char* kNoEntryPoint = "Dll %s does not have an entry point named %s, rc=x%08X: %s";
-constexpr unsigned long kLineNoEntryPoint = 340;
+constexpr unsigned long kLineNoEntryPoint = 340; // fixed: a quoted line, not this file's
 
 /// The function every provider library exports, called once it is loaded.
 constexpr const char* kEntryPoint = "FactoryLoaderInitializeDll";
@@ -65,9 +65,9 @@ TFactoryType::TFactoryType(const TString& spec) {
   Parse(text, text != nullptr ? std::strlen(text) : 0);
 }
 
-TFactoryType::TFactoryType(const TFactoryType& other) = default;
+TFactoryType::TFactoryType(const TFactoryType& other) noexcept = default;
 
-TFactoryType& TFactoryType::operator=(const TFactoryType& other) {
+TFactoryType& TFactoryType::operator=(const TFactoryType& other) noexcept {
   if (this != &other) {
     fName = other.fName;
     fDllName = other.fDllName;
@@ -213,13 +213,13 @@ int TFactoryLoaderBase::LoadDll(const TFactoryType& type) {
   }
   std::string found;
   if (!directories.empty() &&
-      tavutil::platform::SearchPath(directories.c_str(), library,
+      tavutil::platform::FindOnPath(directories.c_str(), library,
                                     tavutil::platform::LibrarySuffix(), found) &&
       LoadDll(found.c_str()) == 0) {
     return 0;
   }
   LoadDll(library);
-  return 0;
+  return 0; // fixed: 0 whatever the load gave
 }
 
 int TFactoryLoaderBase::LoadDll(char* file) {
@@ -239,7 +239,7 @@ int TFactoryLoaderBase::LoadDll(const char* file) {
   const tavutil::detail::ScopedLock lock(*fLock);
   std::string reason;
   int error = 0;
-  void* library = tavutil::platform::LoadLibrary(name.c_str(), reason, error);
+  void* library = tavutil::platform::OpenLibrary(name.c_str(), reason, error);
   if (library == nullptr) {
     tavutil::detail::TracePoint(kLevelWarning, TUtilityTraceCategory::Factory,
                                 SourceLine{kSource, kLineCannotLoad}, kCannotLoad, file,

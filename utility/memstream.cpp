@@ -117,13 +117,13 @@ int TMemStreamBuf::doallocate() {
   return fFirst == nullptr ? extend() : 0;
 }
 
-TMemStreamBuf::int_type TMemStreamBuf::overflow(int_type c) {
+TMemStreamBuf::int_type TMemStreamBuf::overflow(int_type character) {
   if (fFirst != nullptr && pptr() < epptr()) {
     sync();
   } else if (Traits::eq_int_type(extend(), Traits::eof())) {
     return Traits::eof();
   }
-  if (Traits::eq_int_type(c, Traits::eof())) {
+  if (Traits::eq_int_type(character, Traits::eof())) {
     return 0;
   }
   // extend() leaves room in the put area (a derived buffer's too); if it did not, fail
@@ -131,9 +131,9 @@ TMemStreamBuf::int_type TMemStreamBuf::overflow(int_type c) {
   if (pptr() == epptr()) {
     return Traits::eof();
   }
-  *pptr() = Traits::to_char_type(c);
+  *pptr() = Traits::to_char_type(character);
   pbump(1);
-  return 0;
+  return 0; // fixed: 0, not the byte, as the classic buffer answers
 }
 
 TMemStreamBuf::int_type TMemStreamBuf::underflow() {
@@ -211,14 +211,15 @@ unsigned long TMemStreamBuf::WriteTo(std::ostream& out) {
 
 // ------------------------------------------------------------------ TMemStream ----
 
-TMemStream::TMemStream() : TMemStream(TMemStreamBuf::kDefaultAllocSize) {}
+TMemStream::TMemStream() noexcept : TMemStream(TMemStreamBuf::kDefaultAllocSize) {}
 
-TMemStream::TMemStream(unsigned long allocSize) : std::iostream(nullptr), fBuffer(allocSize) {
+TMemStream::TMemStream(unsigned long allocSize) noexcept
+    : std::iostream(nullptr), fBuffer(allocSize) {
   std::ios::rdbuf(&fBuffer);
 }
 
 TMemStream::~TMemStream() = default;
 
-TMemStreamBuf* TMemStream::rdbuf() const {
+TMemStreamBuf* TMemStream::rdbuf() const noexcept {
   return dynamic_cast<TMemStreamBuf*>(std::ios::rdbuf());
 }

@@ -15,12 +15,14 @@ namespace {
 using tavutil::detail::SourceLine;
 
 constexpr char kSource[] = "utility/MSGSTRPM";
-constexpr char kLangIsC[] = "LANG is \"C\" using default messages for Message Store %s";
+constexpr char kLangIsC[] = // fixed: the system's punctuation
+    "LANG is \"C\" using default messages for Message Store %s";
 constexpr char kFindFailed[] =
     "For message store %s, could not find DLL %s, %s(%s,%u,%u), Using C locale";
 constexpr char kFindFailedUnknown[] =
     "For message store %s, could not find DLL %s, unknown exception, Using C locale";
-constexpr char kNotFound[] = "For message store %s, could not find DLL %s. Using C locale";
+constexpr char kNotFound[] = // fixed: ". Using" where the others have ", Using"
+    "For message store %s, could not find DLL %s. Using C locale";
 constexpr char kLoadFailed[] =
     "For message store %s, could not load DLL %s, %s(%s,%u,%u), Using C locale";
 constexpr char kLoadFailedUnknown[] =
@@ -37,8 +39,8 @@ constexpr unsigned long kLineLoadFailed = 84;
 constexpr unsigned long kLineLoadFailedUnknown = 89;
 constexpr unsigned long kLineLoaded = 93;
 constexpr unsigned long kLineNotFound = 98;
-constexpr unsigned long kLineNoMessage = 126;
-constexpr unsigned long kLineNoMessageUnknown = 131;
+constexpr unsigned long kLineNoMessage = 126;        // fixed: a quoted line, not this file's
+constexpr unsigned long kLineNoMessageUnknown = 131; // fixed: a quoted line, not this file's
 constexpr unsigned long kSearchLevel = 0x10;
 constexpr unsigned long kWarningLevel = 0x8;
 

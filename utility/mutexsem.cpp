@@ -20,10 +20,10 @@ constexpr char kSource[] = "utility/MUTEXSEM";
 constexpr char kUnnamed[] = "unnamed";
 /// Both trace points are errors (level 4) under the Utility category.
 constexpr unsigned long kTraceLevel = 0x4;
-constexpr char kCreateFailed[] = "Error %d from CreateMutex(%s)";
-constexpr char kCloseFailed[] = "Error %d from CloseHandle(%s)";
+constexpr char kCreateFailed[] = "Error %d from CreateMutex(%s)"; // fixed: on every platform
+constexpr char kCloseFailed[] = "Error %d from CloseHandle(%s)";  // fixed: on every platform
 constexpr unsigned long kLineCreateFailed = 71;
-constexpr unsigned long kLineCloseFailed = 103;
+constexpr unsigned long kLineCloseFailed = 103; // fixed: a quoted line, not this file's
 
 /// Traces a failure of the system's mutex with the error code (unsigned) and the mutex name.
 /// A mutex never throws: a trace entry that cannot be built is dropped.
@@ -36,7 +36,7 @@ void ReportFailure(const char* text, unsigned long line, int errorCode, const ch
 
 } // namespace
 
-TMutexSemaphore::TMutexSemaphore(const char* name) : fHandle(nullptr) {
+TMutexSemaphore::TMutexSemaphore(const char* name) noexcept : fHandle(nullptr) {
   if (name != nullptr) {
     const std::size_t length = std::strlen(name);
     fName.reset(new (std::nothrow) char[length + 1]);
@@ -47,7 +47,7 @@ TMutexSemaphore::TMutexSemaphore(const char* name) : fHandle(nullptr) {
     std::memcpy(fName.get(), name, length + 1);
   }
   int error = 0;
-  fHandle = tavutil::platform::OpenMutex(fName.get(), error);
+  fHandle = tavutil::platform::OpenMutexHandle(fName.get(), error);
   if (fHandle == nullptr) {
     ReportFailure(kCreateFailed, kLineCreateFailed, error, fName.get());
   }

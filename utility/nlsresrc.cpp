@@ -32,7 +32,7 @@ constexpr unsigned long kLineNotFound = 131;
 constexpr unsigned long kLineNoExeDirectory = 168;
 constexpr unsigned long kLineFound = 214;
 constexpr unsigned long kLineNotFoundWithLang = 219;
-constexpr unsigned long kLineCannotOpen = 290;
+constexpr unsigned long kLineCannotOpen = 290; // fixed: a quoted line, not this file's
 constexpr unsigned long kSearchLevel = 0x10;
 constexpr unsigned long kWarningLevel = 0x8;
 
@@ -41,9 +41,9 @@ constexpr unsigned long kWarningLevel = 0x8;
 std::mutex gSettingsLock;
 
 /// A private copy of a TString's text (empty without a buffer).
-std::string Text(const TString& s) {
-  const char* text = s;
-  return text != nullptr ? std::string(text, s.length()) : std::string();
+std::string Text(const TString& string) {
+  const char* text = string;
+  return text != nullptr ? std::string(text, string.length()) : std::string();
 }
 
 /// A new TString holding `text`, sharing nothing.
@@ -110,7 +110,7 @@ bool IsFile(const std::string& path) {
 
 TSearchNLSPath::TSearchNLSPath(const char* name) : fName(name) {}
 
-TSearchNLSPath::TSearchNLSPath(const TString& name) : fName(name) {}
+TSearchNLSPath::TSearchNLSPath(const TString& name) noexcept : fName(name) {}
 
 TSearchNLSPath::TSearchNLSPath(const TSearchNLSPath& other)
     : fName(other.fName),
@@ -217,7 +217,7 @@ char* TSearchNLSPath::FindInPath() {
   std::string reason;
   int error = 0;
   // The library stays loaded: a later load of the path found gets the same one.
-  void* library = tavutil::platform::LoadLibrary(file.c_str(), reason, error);
+  void* library = tavutil::platform::OpenLibrary(file.c_str(), reason, error);
   std::string path;
   if (library == nullptr || !tavutil::platform::LibraryPath(library, path)) {
     return nullptr;

@@ -20,12 +20,14 @@ using Traits = std::streambuf::traits_type;
 constexpr char kSource[] = "utility/OLESTRM";
 /// Every trace point is an error (level 4) under the OleStream category.
 constexpr unsigned long kTraceLevel = 0x4;
-constexpr char kWriteFailed[] = "Error writing from IStream interface, fStream=x%p, rc=%d";
-constexpr char kReadFailed[] = "error reading from IStream interface, fStream=x%p, rc=%d";
+constexpr char kWriteFailed[] = // fixed: "writing from" is the system's wording
+    "Error writing from IStream interface, fStream=x%p, rc=%d";
+constexpr char kReadFailed[] = // fixed: the lower-case "error" is the system's
+    "error reading from IStream interface, fStream=x%p, rc=%d";
 constexpr unsigned long kLineWrite = 198;
 constexpr unsigned long kLineWriteByte = 234;
-constexpr unsigned long kLineReadByte = 277;
-constexpr unsigned long kLineRead = 317;
+constexpr unsigned long kLineReadByte = 277; // fixed: a quoted line, not this file's
+constexpr unsigned long kLineRead = 317;     // fixed: a quoted line, not this file's
 /// The largest buffer; keeps every count within an int and a ULONG.
 constexpr std::uint32_t kLargestBuffer = std::uint32_t{1} << 30;
 
@@ -41,17 +43,17 @@ void TraceFailure(unsigned long line, const char* text, IStream* stream, HRESULT
 
 // ---------------------------------------------------------------- TOleStreamBuf ----
 
-TOleStreamBuf::TOleStreamBuf(IStream* stream, Type type)
+TOleStreamBuf::TOleStreamBuf(IStream* stream, Type type) noexcept
     : TOleStreamBuf(kDefaultBufferSize, stream, type) {}
 
-TOleStreamBuf::TOleStreamBuf(unsigned long bufferSize, IStream* stream, Type type)
+TOleStreamBuf::TOleStreamBuf(unsigned long bufferSize, IStream* stream, Type type) noexcept
     : TOleStreamBuf(bufferSize, type) {
   Init(stream);
 }
 
-TOleStreamBuf::TOleStreamBuf(Type type) : TOleStreamBuf(kDefaultBufferSize, type) {}
+TOleStreamBuf::TOleStreamBuf(Type type) noexcept : TOleStreamBuf(kDefaultBufferSize, type) {}
 
-TOleStreamBuf::TOleStreamBuf(unsigned long bufferSize, Type type)
+TOleStreamBuf::TOleStreamBuf(unsigned long bufferSize, Type type) noexcept
     : fStream(nullptr), fType(type),
       fBufferSize(static_cast<std::uint32_t>(std::min<unsigned long>(bufferSize, kLargestBuffer))),
       fOneByte(0), fBytesWritten(0),
@@ -61,7 +63,7 @@ TOleStreamBuf::~TOleStreamBuf() {
   Close();
 }
 
-void TOleStreamBuf::Init(IStream* stream) {
+void TOleStreamBuf::Init(IStream* stream) noexcept {
   if (stream == fStream) {
     return;
   }
@@ -73,7 +75,7 @@ void TOleStreamBuf::Init(IStream* stream) {
   fBytesWritten = 0;
 }
 
-void TOleStreamBuf::Close() {
+void TOleStreamBuf::Close() noexcept {
   if (fStream != nullptr) {
     IStream* stream = fStream;
     fStream = nullptr;
@@ -146,15 +148,15 @@ bool TOleStreamBuf::WritePutArea() {
   return written == pending;
 }
 
-TOleStreamBuf::int_type TOleStreamBuf::overflow(int_type c) {
+TOleStreamBuf::int_type TOleStreamBuf::overflow(int_type character) {
   if (!Usable()) {
     return Traits::eof();
   }
   if (fUnbuffered) {
-    if (Traits::eq_int_type(c, Traits::eof())) {
+    if (Traits::eq_int_type(character, Traits::eof())) {
       return 0;
     }
-    const char byte = Traits::to_char_type(c);
+    const char byte = Traits::to_char_type(character);
     ULONG written = 0;
     const HRESULT result = fStream->Write(&byte, 1, &written);
     fBytesWritten += std::min<ULONG>(written, 1);
@@ -162,7 +164,7 @@ TOleStreamBuf::int_type TOleStreamBuf::overflow(int_type c) {
       TraceFailure(kLineWriteByte, kWriteFailed, fStream, result);
       return Traits::eof();
     }
-    return written == 1 ? 0 : Traits::eof();
+    return written == 1 ? 0 : Traits::eof(); // fixed: 0, not the byte, when unbuffered
   }
   if (fBuffer == nullptr) {
     if (Traits::eq_int_type(doallocate(), Traits::eof())) {
@@ -171,15 +173,15 @@ TOleStreamBuf::int_type TOleStreamBuf::overflow(int_type c) {
   } else if (pptr() > pbase() && !WritePutArea()) {
     return Traits::eof();
   }
-  if (Traits::eq_int_type(c, Traits::eof())) {
+  if (Traits::eq_int_type(character, Traits::eof())) {
     return 0;
   }
   if (pptr() == epptr()) {
     return Traits::eof(); // no put area: a readOnly buffer
   }
-  *pptr() = Traits::to_char_type(c);
+  *pptr() = Traits::to_char_type(character);
   pbump(1);
-  return Traits::to_int_type(Traits::to_char_type(c));
+  return Traits::to_int_type(Traits::to_char_type(character));
 }
 
 TOleStreamBuf::int_type TOleStreamBuf::underflow() {
@@ -239,29 +241,30 @@ TOleStreamBuf::pos_type TOleStreamBuf::seekoff(off_type /*offset*/,
 
 // ------------------------------------------------------------------- the streams ----
 
-TiOleStream::TiOleStream(IStream* stream)
+TiOleStream::TiOleStream(IStream* stream) noexcept
     : TiOleStream(TOleStreamBuf::kDefaultBufferSize, stream) {}
 
-TiOleStream::TiOleStream(unsigned long bufferSize, IStream* stream)
+TiOleStream::TiOleStream(unsigned long bufferSize, IStream* stream) noexcept
     : std::istream(nullptr), fBuffer(bufferSize, stream, TOleStreamBuf::readOnly) {
   std::ios::rdbuf(&fBuffer);
 }
 
 TiOleStream::~TiOleStream() = default;
 
-ToOleStream::ToOleStream(IStream* stream)
+ToOleStream::ToOleStream(IStream* stream) noexcept
     : ToOleStream(TOleStreamBuf::kDefaultBufferSize, stream) {}
 
-ToOleStream::ToOleStream(unsigned long bufferSize, IStream* stream)
+ToOleStream::ToOleStream(unsigned long bufferSize, IStream* stream) noexcept
     : std::ostream(nullptr), fBuffer(bufferSize, stream, TOleStreamBuf::writeOnly) {
   std::ios::rdbuf(&fBuffer);
 }
 
 ToOleStream::~ToOleStream() = default;
 
-TOleStream::TOleStream(IStream* stream) : TOleStream(TOleStreamBuf::kDefaultBufferSize, stream) {}
+TOleStream::TOleStream(IStream* stream) noexcept
+    : TOleStream(TOleStreamBuf::kDefaultBufferSize, stream) {}
 
-TOleStream::TOleStream(unsigned long bufferSize, IStream* stream)
+TOleStream::TOleStream(unsigned long bufferSize, IStream* stream) noexcept
     : std::iostream(nullptr), fBuffer(bufferSize, stream, TOleStreamBuf::readWrite) {
   std::ios::rdbuf(&fBuffer);
 }

@@ -95,15 +95,17 @@ private:
   void* fAddress = nullptr;
 };
 
-ipcSharedMemory::ipcSharedMemory(const char* name, long size)
+ipcSharedMemory::ipcSharedMemory(const char* name, long size) noexcept
     : fPlatform(new (std::nothrow) osSharedMemory(1)), fState(kCreateFailed), fSize(size) {
   if (fPlatform != nullptr) {
     fState = fPlatform->Create(name, size);
   }
 }
 
-ipcSharedMemory::ipcSharedMemory(const char* name)
-    : fPlatform(new (std::nothrow) osSharedMemory(0)), fState(kCreateFailed), fSize(0) {
+ipcSharedMemory::ipcSharedMemory(const char* name) noexcept
+    : fPlatform(new (std::nothrow) osSharedMemory(0)),
+      fState(kCreateFailed), // fixed: out of memory reads as a failed creation here too
+      fSize(0) {
   if (fPlatform != nullptr) {
     fState = fPlatform->Open(name);
   }

@@ -60,6 +60,6 @@ const TTrace::Category TUtilityTraceCategory::Queue(1, "Queue");
 const TTrace::Category TUtilityTraceCategory::Utility(1, "Utility");
 const TTrace::Category TUtilityTraceCategory::String(1, "String");
 const TTrace::Category TUtilityTraceCategory::Factory(1, "Factory");
-const TTrace::Category TUtilityTraceCategory::CrtMsg(1, "CRTmsg");
+const TTrace::Category TUtilityTraceCategory::CrtMsg(1, "CRTmsg"); // fixed: its own spelling
 const TTrace::Category TUtilityTraceCategory::MemStream(1, "MemStream");
 const TTrace::Category TUtilityTraceCategory::OleStream(1, "OleStream");

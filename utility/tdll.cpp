@@ -16,14 +16,16 @@ namespace {
 using tavutil::detail::SourceLine;
 
 constexpr char kSource[] = "utility/TDLL";
-constexpr char kCannotOpen[] = "Unable to find or open %s, GetLastError=%u(x%2$08X)";
+constexpr char kCannotOpen[] = // fixed: "GetLastError" on every platform
+    "Unable to find or open %s, GetLastError=%u(x%2$08X)";
 constexpr char kNotLoaded[] = "Dll not loaded";
-constexpr char kLoadStringError[] = "LoadString Error %d getting message %d from file %s";
+constexpr char kLoadStringError[] = // fixed: "LoadString" on every platform
+    "LoadString Error %d getting message %d from file %s";
 constexpr char kNoMessage[] = "Error getting message";
 constexpr unsigned long kLineCannotOpen = 60;
-constexpr unsigned long kLineNotLoaded = 95;
-constexpr unsigned long kLineLoadStringError = 101;
-constexpr unsigned long kLineNoMessage = 103;
+constexpr unsigned long kLineNotLoaded = 95;        // fixed: a quoted line, not this file's
+constexpr unsigned long kLineLoadStringError = 101; // fixed: a quoted line, not this file's
+constexpr unsigned long kLineNoMessage = 103;       // fixed: a quoted line, not this file's
 constexpr unsigned long kErrorLevel = 0x4;
 constexpr unsigned long kNoMessageId = 2;
 
@@ -35,7 +37,7 @@ constexpr std::size_t kMessageRoom = 257;
 TDll::TDll(const char* file) : fOpen(0), fHandle(nullptr), fFile(file) {
   std::string reason;
   int error = 0;
-  fHandle = tavutil::platform::LoadLibrary(file, reason, error);
+  fHandle = tavutil::platform::OpenLibrary(file, reason, error);
   if (fHandle == nullptr) {
     TMessage text(kCannotOpen, TagVar(file), TagVar(static_cast<unsigned long>(error)));
     text.SetDebugging(kSource, kLineCannotOpen);

@@ -40,9 +40,9 @@ constexpr unsigned long kLinePostFailed = 155;
 constexpr char kCaught[] = "Caught: %s";
 constexpr unsigned long kLineCaught = 243;
 constexpr char kCaughtUnknown[] = "Caught unknown exception";
-constexpr unsigned long kLineCaughtUnknown = 246;
+constexpr unsigned long kLineCaughtUnknown = 246; // fixed: a quoted line, not this file's
 constexpr char kStartFailed[] = "Unable to start thread";
-constexpr unsigned long kLineStartFailed = 282;
+constexpr unsigned long kLineStartFailed = 282; // fixed: a quoted line, not this file's
 
 /// A system code as the trace shows it: an unsigned 32-bit value.
 unsigned long Code(int code) noexcept {
@@ -60,7 +60,7 @@ void ReportFailure(unsigned long line, const char* format, const Arguments&... a
 
 // -------------------------------------------------------------- semaphore ----
 
-TSemaphore::TSemaphore(int initial) : fHandle(nullptr) {
+TSemaphore::TSemaphore(int initial) noexcept : fHandle(nullptr) {
   int error = 0;
   fHandle = tavutil::platform::NewSemaphore(initial != 0, error);
   if (fHandle == nullptr) {
@@ -72,7 +72,7 @@ TSemaphore::~TSemaphore() {
   tavutil::platform::CloseSemaphore(fHandle);
 }
 
-int TSemaphore::Wait(long timeout) {
+int TSemaphore::Wait(long timeout) noexcept {
   if (fHandle == nullptr) {
     // No semaphore to wait on: reported as the system reports a wait on an invalid handle.
     ReportFailure(kLineWaitFailed, kWaitFailed, Code(-1), Code(tavutil::platform::kErrorBadHandle));
@@ -95,7 +95,7 @@ int TSemaphore::Wait(long timeout) {
   }
 }
 
-int TSemaphore::Post() {
+int TSemaphore::Post() noexcept {
   int error = tavutil::platform::kErrorBadHandle;
   if (fHandle != nullptr && tavutil::platform::PostSemaphore(*fHandle, error) ==
                                 tavutil::platform::SemaphorePostResult::posted) {
@@ -122,11 +122,11 @@ int TSemaphore::PostSignal() noexcept {
   }
 }
 
-int TSemaphore::Clear() {
+int TSemaphore::Clear() noexcept {
   return Wait(0);
 }
 
-int TSemaphore::ClearAndWait() {
+int TSemaphore::ClearAndWait() noexcept {
   Clear();
   return Wait(-1);
 }
@@ -189,13 +189,13 @@ private:
 
 } // namespace
 
-TThread::TThread()
+TThread::TThread() noexcept
     : fSignal(new (std::nothrow) TSemaphore(0)), fFinished(0), fRunning(0), fResult(-1),
       fStackSize(0) {}
 
 TThread::~TThread() = default;
 
-int TThread::Start() {
+int TThread::Start() noexcept {
   // The object may be deleted by its thread before Start returns (when nobody else holds
   // it): from the thread's start on, only this reference to the signal is used.
   const TReference<TSemaphore> signal = fSignal;
@@ -237,7 +237,7 @@ int TThread::MainThread() {
   return result;
 }
 
-void TThread::WaitForTermination(long timeout) {
+void TThread::WaitForTermination(long timeout) noexcept {
   if (fRunning.load(std::memory_order_acquire) != 0 && !fSignal.IsNull()) {
     fSignal->Wait(timeout);
   }

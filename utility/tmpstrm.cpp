@@ -242,20 +242,20 @@ int TTempStreamBuf::sync() {
   return flushed && dropped ? 0 : -1;
 }
 
-TTempStreamBuf::int_type TTempStreamBuf::overflow(int_type c) {
+TTempStreamBuf::int_type TTempStreamBuf::overflow(int_type character) {
   if (fInMemory) {
-    return TMemStreamBuf::overflow(c);
+    return TMemStreamBuf::overflow(character);
   }
   // A write lands where the reader has got to, after the bytes the file refused before.
   if (!PlaceStranded() || !DropReadHalf() || !FlushWriteHalf()) {
     return Traits::eof();
   }
-  if (Traits::eq_int_type(c, Traits::eof())) {
+  if (Traits::eq_int_type(character, Traits::eof())) {
     return 0;
   }
-  *pptr() = Traits::to_char_type(c);
+  *pptr() = Traits::to_char_type(character);
   pbump(1);
-  return Traits::to_int_type(Traits::to_char_type(c));
+  return Traits::to_int_type(Traits::to_char_type(character));
 }
 
 TTempStreamBuf::int_type TTempStreamBuf::underflow() {

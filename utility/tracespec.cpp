@@ -27,14 +27,14 @@
 namespace {
 
 /// The source name that the parser's throw sites and trace points quote.
-constexpr const char* kSource = "utility/TRACEP";
+constexpr const char* kSource = "utility/TRACEP"; // fixed: the trace model's source name
 
 constexpr const char* kUnknownLevel = "Unknown level specified";
-constexpr unsigned long kLineUnknownLevel = 465;
+constexpr unsigned long kLineUnknownLevel = 465; // fixed: a quoted line, not this file's
 constexpr const char* kUnknownLevelSign = "Unknown level +- specified";
-constexpr unsigned long kLineUnknownLevelSign = 474;
+constexpr unsigned long kLineUnknownLevelSign = 474; // fixed: a quoted line, not this file's
 constexpr const char* kInvalidDefault = "Invalid default specified";
-constexpr unsigned long kLineInvalidDefault = 510;
+constexpr unsigned long kLineInvalidDefault = 510; // fixed: a quoted line, not this file's
 
 /// A level code and the mask it names.
 struct LevelCode {
@@ -188,11 +188,11 @@ using tavutil::detail::SourceLine;
 using tavutil::detail::TracePoint;
 
 constexpr const char* kNoDot = "Unable to find '.', using %s.log for file";
-constexpr unsigned long kLineNoDot = 431;
+constexpr unsigned long kLineNoDot = 431; // fixed: a quoted line, not this file's
 constexpr const char* kNoTraceFactory = "Unable to load trace factory %s";
-constexpr unsigned long kLineNoTraceFactory = 452;
+constexpr unsigned long kLineNoTraceFactory = 452; // fixed: a quoted line, not this file's
 constexpr const char* kNoCategory = "Trace category %s not found";
-constexpr unsigned long kLineNoCategory = 535;
+constexpr unsigned long kLineNoCategory = 535; // fixed: a quoted line, not this file's
 
 /// The identity of a "pm" output given without one.
 constexpr const char* kDefaultIdent = "Trace";

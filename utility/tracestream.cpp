@@ -116,14 +116,14 @@ bool MakeDirectories(std::string& path) {
       cuts.push_back(i);
     }
   }
-  // Makes the directory ending before cuts[k], cutting the name there for the call.
-  auto make = [&path, &cuts](std::size_t k) {
-    if (cuts[k] == 0) {
+  // Makes the directory ending before cuts[cut], cutting the name there for the call.
+  auto make = [&path, &cuts](std::size_t cut) {
+    if (cuts[cut] == 0) {
       return MakeDirectoryResult::exists;
     }
-    path[cuts[k]] = '\0';
+    path[cuts[cut]] = '\0';
     const MakeDirectoryResult result = MakeDirectory(path.c_str());
-    path[cuts[k]] = '/';
+    path[cuts[cut]] = '/';
     return result;
   };
   std::size_t present = cuts.size(); // index of the innermost directory that exists
@@ -190,7 +190,7 @@ TTraceStreamBase::TTraceStreamBase(const char* fileName)
 
 TTraceStreamBase::~TTraceStreamBase() = default;
 
-void TTraceStreamBase::SetStream(std::ostream& stream) {
+void TTraceStreamBase::SetStream(std::ostream& stream) noexcept {
   if (&stream == fOwned.get()) {
     return; // deleting it would leave the state pointing at freed memory
   }
@@ -198,7 +198,7 @@ void TTraceStreamBase::SetStream(std::ostream& stream) {
   fStream = &stream;
 }
 
-void TTraceStreamBase::SetStream(std::ostream* stream) {
+void TTraceStreamBase::SetStream(std::ostream* stream) noexcept {
   if (stream != fOwned.get()) {
     fOwned.reset(stream);
   }
@@ -250,13 +250,13 @@ TTraceStreamBase* TTraceStream::StreamState() const noexcept {
   return dynamic_cast<TTraceStreamBase*>(QueryPointer().QueryBase());
 }
 
-void TTraceStream::SetStream(std::ostream& stream) {
+void TTraceStream::SetStream(std::ostream& stream) noexcept {
   if (TTraceStreamBase* state = StreamState()) {
     state->SetStream(stream);
   }
 }
 
-void TTraceStream::SetStream(std::ostream* stream) {
+void TTraceStream::SetStream(std::ostream* stream) noexcept {
   if (TTraceStreamBase* state = StreamState()) {
     state->SetStream(stream);
   }

@@ -37,19 +37,21 @@ public:
                                         : sizeof(T) == 2                    ? 2
                                                                             : 4;
 
-  /// The form of zero (all bytes zero).
+  /// The form of zero (all bytes zero). Throws nothing.
   TNetworkValue() noexcept : fBytes{} {}
-  /// The form of `value`. Never fails.
+  /// The form of `value`. Throws nothing.
   explicit TNetworkValue(T value) noexcept : fBytes{} {
     StoreBits(Bits(value), std::make_index_sequence<kDataWidth>());
   }
   /// The value the bytes hold; integers narrower than T are sign- or zero-extended as T's
-  /// signedness says. Never fails.
+  /// signedness says. Throws nothing.
   operator T() const noexcept { return FromBits(LoadBits(std::make_index_sequence<kDataWidth>())); }
 
-  /// The bytes of the form, kWidth of them.
+  /// The bytes of the form, kWidth of them. Throws nothing.
+  ///@{
   const unsigned char* QueryBytes() const noexcept { return fBytes; }
   unsigned char* QueryBytes() noexcept { return fBytes; }
+  ///@}
 
 private:
   /// Bytes that carry the value; a long double's two filler bytes come before them.
@@ -123,52 +125,72 @@ using TNetworkLongDouble = TNetworkValue<long double>;
 /// What the binary streams share: the underlying stream's `ios` and the byte-order flag.
 ///
 /// Used only as the virtual base of TiBinaryStream and ToBinaryStream. The forwarders act on
-/// the underlying stream and give its results; nothing here fails or throws beyond what the
-/// underlying stream does (clear() throws std::ios_base::failure when the stream's
-/// exceptions() ask for it).
+/// the underlying stream and give its results. Format flags, widths and states travel as the
+/// classic integers; only the low 32 bits of a flag word are used.
 class TAVUTIL_API VBinaryStreamBase {
 public:
-  /// Host order on `stream`, which must outlive this object.
+  /// Host order on `stream`, which must outlive this object. Throws nothing.
   explicit VBinaryStreamBase(std::ios& stream) noexcept : fIos(&stream), fOrder(0) {}
-  /// Network order when `order` is non-zero, else host order.
+  /// Network order when `order` is non-zero, else host order. Throws nothing.
   VBinaryStreamBase(std::ios& stream, int order) noexcept
       : fIos(&stream), fOrder(order != 0 ? 1 : 0) {}
 
-  /// Numbers written or read from now on are most significant byte first.
+  /// Numbers written or read from now on are most significant byte first. Throws nothing.
   void NetworkOrder() noexcept { fOrder |= 1; }
-  /// Numbers written or read from now on are as they lie in memory.
+  /// Numbers written or read from now on are as they lie in memory. Throws nothing.
   void HostOrder() noexcept { fOrder &= ~std::int32_t{1}; }
+  /// 1 when numbers travel most significant byte first, else 0. Throws nothing.
   int IsNetworkOrder() const noexcept { return fOrder & 1; }
+  /// 1 when numbers travel as they lie in memory, else 0. Throws nothing.
   int IsHostOrder() const noexcept { return !(fOrder & 1); }
 
-  // Forwarders to the underlying ios. Format flags, widths and states travel as the classic
-  // integers; only the low 32 bits of a flag word are used, and clear() keeps only the eof,
-  // fail and bad bits of its argument.
-  long flags() const;
-  long flags(long value);
-  long setf(long bits);
-  long setf(long bits, long mask);
-  long unsetf(long bits);
-  int width() const;
-  int width(int value);
-  char fill() const;
-  char fill(char value);
-  int precision() const;
-  int precision(int value);
-  std::ostream* tie() const;
-  std::ostream* tie(std::ostream* stream);
-  int rdstate() const;
-  /// 1 when no state bit is set.
-  int good() const;
-  int eof() const;
-  /// Non-zero when failbit or badbit is set.
-  int fail() const;
-  int bad() const;
-  int operator!() const { return fail(); }
-  /// Null when failbit or badbit is set.
-  operator void*() const;
-  /// Sets the state to `state` (0: good). Throws std::ios_base::failure when the stream's
-  /// exceptions() select a bit that is now set.
+  /// The underlying stream's format flags, as `ios::flags`, `setf` and `unsetf` read and set
+  /// them; each gives the flags as they were before. Throws nothing.
+  ///@{
+  long flags() const noexcept;
+  long flags(long value) noexcept;
+  long setf(long bits) noexcept;
+  long setf(long bits, long mask) noexcept;
+  long unsetf(long bits) noexcept;
+  ///@}
+  /// The underlying stream's field width; the setter gives the old one. Throws nothing.
+  ///@{
+  int width() const noexcept;
+  int width(int value) noexcept;
+  ///@}
+  /// The underlying stream's fill character; the setter gives the old one. Throws nothing.
+  ///@{
+  char fill() const noexcept;
+  char fill(char value) noexcept;
+  ///@}
+  /// The underlying stream's precision; the setter gives the old one. Throws nothing.
+  ///@{
+  int precision() const noexcept;
+  int precision(int value) noexcept;
+  ///@}
+  /// The stream flushed before each operation of the underlying one (null: none); the setter
+  /// gives the old one. Throws nothing.
+  ///@{
+  std::ostream* tie() const noexcept;
+  std::ostream* tie(std::ostream* stream) noexcept;
+  ///@}
+  /// The underlying stream's state bits. Throws nothing.
+  int rdstate() const noexcept;
+  /// 1 when no state bit is set. Throws nothing.
+  int good() const noexcept;
+  /// 1 when eofbit is set. Throws nothing.
+  int eof() const noexcept;
+  /// Non-zero when failbit or badbit is set. Throws nothing.
+  int fail() const noexcept;
+  /// 1 when badbit is set. Throws nothing.
+  int bad() const noexcept;
+  /// Non-zero when failbit or badbit is set, as fail(). Throws nothing.
+  int operator!() const noexcept { return fail(); }
+  /// Null when failbit or badbit is set. Throws nothing.
+  operator void*() const noexcept;
+  /// Sets the state to `state` (0: good), of which only the eof, fail and bad bits count.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit that is now
+  /// set.
   void clear(int state = 0);
 
 private:
@@ -181,9 +203,9 @@ private:
 /// Each number costs one unformatted `read` of the underlying stream, or, over a memory or
 /// temporary-file stream (TMemStreamBuf, TTempStreamBuf) that is good and untied and whose get
 /// area holds the form, the same bytes copied straight out of the get area (as `sbumpc` takes
-/// them; gcount() then keeps its earlier count). Nothing throws (beyond what the underlying
-/// stream's exceptions() ask for): a failure shows only in the stream's state, and the
-/// operators return this stream even when it has failed. A short read in network order
+/// them; gcount() then keeps its earlier count). A failure shows only in the stream's state
+/// (an exception only where its exceptions() ask for one), and the operators return this
+/// stream even when it has failed. A short read in network order
 /// stores the value made from the bytes that arrived and zeros for the rest; in host order
 /// the missing bytes keep the target's old bytes. A stream that is not good (failed, bad or
 /// at eof) reads nothing, gets failbit and leaves the target alone, so a chain of operators
@@ -196,16 +218,18 @@ private:
 ///   if (!in) { /* truncated or failed */ }
 class TAVUTIL_API TiBinaryStream : virtual public VBinaryStreamBase {
 public:
-  /// Host order.
+  /// Host order. Throws nothing.
   explicit TiBinaryStream(std::istream& stream) noexcept
       : VBinaryStreamBase(stream), fIn(&stream) {}
-  /// Network order when `order` is non-zero, else host order.
+  /// Network order when `order` is non-zero, else host order. Throws nothing.
   TiBinaryStream(std::istream& stream, int order) noexcept
       : VBinaryStreamBase(stream, order), fIn(&stream) {}
 
   /// Reads the value's form in the current order: 2 bytes for the shorts, 4 for `int`,
   /// `long` (sign-extended) and `unsigned long` (zero-extended) and `float`, 8 for `double`,
   /// and for `long double` (an IEEE double) 8 in host order, 10 in network order.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
+  ///@{
   TiBinaryStream& operator>>(short& value);
   TiBinaryStream& operator>>(unsigned short& value);
   TiBinaryStream& operator>>(int& value);
@@ -215,11 +239,14 @@ public:
   TiBinaryStream& operator>>(float& value);
   TiBinaryStream& operator>>(double& value);
   TiBinaryStream& operator>>(long double& value);
+  ///@}
 
   /// Reads `count` values into `values`, exactly as `count` operator>> calls would: when the
   /// stream ends or fails within the array, the values read in full are stored, the one cut
   /// short follows the short-read rule and the rest are left alone. The values that a memory
   /// or temporary-file stream's get area holds are converted straight out of it in one pass.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
+  ///@{
   TiBinaryStream& ReadArray(short* values, std::size_t count);
   TiBinaryStream& ReadArray(unsigned short* values, std::size_t count);
   TiBinaryStream& ReadArray(int* values, std::size_t count);
@@ -229,8 +256,10 @@ public:
   TiBinaryStream& ReadArray(float* values, std::size_t count);
   TiBinaryStream& ReadArray(double* values, std::size_t count);
   TiBinaryStream& ReadArray(long double* values, std::size_t count);
+  ///@}
 
   /// Reads a network form whatever the order flag says; missing bytes read as zero.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
   template <class T> TiBinaryStream& operator>>(TNetworkValue<T>& value) {
     TNetworkValue<T> wire;
     if (ReadBytes(wire.QueryBytes(), TNetworkValue<T>::kWidth)) {
@@ -241,27 +270,36 @@ public:
 
   /// Characters go to the underlying stream's text extractors unchanged: one character
   /// (honouring skipws), or a word. A word is not bounded by the buffer: set width() to the
-  /// buffer's size first, as with any istream.
-  TiBinaryStream& operator>>(char& c);
-  TiBinaryStream& operator>>(signed char& c);
-  TiBinaryStream& operator>>(unsigned char& c);
+  /// buffer's size first, as with any istream. Throws std::ios_base::failure when the stream's
+  /// exceptions() select a bit it sets.
+  ///@{
+  TiBinaryStream& operator>>(char& character);
+  TiBinaryStream& operator>>(signed char& character);
+  TiBinaryStream& operator>>(unsigned char& character);
   TiBinaryStream& operator>>(char* word);
   TiBinaryStream& operator>>(signed char* word);
   TiBinaryStream& operator>>(unsigned char* word);
+  ///@}
   /// Copies what the stream holds into `buffer`, as the underlying stream does.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
   TiBinaryStream& operator>>(std::streambuf* buffer);
 
-  /// Manipulators: one on ios (or ios_base) or istream is applied to the underlying stream
-  /// and this stream is returned; one on TiBinaryStream is applied to this stream and its
-  /// result returned.
+  /// A manipulator on ios (or ios_base) or istream is applied to the underlying stream and
+  /// this stream is returned. Throws what `manipulator` throws.
+  ///@{
   TiBinaryStream& operator>>(std::ios_base& (*manipulator)(std::ios_base&));
   TiBinaryStream& operator>>(std::ios& (*manipulator)(std::ios&));
   TiBinaryStream& operator>>(std::istream& (*manipulator)(std::istream&));
+  ///@}
+  /// A manipulator on TiBinaryStream is applied to this stream and its result returned.
+  /// Throws what `manipulator` throws.
   TiBinaryStream& operator>>(TiBinaryStream& (*manipulator)(TiBinaryStream&)) {
     return manipulator(*this);
   }
 
-  // Forwarders to the underlying istream, with its results and failure behaviour.
+  /// Unformatted reads, as the underlying istream's `read`, `get` and `getline` make them.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
+  ///@{
   TiBinaryStream& read(char* data, int count);
   TiBinaryStream& read(signed char* data, int count);
   TiBinaryStream& read(unsigned char* data, int count);
@@ -272,23 +310,39 @@ public:
   TiBinaryStream& getline(signed char* data, int count, char delimiter = '\n');
   TiBinaryStream& getline(unsigned char* data, int count, char delimiter = '\n');
   TiBinaryStream& get(std::streambuf& buffer, char delimiter = '\n');
-  TiBinaryStream& get(char& c);
-  TiBinaryStream& get(signed char& c);
-  TiBinaryStream& get(unsigned char& c);
-  /// The next character as an unsigned value, or EOF.
+  TiBinaryStream& get(char& character);
+  TiBinaryStream& get(signed char& character);
+  TiBinaryStream& get(unsigned char& character);
+  ///@}
+  /// The next character as an unsigned value, or EOF; get() takes it, peek() leaves it.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
+  ///@{
   int get();
   int peek();
+  ///@}
+  /// Passes over up to `count` characters, up to and including `delimiter`.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
   TiBinaryStream& ignore(int count = 1, int delimiter = EOF);
-  int gcount() const;
-  TiBinaryStream& putback(char c);
-  /// The buffer's sync: 0, or -1 when it fails (badbit is then set).
+  /// The number of characters the last unformatted read took. Throws nothing.
+  int gcount() const noexcept;
+  /// Puts `character` back to be read again. Throws std::ios_base::failure when the stream's
+  /// exceptions() select a bit it sets.
+  TiBinaryStream& putback(char character);
+  /// The buffer's sync: 0, or -1 when it fails (badbit is then set). Throws std::ios_base::failure
+  /// when the stream's exceptions() select a bit it sets.
   int sync();
   /// The prefix check of an input operation: 1 when the stream is good after flushing the
   /// tied stream (and, for `need` 0 with skipws, skipping white space); else 0 with failbit set.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
   int ipfx(int need = 0);
+  /// Moves the read position to `position`, or by `offset` from `direction`.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
+  ///@{
   TiBinaryStream& seekg(long position);
   TiBinaryStream& seekg(long offset, std::ios_base::seekdir direction);
-  /// The read position, or -1 when the buffer cannot tell.
+  ///@}
+  /// The read position, or -1 when the buffer cannot tell. Throws std::ios_base::failure when the
+  /// stream's exceptions() select a bit it sets.
   long tellg();
 
 private:
@@ -304,25 +358,26 @@ private:
 /// Each number costs one unformatted `write` of the underlying stream, or, over a memory or
 /// temporary-file stream (TMemStreamBuf, TTempStreamBuf) that is good, untied and without
 /// unitbuf and whose put area has room, the same bytes copied straight into the put area (as
-/// `sputc` puts them). Nothing throws (beyond what the underlying
-/// stream's exceptions() ask for): a failure shows only in the stream's state, and the
-/// operators return this stream even when it has failed; nothing is written to a stream that
-/// is not good.
+/// `sputc` puts them). A failure shows only in the stream's state (an exception only where its
+/// exceptions() ask for one), and the operators return this stream even when it has failed;
+/// nothing is written to a stream that is not good.
 ///
 ///   ToBinaryStream out(socketStream, 1);  // network order
 ///   out << 258 << 1.0;                    // 00 00 01 02, then 3F F0 00 00 00 00 00 00
 class TAVUTIL_API ToBinaryStream : virtual public VBinaryStreamBase {
 public:
-  /// Host order.
+  /// Host order. Throws nothing.
   explicit ToBinaryStream(std::ostream& stream) noexcept
       : VBinaryStreamBase(stream), fOut(&stream) {}
-  /// Network order when `order` is non-zero, else host order.
+  /// Network order when `order` is non-zero, else host order. Throws nothing.
   ToBinaryStream(std::ostream& stream, int order) noexcept
       : VBinaryStreamBase(stream, order), fOut(&stream) {}
 
   /// Writes the value's form in the current order: 2 bytes for the shorts, 4 for `int`,
   /// `long` and `unsigned long` (their low 32 bits) and `float`, 8 for `double`, and for
   /// `long double` (converted to an IEEE double) 8 in host order, 10 in network order.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
+  ///@{
   ToBinaryStream& operator<<(short value);
   ToBinaryStream& operator<<(unsigned short value);
   ToBinaryStream& operator<<(int value);
@@ -332,11 +387,14 @@ public:
   ToBinaryStream& operator<<(float value);
   ToBinaryStream& operator<<(double value);
   ToBinaryStream& operator<<(long double value);
+  ///@}
 
   /// Writes `count` values from `values`, exactly as `count` operator<< calls would: the
   /// same bytes, and the same state when the stream fails on the way (what follows the
   /// failure is not written). The values that fit a memory or temporary-file stream's put
   /// area are converted straight into it in one pass.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
+  ///@{
   ToBinaryStream& WriteArray(const short* values, std::size_t count);
   ToBinaryStream& WriteArray(const unsigned short* values, std::size_t count);
   ToBinaryStream& WriteArray(const int* values, std::size_t count);
@@ -346,8 +404,10 @@ public:
   ToBinaryStream& WriteArray(const float* values, std::size_t count);
   ToBinaryStream& WriteArray(const double* values, std::size_t count);
   ToBinaryStream& WriteArray(const long double* values, std::size_t count);
+  ///@}
 
   /// Writes a network form as it stands, whatever the order flag says.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
   template <class T> ToBinaryStream& operator<<(const TNetworkValue<T>& value) {
     WriteBytes(value.QueryBytes(), TNetworkValue<T>::kWidth);
     return *this;
@@ -355,41 +415,61 @@ public:
 
   /// Characters go to the underlying stream's text inserters unchanged (width and fill
   /// apply); strings without their terminating null and without a length.
-  ToBinaryStream& operator<<(char c);
-  ToBinaryStream& operator<<(signed char c);
-  ToBinaryStream& operator<<(unsigned char c);
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
+  ///@{
+  ToBinaryStream& operator<<(char character);
+  ToBinaryStream& operator<<(signed char character);
+  ToBinaryStream& operator<<(unsigned char character);
   ToBinaryStream& operator<<(const char* text);
   ToBinaryStream& operator<<(const signed char* text);
   ToBinaryStream& operator<<(const unsigned char* text);
-  /// The stream's text form of a pointer.
+  ///@}
+  /// The stream's text form of a pointer. Throws std::ios_base::failure when the stream's
+  /// exceptions() select a bit it sets.
   ToBinaryStream& operator<<(const void* pointer);
   /// Copies everything `buffer` holds, as the underlying stream does.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
   ToBinaryStream& operator<<(std::streambuf* buffer);
 
-  /// Manipulators: one on ios (or ios_base) or ostream is applied to the underlying stream
-  /// and this stream is returned; one on ToBinaryStream is applied to this stream and its
-  /// result returned.
+  /// A manipulator on ios (or ios_base) or ostream is applied to the underlying stream and
+  /// this stream is returned. Throws what `manipulator` throws.
+  ///@{
   ToBinaryStream& operator<<(std::ios_base& (*manipulator)(std::ios_base&));
   ToBinaryStream& operator<<(std::ios& (*manipulator)(std::ios&));
   ToBinaryStream& operator<<(std::ostream& (*manipulator)(std::ostream&));
+  ///@}
+  /// A manipulator on ToBinaryStream is applied to this stream and its result returned.
+  /// Throws what `manipulator` throws.
   ToBinaryStream& operator<<(ToBinaryStream& (*manipulator)(ToBinaryStream&)) {
     return manipulator(*this);
   }
 
-  // Forwarders to the underlying ostream, with its results and failure behaviour.
+  /// Unformatted writes, as the underlying ostream's `write` and `put` make them.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
+  ///@{
   ToBinaryStream& write(const char* data, int count);
   ToBinaryStream& write(const signed char* data, int count);
   ToBinaryStream& write(const unsigned char* data, int count);
-  ToBinaryStream& put(char c);
+  ToBinaryStream& put(char character);
+  ///@}
+  /// Flushes the underlying stream. Throws std::ios_base::failure when the stream's exceptions()
+  /// select a bit it sets.
   ToBinaryStream& flush();
   /// The prefix check of an output operation: 0 with failbit set when the stream is not
-  /// good; else flushes the tied stream and gives 1.
+  /// good; else flushes the tied stream and gives 1. Throws std::ios_base::failure when the
+  /// stream's exceptions() select a bit it sets.
   int opfx();
-  /// The suffix of an output operation: flushes when unitbuf is set.
+  /// The suffix of an output operation: flushes when unitbuf is set. Throws std::ios_base::failure
+  /// when the stream's exceptions() select a bit it sets.
   void osfx();
+  /// Moves the write position to `position`, or by `offset` from `direction`.
+  /// Throws std::ios_base::failure when the stream's exceptions() select a bit it sets.
+  ///@{
   ToBinaryStream& seekp(long position);
   ToBinaryStream& seekp(long offset, std::ios_base::seekdir direction);
-  /// The write position, or -1 when the buffer cannot tell.
+  ///@}
+  /// The write position, or -1 when the buffer cannot tell. Throws std::ios_base::failure when the
+  /// stream's exceptions() select a bit it sets.
   long tellp();
 
 private:
@@ -408,10 +488,10 @@ private:
 ///   stream >> back;                  // 1
 class TAVUTIL_API TBinaryStream : public TiBinaryStream, public ToBinaryStream {
 public:
-  /// Host order on `stream`, which must outlive this object.
+  /// Host order on `stream`, which must outlive this object. Throws nothing.
   explicit TBinaryStream(std::iostream& stream) noexcept
       : VBinaryStreamBase(stream), TiBinaryStream(stream), ToBinaryStream(stream) {}
-  /// Network order when `order` is non-zero, else host order.
+  /// Network order when `order` is non-zero, else host order. Throws nothing.
   TBinaryStream(std::iostream& stream, int order) noexcept
       : VBinaryStreamBase(stream, order), TiBinaryStream(stream, order),
         ToBinaryStream(stream, order) {}
@@ -420,13 +500,15 @@ public:
 /// Writes the string's binary form: its length L as a 4-byte integer, a 4-byte 0 (both in
 /// the stream's order), then its L bytes with no terminating null; nothing records whether
 /// the text was wide. Does nothing on a failed stream; a string without buffer writes as
-/// the empty string.
-TAVUTIL_API ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& s);
+/// the empty string. Throws std::ios_base::failure when the stream's exceptions() select a bit it
+/// sets.
+TAVUTIL_API ToBinaryStream& operator<<(ToBinaryStream& stream, const TString& string);
 /// Reads a string's binary form. On success the string holds L bytes in a buffer of its own
 /// (an empty buffer for L 0; no flags). On a failed stream nothing is read; when the stream
 /// ends or fails within the form, the string is left unchanged and the stream failed. Text
 /// is read in pieces, so a huge length on a short stream allocates no more than arrived; a
-/// failed allocation sets badbit.
-TAVUTIL_API TiBinaryStream& operator>>(TiBinaryStream& stream, TString& s);
+/// failed allocation sets badbit. Throws std::ios_base::failure when the stream's exceptions()
+/// select a bit it sets.
+TAVUTIL_API TiBinaryStream& operator>>(TiBinaryStream& stream, TString& string);
 
 #endif // TAVUTIL_BINSTREAM_H

@@ -28,23 +28,30 @@ class TMutexSemaphore;
 /// equal when their names are equal without regard to case; the library name takes no part.
 class TAVUTIL_API TFactoryType {
 public:
-  /// Parses `spec`; null gives empty names. Throws std::bad_alloc.
+  /// Parses `spec`; null gives empty names. Throws std::bad_alloc when memory runs out.
   TFactoryType(const char* spec);
-  /// Parses the bytes of `spec` up to its first NUL. Throws std::bad_alloc.
+  /// Parses the bytes of `spec` up to its first NUL. Throws std::bad_alloc when memory runs
+  /// out.
   TFactoryType(const TString& spec);
   /// Shares both names. Throws nothing.
-  TFactoryType(const TFactoryType& other);
-  /// Copies both names; assigning a type to itself does nothing.
-  TFactoryType& operator=(const TFactoryType& other);
+  TFactoryType(const TFactoryType& other) noexcept;
+  /// Shares both names of `other`; assigning a type to itself does nothing. Throws nothing.
+  TFactoryType& operator=(const TFactoryType& other) noexcept;
+  /// Throws nothing.
   ~TFactoryType();
 
-  /// 1 when the type names are equal without regard to case, else 0.
+  /// 1 when the type names are equal without regard to case, else 0. Throws nothing.
+  ///@{
   int operator==(const TFactoryType& other) const noexcept;
   int IsEqual(const TFactoryType& other) const noexcept { return *this == other; }
+  ///@}
   /// 1 when this type name orders before the other's without regard to case, else 0.
+  /// Throws nothing.
   int operator<(const TFactoryType& other) const noexcept;
 
+  /// The type name. Throws nothing.
   const TString& GetName() const noexcept { return fName; }
+  /// The name of the library that provides the type. Throws nothing.
   const TString& GetDllName() const noexcept { return fDllName; }
 
 private:
@@ -58,13 +65,17 @@ private:
 /// One registration of a loader: a private copy of the type and the factory (not owned).
 class TAVUTIL_API TFactoryElement {
 public:
-  /// Copies the names of `type` into buffers of its own. Throws std::bad_alloc.
+  /// Copies the names of `type` into buffers of its own. Throws std::bad_alloc when memory
+  /// runs out.
   TFactoryElement(const TFactoryType& type, void* factory);
   TFactoryElement(const TFactoryElement&) = delete;
   TFactoryElement& operator=(const TFactoryElement&) = delete;
+  /// Leaves the factory alone. Throws nothing.
   ~TFactoryElement();
 
+  /// The registered type, the key a loader finds the registration by. Throws nothing.
   const TFactoryType& Key() const noexcept { return fType; }
+  /// The registered factory. Throws nothing.
   void* QueryFactory() const noexcept { return fFactory; }
 
 private:
@@ -90,12 +101,13 @@ class TAVUTIL_API TFactoryLoaderBase {
 public:
   TFactoryLoaderBase(const TFactoryLoaderBase&) = delete;
   TFactoryLoaderBase& operator=(const TFactoryLoaderBase&) = delete;
-  /// Releases the registrations (never the factories).
+  /// Releases the registrations (never the factories). Throws nothing.
   virtual ~TFactoryLoaderBase();
 
   /// The factory registered for `type`; on a miss, loads the type's library (LoadDll) and
   /// looks again. Null when there is still none, after a trace "Unable to find factory type
-  /// %s" at level 0x8. Throws std::bad_alloc; a provider's failure to load is only traced.
+  /// %s" at level 0x8. Throws std::bad_alloc when memory runs out; a provider's failure to
+  /// load is only traced.
   void* Find(const TFactoryType& type);
   /// Registers `factory` for `type`. Throws TInvalidRequest "Already defined" when a factory
   /// of an equal type name is registered, and std::bad_alloc when the registration cannot be
@@ -108,7 +120,8 @@ public:
   void Remove(const TFactoryType& type, void* factory) noexcept;
   /// Loads the type's library: first as found along the library path (fsLibpath, with the
   /// platform's library suffix as default extension), then by its name through the system's
-  /// library search. Gives 0 whatever happened; failures are traced. Throws std::bad_alloc.
+  /// library search. Gives 0 whatever happened; failures are traced. Throws std::bad_alloc
+  /// when memory runs out.
   int LoadDll(const TFactoryType& type);
   /// Loads the library `file` (the platform's library suffix appended when its last '.' does
   /// not start it) with every symbol resolved now, and calls its "FactoryLoaderInitializeDll".
@@ -117,24 +130,26 @@ public:
   /// refused ("not a regular file" in the reason). Gives 0, or 1 after a trace at level 0x8
   /// naming the file, the system's error code and the loader's reason when the library cannot
   /// be loaded or lacks the entry point. Whatever the entry point throws is dropped. A loaded
-  /// library is never unloaded.
+  /// library is never unloaded. Throws std::bad_alloc when memory runs out.
+  ///@{
   int LoadDll(char* file);
-  /// The same for a constant name.
   int LoadDll(const char* file);
+  ///@}
 
   /// Puts `path`, a ';'-separated list of directories, in front of the library path; null or
   /// empty changes nothing. A relative directory is taken from the working directory at each
-  /// search: give absolute ones unless that is meant. Throws std::bad_alloc; the path is then
-  /// unchanged.
+  /// search: give absolute ones unless that is meant. Throws std::bad_alloc when memory runs
+  /// out; the path is then unchanged.
   static void AddLibpath(const char* path);
   /// The library path searched before the system's: ';'-separated directories, empty at load.
   /// Changed through AddLibpath (under the trace mutex); read it only while no thread adds.
   static TString fsLibpath;
 
 protected:
-  /// An empty registry. Throws std::bad_alloc.
+  /// An empty registry. Throws std::bad_alloc when memory runs out.
   TFactoryLoaderBase();
-  /// Throws TInvalidRequest "Singleton Object": for typed loaders that allow one instance.
+  /// Raises the error of a second instance, for typed loaders that allow one. Throws
+  /// TInvalidRequest "Singleton Object" always.
   [[noreturn]] void ThrowSingletonException();
 
 private:
@@ -148,12 +163,14 @@ private:
 /// The base of factories of kind T: holds the type the factory makes.
 template <class T> class TFactory {
 public:
-  /// Keeps a copy of `type`. Throws std::bad_alloc.
-  explicit TFactory(const TFactoryType& type) : fType(type) {}
+  /// Keeps a copy of `type`, sharing its names. Throws nothing.
+  explicit TFactory(const TFactoryType& type) noexcept : fType(type) {}
   TFactory(const TFactory&) = delete;
   TFactory& operator=(const TFactory&) = delete;
+  /// Throws nothing.
   virtual ~TFactory() = default;
 
+  /// The type the factory makes. Throws nothing.
   const TFactoryType& GetType() const noexcept { return fType; }
 
 private:
@@ -163,13 +180,16 @@ private:
 /// A loader of factories of kind T (classes derived from TFactory<T>, registered as T*).
 template <class T> class TFactoryLoader : public TFactoryLoaderBase {
 public:
-  /// The factory of `type` (see TFactoryLoaderBase::Find), or null.
+  /// The factory of `type` (see TFactoryLoaderBase::Find), or null. Throws std::bad_alloc
+  /// when memory runs out.
   T* Find(const TFactoryType& type) { return static_cast<T*>(TFactoryLoaderBase::Find(type)); }
-  /// Registers `factory` for `type` (see TFactoryLoaderBase::Add).
+  /// Registers `factory` for `type`. Throws TInvalidRequest "Already defined" when a factory
+  /// of an equal type name is registered, and std::bad_alloc when memory runs out.
   void Add(const TFactoryType& type, T* factory) { TFactoryLoaderBase::Add(type, factory); }
   using TFactoryLoaderBase::Remove;
 
 protected:
+  /// An empty registry. Throws std::bad_alloc when memory runs out.
   TFactoryLoader() = default;
 };
 

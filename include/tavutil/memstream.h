@@ -24,19 +24,25 @@ public:
   /// std::bad_alloc when the storage cannot be allocated.
   explicit TMemStreamBuffer(unsigned long maxLength);
   /// Frees the storage and every following block (without recursion, however long the chain).
+  /// Throws nothing.
   ~TMemStreamBuffer();
   TMemStreamBuffer(const TMemStreamBuffer&) = delete;
   TMemStreamBuffer& operator=(const TMemStreamBuffer&) = delete;
 
+  /// The capacity in bytes. Throws nothing.
   unsigned long QueryMaxLength() const noexcept { return fMaxLength; }
+  /// The number of data bytes. Throws nothing.
   unsigned long QueryLength() const noexcept { return fLength; }
+  /// The first byte of the storage. Throws nothing.
   char* QueryStart() const noexcept { return fStart.get(); }
+  /// The block that follows, or null at the end of the chain. Throws nothing.
   TMemStreamBuffer* QueryNext() const noexcept { return fNext.get(); }
   /// Sets the number of data bytes; a length beyond the capacity is taken as the capacity.
+  /// Throws nothing.
   void SetLength(unsigned long length) noexcept;
   /// Destroys the blocks that followed this one and links `next` (taking ownership; null
   /// ends the chain here). `next` must not be one of the blocks that followed; linking the
-  /// block already linked does nothing.
+  /// block already linked does nothing. Throws nothing.
   void SetNext(TMemStreamBuffer* next) noexcept;
 
 private:
@@ -52,50 +58,55 @@ private:
 /// separate positions: a stream that was written and not repositioned reads from the start,
 /// and a reader that catches up with the writer gets EOF until more is written. Only absolute
 /// positions exist: seeks relative to the current position or the end give EOF, so tellg()
-/// and tellp() give -1. Nothing is thrown but std::bad_alloc when a block cannot be allocated
-/// (the iostream layer turns that into badbit).
+/// and tellp() give -1. Only the growth of the chain can fail, with std::bad_alloc, which the
+/// iostream layer turns into badbit.
 class TAVUTIL_API TMemStreamBuf : public std::streambuf {
 public:
   /// The allocation size of every block: 10000 bytes.
   static constexpr unsigned long kDefaultAllocSize = 10000;
 
-  /// No block yet; blocks of 10000 bytes.
+  /// No block yet; blocks of 10000 bytes. Throws nothing.
   TMemStreamBuf() noexcept : TMemStreamBuf(kDefaultAllocSize) {}
   /// No block yet; blocks of `allocSize` bytes (0 means the default; at most 2^32 - 1).
+  /// Throws nothing.
   explicit TMemStreamBuf(unsigned long allocSize) noexcept;
-  /// Destroys the chain.
+  /// Destroys the chain. Throws nothing.
   ~TMemStreamBuf() override;
   TMemStreamBuf(const TMemStreamBuf&) = delete;
   TMemStreamBuf& operator=(const TMemStreamBuf&) = delete;
 
-  /// The first block, for walking the data; null before anything was written.
+  /// The first block, for walking the data; null before anything was written. Throws nothing.
   TMemStreamBuffer* QueryFirstBuffer() const noexcept { return fFirst.get(); }
   /// Writes the whole content to `out`, one unformatted write per block, and gives the number
   /// of bytes written. When `out` fails, the copy stops and the count covers the blocks
-  /// written before the failure.
+  /// written before the failure. Throws std::ios_base::failure when `out`'s exceptions()
+  /// select a bit the write sets.
   virtual unsigned long WriteTo(std::ostream& out);
 
 protected:
+  /// The size of each new block. Throws nothing.
   unsigned long QueryAllocSize() const noexcept { return fAllocSize; }
   /// Destroys the whole chain and forgets both areas; the buffer holds no data afterwards.
+  /// Throws nothing.
   void DeleteBuffer() noexcept;
 
-  /// Records the length of the last block when the writer is in it. Always 0.
+  /// Records the length of the last block when the writer is in it. Always 0. Throws nothing.
   int sync() override;
   /// Absolute positioning only (`beg`): the get area, the put area or both move to `offset`,
   /// clamped to the end of the data. Gives the position reached, 0 when there is no block
-  /// yet, and -1 for a negative offset or any other direction.
+  /// yet, and -1 for a negative offset or any other direction. Throws nothing.
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                    std::ios_base::openmode mode) override;
-  /// seekoff(position, beg, mode).
+  /// seekoff(position, beg, mode). Throws nothing.
   pos_type seekpos(pos_type position, std::ios_base::openmode mode) override;
-  /// Moves the writer to the next block (a new one at the end), then stores `c`. Gives 0,
-  /// or EOF when extend() fails.
-  int_type overflow(int_type c) override;
+  /// Moves the writer to the next block (a new one at the end), then stores `character`. Gives 0,
+  /// or EOF when extend() fails. Throws std::bad_alloc when a block cannot be allocated.
+  int_type overflow(int_type character) override;
   /// The next byte: further in the get block when the writer added to it, else from the
-  /// next block. EOF when the reader has caught up with the writer.
+  /// next block. EOF when the reader has caught up with the writer. Throws nothing.
   int_type underflow() override;
-  /// Makes the first block when there is none; gives extend()'s result, else 0.
+  /// Makes the first block when there is none; gives extend()'s result, else 0. Throws
+  /// std::bad_alloc when the block cannot be allocated.
   virtual int doallocate();
   /// The growth step: the writer goes on in the block after its own (after a backward seek),
   /// or in a new block of the allocation size linked at the end. Gives 0, or EOF when the
@@ -125,16 +136,16 @@ private:
 ///   memory.rdbuf()->WriteTo(file);   // copies every byte written
 class TAVUTIL_API TMemStream : public std::iostream {
 public:
-  /// Blocks of 10000 bytes.
-  TMemStream();
-  /// Blocks of `allocSize` bytes (0 means the default).
-  explicit TMemStream(unsigned long allocSize);
-  /// Destroys the buffer and its blocks.
+  /// Blocks of 10000 bytes. Throws nothing.
+  TMemStream() noexcept;
+  /// Blocks of `allocSize` bytes (0 means the default). Throws nothing.
+  explicit TMemStream(unsigned long allocSize) noexcept;
+  /// Destroys the buffer and its blocks. Throws nothing.
   ~TMemStream() override;
 
   /// The stream's memory buffer (a derived stream's own buffer), or null when the stream was
-  /// given a buffer of another kind.
-  TMemStreamBuf* rdbuf() const;
+  /// given a buffer of another kind. Throws nothing.
+  TMemStreamBuf* rdbuf() const noexcept;
 
 private:
   TMemStreamBuf fBuffer;

@@ -26,18 +26,20 @@
 /// message renders its default text. The rules of TMessageStore about threads apply.
 class TAVUTIL_API TMessageStorePM : public TMessageStore {
 public:
-  /// Registers the store and loads the library `dllName` of the current language. Throws
-  /// TInvalidRequest "Duplicate Message Store" when a store of that name exists, and
-  /// std::bad_alloc; failures to find or load the library are only traced.
+  /// Registers the store and loads the library `dllName` of the current language; failures
+  /// to find or load the library are only traced. Throws TInvalidRequest "Duplicate Message
+  /// Store" when a store of that name exists, and std::bad_alloc when memory runs out.
   TMessageStorePM(const TMessage::StoreID& store, const char* dllName);
-  /// Registers the store, which serves the library `dll` (copied). Throws as above.
+  /// Registers the store, which serves the library `dll` (copied). Throws TInvalidRequest
+  /// "Duplicate Message Store" when a store of that name exists, and std::bad_alloc when
+  /// memory runs out.
   TMessageStorePM(const TMessage::StoreID& store, const TDll& dll);
-  /// Leaves the registry; the library stays loaded.
+  /// Leaves the registry; the library stays loaded. Throws nothing.
   ~TMessageStorePM() override;
 
   /// A new Unicode TString with the text of string resource `messageId`, which the caller
-  /// deletes; null without a library or when it has no such text (traced). Throws nothing:
-  /// any other failure, memory running out included, is traced and gives null too.
+  /// deletes; null without a library or when it has no such text (traced). Any other
+  /// failure, memory running out included, is traced and gives null too. Throws nothing.
   TString* GetMsg(long setId, long messageId) override;
 
 private:

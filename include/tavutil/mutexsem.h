@@ -28,7 +28,7 @@ struct MutexHandle;
 /// that user or root removes it. Avoid it with names others cannot guess (a random part the
 /// processes agree on) or a shared-memory directory of the user's own (a private mount
 /// namespace). Names whose processes were all killed are reclaimed at the user's next
-/// creation or opening of a named object. Nothing here throws.
+/// creation or opening of a named object.
 ///
 ///   TMutexSemaphore guard("shared.counter");
 ///   {
@@ -47,22 +47,22 @@ public:
   static constexpr long fsInfinite = -1;
 
   /// Makes an unnamed mutex (null or empty name), or opens the mutex of that name and makes it
-  /// when no process has it. Never throws: on failure the object stays without a mutex, every
-  /// lock gives `failed`, and the failure is traced with the system's error code (the access
-  /// failure, 13 on Linux, for an object of the name that another user owns or that has
-  /// another mode than this user's objects).
-  explicit TMutexSemaphore(const char* name = nullptr);
+  /// when no process has it. On failure the object stays without a mutex, every lock gives
+  /// `failed`, and the failure is traced with the system's error code (the access failure, 13
+  /// on Linux, for an object of the name that another user owns or that has another mode than
+  /// this user's objects). Throws nothing.
+  explicit TMutexSemaphore(const char* name = nullptr) noexcept;
   /// Releases what the calling thread still holds and closes the mutex; a failure to close is
-  /// traced. Another thread of the process must not hold it any more.
+  /// traced. Another thread of the process must not hold it any more. Throws nothing.
   ~TMutexSemaphore();
   TMutexSemaphore(const TMutexSemaphore&) = delete;
   TMutexSemaphore& operator=(const TMutexSemaphore&) = delete;
 
 protected:
   /// Waits up to `timeout` milliseconds: 0 tries once, fsInfinite (or any negative value)
-  /// waits for ever. Gives `failed` when there is no mutex.
+  /// waits for ever. Gives `failed` when there is no mutex. Throws nothing.
   EState Lock(long timeout) noexcept;
-  /// Releases one hold of the calling thread; does nothing when it holds none.
+  /// Releases one hold of the calling thread; does nothing when it holds none. Throws nothing.
   void Unlock() noexcept;
 
 private:
@@ -79,8 +79,10 @@ private:
 class TAVUTIL_API TMutexSemaphoreEntry {
 public:
   /// Locks `mutex`, waiting up to `timeout` milliseconds (see TMutexSemaphore::Lock).
+  /// Throws nothing.
   TMutexSemaphoreEntry(TMutexSemaphore& mutex, long timeout) noexcept
       : fMutex(&mutex), fState(mutex.Lock(timeout)) {}
+  /// Unlocks when the lock gave `locked`. Throws nothing.
   ~TMutexSemaphoreEntry() {
     if (fState == TMutexSemaphore::locked) {
       fMutex->Unlock();
@@ -89,7 +91,7 @@ public:
   TMutexSemaphoreEntry(const TMutexSemaphoreEntry&) = delete;
   TMutexSemaphoreEntry& operator=(const TMutexSemaphoreEntry&) = delete;
 
-  /// What the lock gave.
+  /// What the lock gave. Throws nothing.
   TMutexSemaphore::EState State() const noexcept { return fState; }
 
 private:

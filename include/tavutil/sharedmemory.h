@@ -16,7 +16,8 @@ class osSharedMemory;
 /// A named section of memory shared between processes, created by this process or opened
 /// after another one created it.
 ///
-/// The constructors never throw; check `!section` or rdstate():
+/// The constructors report failure in the state, never by an exception; check `!section` or
+/// rdstate():
 ///
 ///   0  the section is mapped and usable
 ///   1  creating failed: the name is in use, or it could not be made or mapped; also either
@@ -41,27 +42,30 @@ class osSharedMemory;
 class TAVUTIL_API ipcSharedMemory {
 public:
   /// Creates a new section of `size` bytes (1 to 2^31 - 1) under `name` and maps all of it
-  /// for reading and writing; never joins a section that exists. Owner() is 1.
-  ipcSharedMemory(const char* name, long size);
+  /// for reading and writing; never joins a section that exists. Owner() is 1. Throws
+  /// nothing.
+  ipcSharedMemory(const char* name, long size) noexcept;
   /// Opens the section of that name and maps all of it for reading and writing. Owner() is 0
-  /// and Size() 0.
-  explicit ipcSharedMemory(const char* name);
-  /// Unmaps the section; it goes when no object maps it any more.
+  /// and Size() 0. Throws nothing.
+  explicit ipcSharedMemory(const char* name) noexcept;
+  /// Unmaps the section; it goes when no object maps it any more. Throws nothing.
   virtual ~ipcSharedMemory();
   ipcSharedMemory(const ipcSharedMemory&) = delete;
   ipcSharedMemory& operator=(const ipcSharedMemory&) = delete;
 
-  /// 1 when the state is not 0.
+  /// 1 when the state is not 0. Throws nothing.
   int operator!() const noexcept { return fState != 0; }
-  /// The state (see the class comment).
+  /// The state (see the class comment). Throws nothing.
   int rdstate() const noexcept { return fState; }
   /// The copy of the name; null when the name was null or empty, or memory ran out.
+  /// Throws nothing.
   char* Name() const noexcept;
-  /// The first byte of the section; null when nothing is mapped.
+  /// The first byte of the section; null when nothing is mapped. Throws nothing.
   void* Pointer() const noexcept;
   /// 1 for the creating constructor, 0 for the opening one (and when memory ran out).
+  /// Throws nothing.
   int Owner() const noexcept;
-  /// The size given to the creating constructor; 0 for the opening one.
+  /// The size given to the creating constructor; 0 for the opening one. Throws nothing.
   long Size() const noexcept { return fSize; }
 
 private:

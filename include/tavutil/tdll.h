@@ -25,15 +25,19 @@ public:
   /// std::bad_alloc when the name cannot be copied.
   explicit TDll(const char* file);
   /// Wraps a library that is already loaded (a handle from the system's loader); open.
+  /// Throws nothing.
   explicit TDll(void* handle) noexcept;
+  /// Another object on the same library, sharing the name. Throws nothing.
+  ///@{
   TDll(const TDll& other) = default;
   TDll& operator=(const TDll& other) = default;
-  /// Releases the name; the library stays loaded.
+  ///@}
+  /// Releases the name; the library stays loaded. Throws nothing.
   ~TDll() = default;
 
-  /// True once the library is loaded.
+  /// True once the library is loaded. Throws nothing.
   int isOpen() const noexcept { return fOpen; }
-  /// The system's handle of the library.
+  /// The system's handle of the library. Throws nothing.
   void* GetHandle() const noexcept { return fHandle; }
 
   /// The string resource `id` as a Unicode TString of at most 256 UTF-16 units (a longer text

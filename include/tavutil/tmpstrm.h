@@ -27,13 +27,14 @@ class TTempStreamBuf;
 class TAVUTIL_API TTempStreamTest : public TRefCounted {
 public:
   /// Non-zero when the stream whose buffer is `buffer` is to move to a temporary file now.
-  /// The buffer's blocks (QueryFirstBuffer()) have their lengths up to date. What it throws
-  /// reaches the iostream layer, which sets badbit.
+  /// The buffer's blocks (QueryFirstBuffer()) have their lengths up to date. Throws what the
+  /// implementation throws; the iostream layer turns that into badbit.
   virtual int UseTempFile(TTempStreamBuf* buffer) = 0;
 
 protected:
-  /// Count 0.
+  /// Count 0. Throws nothing.
   TTempStreamTest() noexcept = default;
+  /// Throws nothing.
   ~TTempStreamTest() override;
 };
 
@@ -54,47 +55,51 @@ protected:
 /// work. Until those bytes are in the file, every write first tries to put them there and
 /// fails when the file still refuses them.
 ///
-/// Nothing throws but std::bad_alloc from a memory block and what the policy throws: a
-/// failure gives EOF to the iostream layer and is traced at level 4 under
-/// TUtilityTraceCategory::MemStream.
+/// A failure of the file gives EOF to the iostream layer and is traced at level 4 under
+/// TUtilityTraceCategory::MemStream; only the growth in memory throws (see overflow()).
 class TAVUTIL_API TTempStreamBuf : public TMemStreamBuf {
 public:
   /// Blocks (and the file-mode buffer) of 10000 bytes; `name` (may be null) is kept, not
   /// used to name the file; `test` may be null, and the stream then never leaves memory.
+  /// Throws std::bad_alloc when the name cannot be copied.
   TTempStreamBuf(const char* name, TReference<TTempStreamTest> test);
   /// The same with blocks and file-mode buffer of `allocSize` bytes (0: the default).
+  /// Throws std::bad_alloc when the name cannot be copied.
   TTempStreamBuf(unsigned long allocSize, const char* name, TReference<TTempStreamTest> test);
   /// Closes the temporary file (which goes with it), releases the policy and frees the blocks.
-  /// Bytes still in the write half are not written out.
+  /// Bytes still in the write half are not written out. Throws nothing.
   ~TTempStreamBuf() override;
   TTempStreamBuf(const TTempStreamBuf&) = delete;
   TTempStreamBuf& operator=(const TTempStreamBuf&) = delete;
 
   /// 1 while the data is in memory blocks, 0 once it is in the temporary file.
+  /// Throws nothing.
   int IsInMemory() const noexcept { return fInMemory; }
-  /// The name given to the constructor (a string without buffer for null).
+  /// The name given to the constructor (a string without buffer for null). Throws nothing.
   const TString& QueryName() const noexcept { return fName; }
 
   /// Writes the whole content to `out` and gives the number of bytes written; the file
-  /// position is kept. The copy stops when `out` fails or the file cannot be read.
+  /// position is kept. The copy stops when `out` fails or the file cannot be read. Throws
+  /// std::ios_base::failure when `out`'s exceptions() select a bit the write sets.
   unsigned long WriteTo(std::ostream& out) override;
 
 protected:
   /// File mode: writes out the write half (or the bytes the file refused before) and drops
   /// unread bytes of the read half (the position goes back to the reader's). 0, or -1 when
-  /// the file cannot be written; the bytes it refused are kept.
+  /// the file cannot be written; the bytes it refused are kept. Throws nothing.
   int sync() override;
   /// File mode: sync(), then the one position moves to `offset` (the end when `offset` is
   /// beyond it or negative); bytes the file refused count as content and do not stop the
   /// seek. Gives the position reached; -1 for a direction other than `beg` or when the file
-  /// cannot be positioned.
+  /// cannot be positioned. Throws nothing.
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                    std::ios_base::openmode mode) override;
-  /// File mode: writes out the write half and stores `c`. Gives `c` as an unsigned byte (0
-  /// for EOF), or EOF when the file cannot be written.
-  int_type overflow(int_type c) override;
+  /// File mode: writes out the write half and stores `character`. Gives `character` as an unsigned
+  /// byte (0 for EOF), or EOF when the file cannot be written. Throws std::bad_alloc when a memory
+  /// block cannot be allocated, and what the policy throws, both in memory mode only.
+  int_type overflow(int_type character) override;
   /// File mode: the next byte, reading the read half full from the file first when needed.
-  /// EOF at the end of the file or when it cannot be read.
+  /// EOF at the end of the file or when it cannot be read. Throws nothing.
   int_type underflow() override;
 
 private:
@@ -142,14 +147,17 @@ private:
 ///   spool.rdbuf()->WriteTo(out);
 class TAVUTIL_API TTempStream : public TMemStream {
 public:
-  /// Blocks of 10000 bytes; `test` null: the stream never leaves memory.
+  /// Blocks of 10000 bytes; `test` null: the stream never leaves memory. Throws
+  /// std::bad_alloc when the name cannot be copied.
   explicit TTempStream(const char* name = nullptr,
                        TReference<TTempStreamTest> test = TReference<TTempStreamTest>());
-  /// Blocks and file-mode buffer of `allocSize` bytes.
+  /// Blocks and file-mode buffer of `allocSize` bytes. Throws std::bad_alloc when the name
+  /// cannot be copied.
   TTempStream(unsigned long allocSize, const char* name, TReference<TTempStreamTest> test);
+  /// Closes the buffer and its file. Throws nothing.
   ~TTempStream() override;
 
-  /// The stream's buffer.
+  /// The stream's buffer. Throws nothing.
   TTempStreamBuf* rdbuf() const noexcept { return &fTempBuffer; }
 
 private:

@@ -30,18 +30,20 @@
 class TAVUTIL_API TTraceFactory : public TFactory<TTraceFactory> {
 public:
   /// Copies `type` and registers the factory when a loader exists. Throws TInvalidRequest
-  /// "Already defined" when a factory of that type name is registered, and std::bad_alloc.
+  /// "Already defined" when a factory of that type name is registered, and std::bad_alloc
+  /// when memory runs out.
   explicit TTraceFactory(const TFactoryType& type);
   /// Takes the factory's registration out of the loader, when there is one. Throws nothing.
   ~TTraceFactory() override;
 
   /// A handle on a new trace output made from `argument` (never null; possibly empty text).
-  /// An empty handle means no output; what it throws leaves TTrace's constructor.
+  /// An empty handle means no output. Throws what the implementation throws, which leaves
+  /// TTrace's constructor.
   virtual TTrace CreateTrace(const char* argument) = 0;
 
-  /// The trace factory loader, or null when none exists.
+  /// The trace factory loader, or null when none exists. Throws nothing.
   static TFactoryLoader<TTraceFactory>* GetLoaderInstance() noexcept;
-  /// Makes `loader` (or null) the trace factory loader, whatever was there.
+  /// Makes `loader` (or null) the trace factory loader, whatever was there. Throws nothing.
   static void SetLoaderInstance(TFactoryLoader<TTraceFactory>* loader) noexcept;
 
 protected:
@@ -55,12 +57,13 @@ protected:
 class TAVUTIL_API TTraceFactoryLoader : public TFactoryLoader<TTraceFactory> {
 public:
   /// Becomes the trace factory loader. Throws TInvalidRequest "Singleton Object" when one
-  /// exists already (that one stays), and std::bad_alloc.
+  /// exists already (that one stays), and std::bad_alloc when memory runs out.
   TTraceFactoryLoader();
-  /// Stops being the trace factory loader, then releases the registrations.
+  /// Stops being the trace factory loader, then releases the registrations. Throws nothing.
   ~TTraceFactoryLoader() override;
 
   /// The trace factory loader, or null (the same as TTraceFactory::GetLoaderInstance).
+  /// Throws nothing.
   static TFactoryLoader<TTraceFactory>* GetInstance() noexcept {
     return TTraceFactory::GetLoaderInstance();
   }

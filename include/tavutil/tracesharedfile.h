@@ -32,16 +32,17 @@ struct SharedFileHandle;
 /// whole, and the process goes on.
 class TAVUTIL_API TTraceSharedFileBase : public TTrace::Base {
 public:
-  /// Closes this process's handles to the named mutex and to the file. Takes no lock.
+  /// Closes this process's handles to the named mutex and to the file. Takes no lock. Throws
+  /// nothing.
   ~TTraceSharedFileBase() override;
 
   /// Replaces `prefix` with "MM/DD-hh:mm:ss.cc PPPPPPPP:TTTTTTTT L" (37 characters: local time
   /// to the hundredth, process and thread ids in upper-case hex, the level letter). Throws
-  /// std::bad_alloc; `prefix` is then unchanged.
+  /// std::bad_alloc when memory runs out; `prefix` is then unchanged.
   void FormatPrefix(TString& prefix, unsigned long level) const;
 
-  /// Appends one line under fsMutex and the named mutex. Throws nothing: a file that could not
-  /// be opened writes nothing, and a line that cannot be written is lost.
+  /// Appends one line under fsMutex and the named mutex. A file that could not be opened
+  /// writes nothing, and a line that cannot be written is lost. Throws nothing.
   void Write(unsigned long level, const TTrace::Category& category,
              const TMessage& message) override;
 
@@ -49,9 +50,9 @@ protected:
   /// A state (levels 0xF, every component) on the file `fileName`, opened for appending and
   /// made when missing, without waiting. A symbolic link at its last component is followed
   /// only when it belongs to the process's effective user or to the owner of its directory;
-  /// anything but a regular file is refused. Throws std::bad_alloc; a file that cannot be
-  /// opened or is refused leaves a state that writes nothing (a refused link, and a file of
-  /// another user, are traced at level 4 under the Trace category).
+  /// anything but a regular file is refused. A file that cannot be opened or is refused
+  /// leaves a state that writes nothing (a refused link, and a file of another user, are
+  /// traced at level 4 under the Trace category). Throws std::bad_alloc when memory runs out.
   explicit TTraceSharedFileBase(const char* fileName);
 
 private:
@@ -72,12 +73,17 @@ private:
 /// Copies share the state; the last one destroys it and closes the file.
 class TAVUTIL_API TTraceSharedFile : public TTrace {
 public:
-  /// An empty handle: it traces nothing.
+  /// An empty handle: it traces nothing. Throws nothing.
   TTraceSharedFile() noexcept = default;
-  /// A state appending to `fileName` (see TTraceSharedFileBase). Throws std::bad_alloc.
+  /// A state appending to `fileName` (see TTraceSharedFileBase). Throws std::bad_alloc when
+  /// memory runs out.
   explicit TTraceSharedFile(const char* fileName);
+  /// Another handle on the same state. Throws nothing.
+  ///@{
   TTraceSharedFile(const TTraceSharedFile& other) = default;
   TTraceSharedFile& operator=(const TTraceSharedFile& other) = default;
+  ///@}
+  /// Releases the state; the last handle destroys it and closes the file. Throws nothing.
   ~TTraceSharedFile() override;
 };
 

@@ -21,22 +21,26 @@ class TTraceStream;
 /// through TTraceStream, which holds them.
 class TAVUTIL_API TTraceStreamBase : public TTrace::Base {
 public:
-  /// Deletes the stream when the state owns it. Takes no lock (see SetStream).
+  /// Deletes the stream when the state owns it. Takes no lock (see SetStream). Throws
+  /// nothing.
   ~TTraceStreamBase() override;
 
   /// Writes "<prefix> [<file part>:<line>] <text>" and a flushed line end, under fsMutex.
   /// The file part is what follows the last '\' or '/' of the message's debugging file,
-  /// "????.???" when it has none. Throws nothing: with no stream nothing is written, and a
-  /// stream in a failed state keeps its state and writes nothing (the line is lost).
+  /// "????.???" when it has none. With no stream nothing is written, and a stream in a failed
+  /// state keeps its state and writes nothing (the line is lost). Throws nothing.
   void Write(unsigned long level, const TTrace::Category& category,
              const TMessage& message) override;
 
 protected:
-  /// A state without stream; it writes nothing until one is set.
+  /// A state without stream; it writes nothing until one is set. Throws std::bad_alloc when
+  /// memory runs out.
   TTraceStreamBase();
   /// A state writing to the caller's `stream`, which must outlive it (or be replaced first).
+  /// Throws std::bad_alloc when memory runs out.
   explicit TTraceStreamBase(std::ostream& stream);
-  /// A state that owns `stream` (from new) and deletes it; null writes nothing.
+  /// A state that owns `stream` (from new) and deletes it; null writes nothing. Throws
+  /// std::bad_alloc when memory runs out, before it takes `stream`.
   explicit TTraceStreamBase(std::ostream* stream);
   /// A state writing to the file `fileName`, truncated. Missing directories on its path
   /// ('\' and '/' both separate them) are made first, outermost first; a name longer than
@@ -49,16 +53,17 @@ protected:
   /// nor to the owner of its directory (a link another user planted in a shared directory):
   /// it is not followed, and the refusal is traced (level 4, Trace category). A write past the
   /// process's file-size limit fails the stream like any failed write; it never ends the
-  /// process.
+  /// process. Throws std::bad_alloc when memory runs out.
   explicit TTraceStreamBase(const char* fileName);
 
   /// Deletes the current stream when owned, then writes to the caller's `stream`, not owned.
   /// Passing the stream the state already owns changes nothing. Takes no lock: the caller
-  /// makes sure no other thread traces through this state meanwhile.
-  void SetStream(std::ostream& stream);
+  /// makes sure no other thread traces through this state meanwhile. Throws nothing.
+  void SetStream(std::ostream& stream) noexcept;
   /// Deletes the current stream when owned (and not `stream` itself), then owns `stream`;
-  /// null leaves the state writing nothing. Takes no lock, as the other SetStream.
-  void SetStream(std::ostream* stream);
+  /// null leaves the state writing nothing. Takes no lock, as the other SetStream. Throws
+  /// nothing.
+  void SetStream(std::ostream* stream) noexcept;
 
 private:
   friend class TTraceStream;
@@ -73,29 +78,35 @@ private:
 ///   trace.SetLevel(0x4 | 0x400);            // errors and exceptions
 ///   TTraceStream console(std::cerr);        // lines to a stream the caller keeps
 ///
-/// Copies share the state; the last one destroys it (and an owned stream with it). The
-/// constructors throw std::bad_alloc when the state cannot be made.
+/// Copies share the state; the last one destroys it (and an owned stream with it).
 class TAVUTIL_API TTraceStream : public TTrace {
 public:
-  /// A state without stream: it traces nothing until SetStream.
+  /// A state without stream: it traces nothing until SetStream. Throws std::bad_alloc when
+  /// the state cannot be made.
   TTraceStream();
-  /// A state writing to the file `fileName` (see TTraceStreamBase(const char*)).
+  /// A state writing to the file `fileName` (see TTraceStreamBase(const char*)). Throws
+  /// std::bad_alloc when the state cannot be made.
   explicit TTraceStream(const char* fileName);
-  /// A state writing to the caller's `stream`, which must outlive the state.
+  /// A state writing to the caller's `stream`, which must outlive the state. Throws
+  /// std::bad_alloc when the state cannot be made.
   explicit TTraceStream(std::ostream& stream);
-  /// A state that owns `stream` (from new); null writes nothing. When the state cannot be
-  /// made (std::bad_alloc), `stream` is deleted before the exception leaves.
+  /// A state that owns `stream` (from new); null writes nothing. Throws std::bad_alloc when
+  /// the state cannot be made, after deleting `stream`.
   explicit TTraceStream(std::ostream* stream);
+  /// Another handle on the same state. Throws nothing.
+  ///@{
   TTraceStream(const TTraceStream& other) = default;
   TTraceStream& operator=(const TTraceStream& other) = default;
+  ///@}
+  /// Releases the state; the last handle destroys it. Throws nothing.
   ~TTraceStream() override;
 
   /// Forwards to the state's SetStream(std::ostream&). Nothing when the handle is empty or
-  /// holds a state of another kind.
-  void SetStream(std::ostream& stream);
+  /// holds a state of another kind. Throws nothing.
+  void SetStream(std::ostream& stream) noexcept;
   /// Forwards to the state's SetStream(std::ostream*). Nothing when the handle is empty or
-  /// holds a state of another kind; `stream` then stays the caller's.
-  void SetStream(std::ostream* stream);
+  /// holds a state of another kind; `stream` then stays the caller's. Throws nothing.
+  void SetStream(std::ostream* stream) noexcept;
 
 private:
   /// A state that owns `stream`, which is deleted when the state cannot be made.

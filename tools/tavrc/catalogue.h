@@ -66,21 +66,21 @@ struct Catalogue {
   std::vector<Diagnostic> diagnostics;
   std::vector<std::string> files;
 
-  /// Whether no diagnostic is an error.
-  bool Succeeded() const;
+  /// Whether no diagnostic is an error. Throws nothing.
+  bool Succeeded() const noexcept;
 };
 
 /// Reads the catalogue `text` of file `path`. `defines` are predefined names with their values
-/// (as -D gives them); `reader` resolves #include (null: every include fails). Never throws
-/// on bad input: every fault is an error diagnostic (reading stops after 50 errors). Throws
-/// std::bad_alloc.
+/// (as -D gives them); `reader` resolves #include (null: every include fails). Every fault of
+/// the input is an error diagnostic (reading stops after 50 errors). Throws std::bad_alloc
+/// when memory runs out.
 Catalogue ReadCatalogue(const std::string& path, const std::string& text,
                         const std::vector<std::pair<std::string, std::string>>& defines,
                         const IncludeReader& reader);
 
 /// The C++ source of a resource library holding `strings` (sorted by id, ids unique): one
 /// exported table, read by the library's string-resource loader. `origin` names the catalogue
-/// in the source's banner. Throws std::bad_alloc.
+/// in the source's banner. Throws std::bad_alloc when memory runs out.
 std::string GenerateTableSource(const std::vector<StringEntry>& strings, const std::string& origin);
 
 } // namespace tavutil::tavrc

@@ -70,7 +70,7 @@ std::string RefusalReason(tavutil::platform::NamedFileResult result, int error) 
 class FileReader {
 public:
   /// Reads `path` into `contents`: `opened`, or why not (`missing` when there is no such file),
-  /// with the system's error code in `error`. Throws std::bad_alloc.
+  /// with the system's error code in `error`. Throws std::bad_alloc when memory runs out.
   tavutil::platform::NamedFileResult Read(const std::string& path, std::string& contents,
                                           int& error) {
     const std::size_t left = tavutil::tavrc::kMaxTotalBytes - fTotal;
@@ -95,11 +95,12 @@ private:
 };
 
 /// Writes `contents` to `path` whole, through a new file renamed over it; false (after saying
-/// why on standard error, with `what` naming the output) when it cannot. Throws std::bad_alloc.
+/// why on standard error, with `what` naming the output) when it cannot. Throws std::bad_alloc when
+/// memory runs out.
 bool WriteFile(const std::string& path, const std::string& contents, const char* what) {
   int error = 0;
   const tavutil::platform::NamedFileResult result =
-      tavutil::platform::ReplaceFile(path.c_str(), contents.data(), contents.size(), error);
+      tavutil::platform::ReplaceWholeFile(path.c_str(), contents.data(), contents.size(), error);
   if (result == tavutil::platform::NamedFileResult::opened) {
     return true;
   }
@@ -123,15 +124,35 @@ std::string DirectoryOf(const std::string& path) {
 /// "A name" for make: spaces and '$' escaped.
 std::string MakeEscaped(const std::string& path) {
   std::string out;
-  for (const char c : path) {
-    if (c == ' ' || c == '#') {
+  for (const char byte : path) {
+    if (byte == ' ' || byte == '#') {
       out += '\\';
-    } else if (c == '$') {
+    } else if (byte == '$') {
       out += '$';
     }
-    out += c;
+    out += byte;
   }
   return out;
+}
+
+/// Takes the value `text` of the option `argument` (-I, -D, -o or --depfile) into `options`.
+void TakeOptionValue(const std::string& argument, const char* text, Options& options) {
+  if (argument.rfind("-I", 0) == 0) {
+    std::string directory = text;
+    if (!directory.empty() && directory.back() != '/' && directory.back() != '\\') {
+      directory += '/';
+    }
+    options.includeDirectories.push_back(directory);
+  } else if (argument.rfind("-D", 0) == 0) {
+    const std::string definition = text;
+    const std::size_t equals = definition.find('=');
+    options.defines.emplace_back(definition.substr(0, equals),
+                                 equals == std::string::npos ? "1" : definition.substr(equals + 1));
+  } else if (argument == "-o") {
+    options.output = text;
+  } else {
+    options.depfile = text;
+  }
 }
 
 /// Parses the command line; false (after printing why) when it is not usable.
@@ -162,23 +183,7 @@ bool ParseArguments(int argc, char** argv, Options& options) {
       if (text == nullptr) {
         return false;
       }
-      if (argument.rfind("-I", 0) == 0) {
-        std::string directory = text;
-        if (!directory.empty() && directory.back() != '/' && directory.back() != '\\') {
-          directory += '/';
-        }
-        options.includeDirectories.push_back(directory);
-      } else if (argument.rfind("-D", 0) == 0) {
-        const std::string definition = text;
-        const std::size_t equals = definition.find('=');
-        options.defines.emplace_back(definition.substr(0, equals),
-                                     equals == std::string::npos ? "1"
-                                                                 : definition.substr(equals + 1));
-      } else if (argument == "-o") {
-        options.output = text;
-      } else {
-        options.depfile = text;
-      }
+      TakeOptionValue(argument, text, options);
     } else if (argument.size() > 1 && argument[0] == '-') {
       std::cerr << "tavrc: unknown option " << argument << '\n' << kUsage;
       return false;
@@ -196,22 +201,12 @@ bool ParseArguments(int argc, char** argv, Options& options) {
   return true;
 }
 
-/// Everything but the command line: reads, checks and writes. Gives the exit status. Throws
-/// std::bad_alloc and whatever else escapes the standard library.
-int Build(const Options& options) {
-  FileReader files;
-  std::string text;
-  int error = 0;
-  tavutil::platform::NamedFileResult result = files.Read(options.catalogue, text, error);
-  if (result != tavutil::platform::NamedFileResult::opened) {
-    std::cerr << options.catalogue
-              << ": error: cannot read the catalogue: " << files.Reason(result, error) << '\n';
-    return 1;
-  }
-  // An include is looked for beside the file that includes it, then in each -I directory; an
-  // absolute name only where it says. A file that is there but cannot be used stops the search.
-  const auto reader = [&](const std::string& name, const std::string& includer, std::string& path,
-                          std::string& contents) {
+/// The include reader of a build: an include is looked for beside the file that includes it,
+/// then in each -I directory; an absolute name only where it says. A file that is there but
+/// cannot be used stops the search. `options` and `files` must outlive it.
+tavutil::tavrc::IncludeReader MakeIncludeReader(const Options& options, FileReader& files) {
+  return [&options, &files](const std::string& name, const std::string& includer, std::string& path,
+                            std::string& contents) {
     std::vector<std::string> candidates;
     if (IsAbsolute(name)) {
       candidates.push_back(name);
@@ -222,7 +217,8 @@ int Build(const Options& options) {
       }
     }
     for (const std::string& candidate : candidates) {
-      result = files.Read(candidate, contents, error);
+      int error = 0;
+      const tavutil::platform::NamedFileResult result = files.Read(candidate, contents, error);
       if (result == tavutil::platform::NamedFileResult::opened) {
         path = candidate;
         return true;
@@ -233,23 +229,27 @@ int Build(const Options& options) {
     }
     return false;
   };
-  const Catalogue catalogue =
-      tavutil::tavrc::ReadCatalogue(options.catalogue, text, options.defines, reader);
-  for (const Diagnostic& d : catalogue.diagnostics) {
-    if (!d.error && !options.warnings) {
+}
+
+/// Prints the diagnostics as "file:line: error: text", the warnings only when asked for.
+void PrintDiagnostics(const Catalogue& catalogue, bool warnings) {
+  for (const Diagnostic& diagnostic : catalogue.diagnostics) {
+    if (!diagnostic.error && !warnings) {
       continue;
     }
-    std::cerr << d.file << ':' << d.line << ": " << (d.error ? "error: " : "warning: ") << d.text
-              << '\n';
+    std::cerr << diagnostic.file << ':' << diagnostic.line << ": "
+              << (diagnostic.error ? "error: " : "warning: ") << diagnostic.text << '\n';
   }
-  if (!catalogue.Succeeded()) {
-    return 1; // every output stays as it was
-  }
+}
+
+/// Writes the table source and the dependency file that were asked for; false when one could
+/// not be written (said on standard error). Throws std::bad_alloc when memory runs out.
+bool WriteOutputs(const Options& options, const Catalogue& catalogue) {
   if (!options.output.empty() &&
       !WriteFile(options.output,
                  tavutil::tavrc::GenerateTableSource(catalogue.strings, options.catalogue),
                  "the table source")) {
-    return 1;
+    return false;
   }
   if (!options.depfile.empty()) {
     std::string rule =
@@ -258,10 +258,31 @@ int Build(const Options& options) {
       rule += " " + MakeEscaped(file);
     }
     if (!WriteFile(options.depfile, rule + "\n", "the dependency file")) {
-      return 1;
+      return false;
     }
   }
-  return 0;
+  return true;
+}
+
+/// Everything but the command line: reads, checks and writes. Gives the exit status. Throws
+/// std::bad_alloc and whatever else escapes the standard library.
+int Build(const Options& options) {
+  FileReader files;
+  std::string text;
+  int error = 0;
+  const tavutil::platform::NamedFileResult result = files.Read(options.catalogue, text, error);
+  if (result != tavutil::platform::NamedFileResult::opened) {
+    std::cerr << options.catalogue
+              << ": error: cannot read the catalogue: " << files.Reason(result, error) << '\n';
+    return 1;
+  }
+  const Catalogue catalogue = tavutil::tavrc::ReadCatalogue(
+      options.catalogue, text, options.defines, MakeIncludeReader(options, files));
+  PrintDiagnostics(catalogue, options.warnings);
+  if (!catalogue.Succeeded()) {
+    return 1; // every output stays as it was
+  }
+  return WriteOutputs(options, catalogue) ? 0 : 1;
 }
 
 } // namespace
@@ -275,8 +296,8 @@ int main(int argc, char** argv) {
     return Build(options);
   } catch (const std::bad_alloc&) {
     std::cerr << "tavrc: error: out of memory\n";
-  } catch (const std::exception& e) {
-    std::cerr << "tavrc: error: " << e.what() << '\n';
+  } catch (const std::exception& failure) {
+    std::cerr << "tavrc: error: " << failure.what() << '\n';
   } catch (...) {
     std::cerr << "tavrc: error: an unexpected failure\n";
   }

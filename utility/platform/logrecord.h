@@ -50,7 +50,7 @@ inline bool IsControl(unsigned char byte) noexcept {
 }
 
 /// Appends `size` bytes of `text`, control bytes escaped, as long as `record` stays within
-/// `room` bytes; an escape is never cut. Throws std::bad_alloc.
+/// `room` bytes; an escape is never cut. Throws std::bad_alloc when memory runs out.
 inline void AppendEscaped(std::string& record, const char* text, std::size_t size,
                           std::size_t room) {
   for (std::size_t i = 0; i < size; ++i) {
@@ -71,7 +71,7 @@ inline void AppendEscaped(std::string& record, const char* text, std::size_t siz
 }
 
 /// Appends "IDENT[PID]: TEXT" to `record`, the identity cut to kMaxIdent bytes and the text cut
-/// so that `record` stays within kMaxRecord bytes. Throws std::bad_alloc.
+/// so that `record` stays within kMaxRecord bytes. Throws std::bad_alloc when memory runs out.
 inline void AppendTail(std::string& record, const std::string& ident, const char* text,
                        std::size_t size) {
   char pid[24];
@@ -83,7 +83,8 @@ inline void AppendTail(std::string& record, const std::string& ident, const char
   }
 }
 
-/// Builds the whole record, stamped with the local time, in `record`. Throws std::bad_alloc.
+/// Builds the whole record, stamped with the local time, in `record`. Throws std::bad_alloc when
+/// memory runs out.
 inline void Build(std::string& record, const std::string& ident, LogPriority priority,
                   const char* text, std::size_t size) {
   static constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

@@ -2,19 +2,20 @@
 // Licensed under the Apache License, Version 2.0.
 //
 // The contract. Everything the library needs from the operating system is declared here and
-// nowhere else; utility/platform/posix/ implements it for Linux, windows/ later. A service a
-// platform lacks answers with a "not supported" result instead of failing to build. Nothing
-// here throws: every failure is a return value, with the system's error code where one helps.
+// nowhere else; utility/platform/posix/ implements it for POSIX systems, windows/ for Windows.
+// A service a platform lacks answers with a "not supported" result instead of failing to build.
+// Every failure is a return value, with the system's error code where one helps; only memory that
+// runs out throws (std::bad_alloc), where a function says so.
 //
 //   Error codes:        kErrorNoMemory, kErrorBadHandle..., ErrorText
 //   Identity and time:  ThreadId, ProcessId, LocalTime, CurrentWallTime, BreakDownLocal,
 //                       StandardTimeZone, BreakDownUtc
-//   Files:              MakeDirectory, QueryPathKind, ExecutablePath, SearchPath
-//   Files given by name: ReadNamedFile, ReplaceFile (the rules every name given is opened by)
+//   Files:              MakeDirectory, QueryPathKind, ExecutablePath, FindOnPath
+//   Files given by name: ReadNamedFile, ReplaceWholeFile (the rules every name given is opened by)
 //   Output files:       PathFits, OpenOutputFile, WriteOutputFile, CloseOutputFile
-//   Mutexes:            OpenMutex, LockMutex, UnlockMutex, CloseMutex
+//   Mutexes:            OpenMutexHandle, LockMutex, UnlockMutex, CloseMutex
 //   Shared memory:      CreateSection, OpenSection, SectionAddress, CloseSection
-//   Dynamic libraries:  LibrarySuffix, LoadLibrary, FindSymbol, LibraryPath
+//   Dynamic libraries:  LibrarySuffix, OpenLibrary, FindSymbol, LibraryPath
 //   Threads, semaphores: StartThread, NewSemaphore, WaitSemaphore, PostSemaphore,
 //                        CloseSemaphore (time-outs on the monotonic clock)
 //   Shared trace file:  OpenSharedFile, AppendSharedFile, CloseSharedFile
@@ -108,13 +109,13 @@ enum class PathKind { missing, file, directory, other };
 /// What `path` names, following symbolic links; `missing` when it cannot be examined.
 PathKind QueryPathKind(const char* path) noexcept;
 /// The full path of the running executable. False, leaving `path` alone, when it cannot be
-/// read. Throws std::bad_alloc.
+/// read. Throws std::bad_alloc when memory runs out.
 bool ExecutablePath(std::string& path);
 /// Searches each directory of the `;`-separated list `directories`, in order, for `name`, with
 /// `extension` (".so", say) appended when the file part of `name` has no `.`. Both `\` and `/`
 /// separate directories. Gives the first candidate that is an existing non-directory file in
-/// `found`, or false. Throws std::bad_alloc.
-bool SearchPath(const char* directories, const char* name, const char* extension,
+/// `found`, or false. Throws std::bad_alloc when memory runs out.
+bool FindOnPath(const char* directories, const char* name, const char* extension,
                 std::string& found);
 
 // ------------------------------------------------------- files given by name ----
@@ -142,15 +143,15 @@ enum class NamedFileResult {
 /// Reads the whole of the file `path` into `contents`: `tooLarge` when it holds more than
 /// `limit` bytes. The file a standard stream of the process has open (/dev/stdin) is read too,
 /// whatever its type. Other results leave `contents` unspecified; `missing` and `failed` come
-/// with the system's error code. Throws std::bad_alloc.
+/// with the system's error code. Throws std::bad_alloc when memory runs out.
 NamedFileResult ReadNamedFile(const char* path, std::size_t limit, std::string& contents,
                               int& error);
 /// Puts `size` bytes of `data` at `path` whole or not at all: writes them to a new file in the
 /// same directory and renames that over `path` once all are written. `path`, when it exists,
 /// must be a regular file (`notRegular`; `isLink` for a symbolic link, which is never
 /// replaced). On failure only the new file is removed; `path` is as it was.
-NamedFileResult ReplaceFile(const char* path, const char* data, std::size_t size,
-                            int& error) noexcept;
+NamedFileResult ReplaceWholeFile(const char* path, const char* data, std::size_t size,
+                                 int& error) noexcept;
 
 // --------------------------------------------------------------- output files ----
 
@@ -187,7 +188,7 @@ enum class MutexLockResult { acquired, timedOut, failed };
 /// Makes an unnamed mutex when `name` is null or empty; otherwise opens the mutex of that
 /// name, or makes it when none exists. Null on failure, with the system's error code in
 /// `error`.
-MutexHandle* OpenMutex(const char* name, int& error) noexcept;
+MutexHandle* OpenMutexHandle(const char* name, int& error) noexcept;
 /// Waits up to `timeoutMs` milliseconds for the mutex: 0 tries once, a negative value waits
 /// for ever. The calling thread may already hold it (each lock then needs its own unlock).
 MutexLockResult LockMutex(MutexHandle& mutex, long timeoutMs) noexcept;
@@ -232,13 +233,13 @@ const char* LibrarySuffix() noexcept;
 /// dependency or an unresolved symbol fails here rather than at first call. Gives an opaque
 /// handle (the same one for a library already loaded), or null with the loader's own
 /// explanation in `reason` and the system's error code (0 when it gives none) in `error`.
-/// Nothing here unloads a library. Throws std::bad_alloc.
-void* LoadLibrary(const char* file, std::string& reason, int& error);
+/// Nothing here unloads a library. Throws std::bad_alloc when memory runs out.
+void* OpenLibrary(const char* file, std::string& reason, int& error);
 /// The address of the symbol `name` exported by `library`, or null with the loader's
-/// explanation in `reason`. Throws std::bad_alloc.
+/// explanation in `reason`. Throws std::bad_alloc when memory runs out.
 void* FindSymbol(void* library, const char* name, std::string& reason);
 /// The full path of the loaded library `library`; false, leaving `path` alone, when it is not
-/// known. Throws std::bad_alloc.
+/// known. Throws std::bad_alloc when memory runs out.
 bool LibraryPath(void* library, std::string& path);
 
 // ------------------------------------------------- shared trace file and system log ----
@@ -282,7 +283,7 @@ void CloseSystemLog(SystemLogHandle* log) noexcept;
 
 // ------------------------------------------------------------- string resources ----
 
-/// Reads string resource `id` of the loaded library `library` (a handle from LoadLibrary) into
+/// Reads string resource `id` of the loaded library `library` (a handle from OpenLibrary) into
 /// `buffer`, which has room for `capacity` UTF-16 units: at most `capacity` - 1 units, then a
 /// zero unit. A text cut there never ends in the first half of a surrogate pair. Gives the
 /// number of units stored, or 0 with the system's error code in `error`: kErrorNotFound when the

@@ -51,9 +51,9 @@ inline std::uint64_t IpcNameHash(const char* text, std::size_t length) noexcept 
 }
 
 /// Whether a name byte stands for itself in the escaped form; every other byte becomes %XX.
-constexpr bool IpcNameByteIsPlain(unsigned char c) noexcept {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '_' || c == '.';
+constexpr bool IpcNameByteIsPlain(unsigned char byte) noexcept {
+  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+         (byte >= '0' && byte <= '9') || byte == '-' || byte == '_' || byte == '.';
 }
 
 /// The directory in which the system keeps POSIX shared-memory objects as files.

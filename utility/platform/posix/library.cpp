@@ -55,7 +55,7 @@ bool ExecutablePath(std::string& path) {
   return true;
 }
 
-bool SearchPath(const char* directories, const char* name, const char* extension,
+bool FindOnPath(const char* directories, const char* name, const char* extension,
                 std::string& found) {
   if (directories == nullptr || name == nullptr || *name == '\0') {
     return false;
@@ -98,7 +98,7 @@ const char* LibrarySuffix() noexcept {
   return ".so";
 }
 
-void* LoadLibrary(const char* file, std::string& reason, int& error) {
+void* OpenLibrary(const char* file, std::string& reason, int& error) {
   if (file == nullptr || *file == '\0') {
     reason = "no library name given";
     error = EINVAL;

@@ -97,7 +97,7 @@ struct MutexHandle {
   bool isNamed = false;
 };
 
-MutexHandle* OpenMutex(const char* name, int& error) noexcept {
+MutexHandle* OpenMutexHandle(const char* name, int& error) noexcept {
   error = 0;
   std::unique_ptr<MutexHandle> handle(new (std::nothrow) MutexHandle);
   if (handle == nullptr) {

@@ -121,9 +121,10 @@ bool MayFollow(const struct stat& link, const struct stat& directory) noexcept {
   return link.st_uid == ::geteuid() || link.st_uid == directory.st_uid;
 }
 
-bool SameLink(const struct stat& a, const struct stat& b) noexcept {
-  return S_ISLNK(a.st_mode) && S_ISLNK(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
-         a.st_uid == b.st_uid;
+/// Whether both describe one symbolic link with one owner (nothing swapped it in between).
+bool SameLink(const struct stat& first, const struct stat& second) noexcept {
+  return S_ISLNK(first.st_mode) && S_ISLNK(second.st_mode) && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino && first.st_uid == second.st_uid;
 }
 
 /// After a failed open of `name`: `notRegular` when it leads to something other than a
@@ -316,13 +317,11 @@ NamedFileResult ReadNamedFile(const char* path, std::size_t limit, std::string& 
   }
 }
 
-NamedFileResult ReplaceFile(const char* path, const char* data, std::size_t size,
-                            int& error) noexcept {
-  error = 0;
-  if (path == nullptr || *path == '\0') {
-    error = ENOENT;
-    return NamedFileResult::failed;
-  }
+namespace {
+
+/// Whether `path` may be replaced: `opened` when nothing is there or a regular file is;
+/// `isLink`, `notRegular` or `failed` with the error otherwise.
+NamedFileResult CheckReplaceable(const char* path, int& error) noexcept {
   struct stat existing {};
   if (::lstat(path, &existing) == 0) {
     if (S_ISLNK(existing.st_mode)) {
@@ -337,12 +336,16 @@ NamedFileResult ReplaceFile(const char* path, const char* data, std::size_t size
     error = errno;
     return NamedFileResult::failed;
   }
-  // The new file goes beside the old one (a rename does not cross file systems), under a name
-  // nobody else uses: it is made exclusively, and only it is ever removed here.
+  return NamedFileResult::opened;
+}
+
+/// Makes the new file for `path` beside it (a rename does not cross file systems), under a
+/// name nobody else uses: it is made exclusively, and only it is ever removed. Its name goes
+/// to `temporary`. False, with the error, when no such file could be made.
+bool MakeReplacement(const char* path, char (&temporary)[PATH_MAX], posix::Descriptor& file,
+                     int& error) noexcept {
   const char* slash = std::strrchr(path, '/');
   const int directoryLength = slash != nullptr ? static_cast<int>(slash - path) + 1 : 0;
-  char temporary[PATH_MAX];
-  posix::Descriptor file;
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100 && file.get() < 0; ++attempt) {
     const int length =
@@ -350,17 +353,38 @@ NamedFileResult ReplaceFile(const char* path, const char* data, std::size_t size
                       path, static_cast<long>(::getpid()), counter.fetch_add(1));
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof temporary) {
       error = ENAMETOOLONG;
-      return NamedFileResult::failed;
+      return false;
     }
     file.reset(posix::OpenAt(AT_FDCWD, temporary,
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
     if (file.get() < 0 && errno != EEXIST) {
       error = errno;
-      return NamedFileResult::failed;
+      return false;
     }
   }
   if (file.get() < 0) {
     error = EEXIST;
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+NamedFileResult ReplaceWholeFile(const char* path, const char* data, std::size_t size,
+                                 int& error) noexcept {
+  error = 0;
+  if (path == nullptr || *path == '\0') {
+    error = ENOENT;
+    return NamedFileResult::failed;
+  }
+  const NamedFileResult replaceable = CheckReplaceable(path, error);
+  if (replaceable != NamedFileResult::opened) {
+    return replaceable;
+  }
+  char temporary[PATH_MAX];
+  posix::Descriptor file;
+  if (!MakeReplacement(path, temporary, file, error)) {
     return NamedFileResult::failed;
   }
   const bool written =

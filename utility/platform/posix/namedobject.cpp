@@ -233,42 +233,12 @@ bool Matches(const char* base, std::size_t length, const NamedObjectRequest& req
          std::memcmp(base + sizeof(IpcObjectHeader), request.name, request.nameLength) == 0;
 }
 
-/// Joins an object that exists under the name, reclaims it when nobody holds it, or reports
-/// that it is in use (create mode).
-Step AttachExisting(int openedFd, const NamedObjectRequest& request, NamedObject& object,
-                    int& notReadySeen, int& error) noexcept {
-  Descriptor fd(openedFd);
+/// With a shared lock held on `fd`: maps the object and, when it is ready and is the one the
+/// request names, gives it to `object` (with `fd`).
+Step MapShared(Descriptor& fd, const NamedObjectRequest& request, NamedObject& object,
+               int& error) noexcept {
   const bool mayWait = request.mode != NamedObjectMode::open;
   struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) {
-    error = errno;
-    return Step::failed;
-  }
-  // Checked before any lock: another user's object could hold its lock for ever.
-  if (status.st_uid != ::geteuid()) {
-    error = EACCES;
-    return Step::failed;
-  }
-  const int exclusive = Flock(fd.get(), LOCK_EX | LOCK_NB);
-  if (exclusive == 0) {
-    // Nobody holds the object: its last user died without removing it, its creator died
-    // before finishing, or its creator is between shm_open and its first lock.
-    const bool abandoned = IsReady(fd.get()) || (mayWait && ++notReadySeen >= kAbandonedAfter);
-    if (abandoned) {
-      RemoveName(object.osName, fd.get());
-    }
-    return mayWait ? Step::retry : Step::notFound;
-  }
-  if (exclusive != EWOULDBLOCK) {
-    error = exclusive;
-    return Step::failed;
-  }
-  if (request.mode == NamedObjectMode::create) {
-    return Step::exists;
-  }
-  if ((error = Flock(fd.get(), LOCK_SH)) != 0) {
-    return Step::failed;
-  }
   if (::fstat(fd.get(), &status) != 0) {
     error = errno;
     return Step::failed;
@@ -305,6 +275,45 @@ Step AttachExisting(int openedFd, const NamedObjectRequest& request, NamedObject
   object.payload = static_cast<char*>(object.base) + header->payloadOffset;
   object.payloadSize = static_cast<std::size_t>(header->payloadSize);
   return Step::done;
+}
+
+/// Joins an object that exists under the name, reclaims it when nobody holds it, or reports
+/// that it is in use (create mode).
+Step AttachExisting(int openedFd, const NamedObjectRequest& request, NamedObject& object,
+                    int& notReadySeen, int& error) noexcept {
+  Descriptor fd(openedFd);
+  const bool mayWait = request.mode != NamedObjectMode::open;
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0) {
+    error = errno;
+    return Step::failed;
+  }
+  // Checked before any lock: another user's object could hold its lock for ever.
+  if (status.st_uid != ::geteuid()) {
+    error = EACCES;
+    return Step::failed;
+  }
+  const int exclusive = Flock(fd.get(), LOCK_EX | LOCK_NB);
+  if (exclusive == 0) {
+    // Nobody holds the object: its last user died without removing it, its creator died
+    // before finishing, or its creator is between shm_open and its first lock.
+    const bool abandoned = IsReady(fd.get()) || (mayWait && ++notReadySeen >= kAbandonedAfter);
+    if (abandoned) {
+      RemoveName(object.osName, fd.get());
+    }
+    return mayWait ? Step::retry : Step::notFound;
+  }
+  if (exclusive != EWOULDBLOCK) {
+    error = exclusive;
+    return Step::failed;
+  }
+  if (request.mode == NamedObjectMode::create) {
+    return Step::exists;
+  }
+  if ((error = Flock(fd.get(), LOCK_SH)) != 0) {
+    return Step::failed;
+  }
+  return MapShared(fd, request, object, error);
 }
 
 // ------------------------------------------------ the process's objects and fork ----
@@ -450,6 +459,37 @@ void SweepAbandoned(uid_t user) noexcept {
   }
 }
 
+/// One attempt to make the object afresh: InitialiseCreated's step when this process made the
+/// name, `exists` when something holds the name already (to be joined), `failed` with the
+/// error otherwise.
+Step TryCreate(const NamedObjectRequest& request, std::size_t offset, std::size_t total,
+               NamedObject& object, int& error) noexcept {
+  const int fd = ::shm_open(object.osName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kObjectMode);
+  if (fd >= 0) {
+    return InitialiseCreated(fd, request, offset, total, object, error);
+  }
+  if (errno != EEXIST) {
+    error = errno;
+    return Step::failed;
+  }
+  return Step::exists;
+}
+
+/// One attempt to join the object of the name: AttachExisting's step, or, when there is none,
+/// `notFound` (open mode) or `retry` (it went since the create attempt: make it again).
+Step TryJoin(const NamedObjectRequest& request, NamedObject& object, int& notReadySeen,
+             int& error) noexcept {
+  const int fd = ::shm_open(object.osName, O_RDWR | O_CLOEXEC, 0);
+  if (fd < 0) {
+    if (errno != ENOENT) {
+      error = errno;
+      return Step::failed;
+    }
+    return request.mode == NamedObjectMode::open ? Step::notFound : Step::retry;
+  }
+  return AttachExisting(fd, request, object, notReadySeen, error);
+}
+
 } // namespace
 
 NamedObjectResult AcquireNamedObject(const NamedObjectRequest& request, NamedObject& object,
@@ -471,36 +511,20 @@ NamedObjectResult AcquireNamedObject(const NamedObjectRequest& request, NamedObj
       Pause(attempt);
     }
     if (request.mode != NamedObjectMode::open) {
-      const int fd = ::shm_open(object.osName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kObjectMode);
-      if (fd >= 0) {
-        const Step step = InitialiseCreated(fd, request, offset, total, object, error);
-        if (step == Step::done) {
-          Register(object);
-          SweepAbandoned(user);
-          return NamedObjectResult::created;
-        }
-        if (step == Step::failed) {
-          return NamedObjectResult::failed;
-        }
+      const Step created = TryCreate(request, offset, total, object, error);
+      if (created == Step::done) {
+        Register(object);
+        SweepAbandoned(user);
+        return NamedObjectResult::created;
+      }
+      if (created == Step::failed) {
+        return NamedObjectResult::failed;
+      }
+      if (created == Step::retry) {
         continue;
       }
-      if (errno != EEXIST) {
-        error = errno;
-        return NamedObjectResult::failed;
-      }
     }
-    const int fd = ::shm_open(object.osName, O_RDWR | O_CLOEXEC, 0);
-    if (fd < 0) {
-      if (errno != ENOENT) {
-        error = errno;
-        return NamedObjectResult::failed;
-      }
-      if (request.mode == NamedObjectMode::open) {
-        return NamedObjectResult::notFound;
-      }
-      continue; // removed since the create attempt: try to make it again
-    }
-    switch (AttachExisting(fd, request, object, notReadySeen, error)) {
+    switch (TryJoin(request, object, notReadySeen, error)) {
     case Step::done:
       Register(object);
       SweepAbandoned(user);

@@ -23,7 +23,7 @@ const char* LibrarySuffix() noexcept {
   return ".dll";
 }
 
-void* LoadLibrary(const char* file, std::string& reason, int& error) {
+void* OpenLibrary(const char* file, std::string& reason, int& error) {
   if (file == nullptr || *file == '\0') {
     reason = "no library name given";
     error = ERROR_INVALID_PARAMETER;

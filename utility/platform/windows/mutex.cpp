@@ -17,7 +17,7 @@ struct MutexHandle {
   HANDLE handle;
 };
 
-MutexHandle* OpenMutex(const char* name, int& error) noexcept {
+MutexHandle* OpenMutexHandle(const char* name, int& error) noexcept {
   error = 0;
   const bool named = name != nullptr && *name != '\0';
   // No initial owner and default security. For an existing name this opens that mutex

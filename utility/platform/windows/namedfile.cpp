@@ -174,58 +174,76 @@ NamedFileResult ReadNamedFile(const char* path, std::size_t limit, std::string& 
   }
 }
 
-NamedFileResult ReplaceFile(const char* path, const char* data, std::size_t size,
-                            int& error) noexcept {
-  error = 0;
-  if (path == nullptr || *path == '\0') {
-    error = ERROR_FILE_NOT_FOUND;
+namespace {
+
+/// Whether `path` may be replaced, looked at without reading it: `opened` when nothing is
+/// there or a file is; Examine's refusal, or `failed` with the error, otherwise.
+NamedFileResult CheckReplaceable(const char* path, int& error) noexcept {
+  const windows::Handle existing(::CreateFileA(
+      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (existing.get() != INVALID_HANDLE_VALUE) {
+    return windows::Examine(existing.get(), error);
+  }
+  if (!windows::IsMissing(::GetLastError())) {
+    error = static_cast<int>(::GetLastError());
     return NamedFileResult::failed;
   }
-  {
-    // What is there now, looked at without reading it: only a file is replaced.
-    const windows::Handle existing(::CreateFileA(
-        path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (existing.get() != INVALID_HANDLE_VALUE) {
-      const NamedFileResult result = windows::Examine(existing.get(), error);
-      if (result != NamedFileResult::opened) {
-        return result;
-      }
-    } else if (!windows::IsMissing(::GetLastError())) {
-      error = static_cast<int>(::GetLastError());
-      return NamedFileResult::failed;
-    }
-  }
-  // The new file goes beside the old one, under a name nobody else uses: it is made
-  // exclusively, and only it is ever removed here.
+  return NamedFileResult::opened;
+}
+
+/// Makes the new file for `path` beside it, under a name nobody else uses: it is made
+/// exclusively, and only it is ever removed. Its name goes to `temporary`. False, with the
+/// error, when no such file could be made.
+bool MakeReplacement(const char* path, char (&temporary)[MAX_PATH], windows::Handle& file,
+                     int& error) noexcept {
   const char* separator = nullptr;
-  for (const char* c = path; *c != '\0'; ++c) {
-    if (*c == '/' || *c == '\\') {
-      separator = c;
+  for (const char* at = path; *at != '\0'; ++at) {
+    if (*at == '/' || *at == '\\') {
+      separator = at;
     }
   }
   const int directoryLength = separator != nullptr ? static_cast<int>(separator - path) + 1 : 0;
   static std::atomic<unsigned> counter{0};
-  char temporary[MAX_PATH];
-  windows::Handle file;
   for (int attempt = 0; attempt < 100 && file.get() == INVALID_HANDLE_VALUE; ++attempt) {
     const int length = std::snprintf(
         temporary, sizeof temporary, "%.*s.replacing-%lu-%u.tmp", directoryLength, path,
         static_cast<unsigned long>(::GetCurrentProcessId()), counter.fetch_add(1));
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof temporary) {
       error = ERROR_FILENAME_EXCED_RANGE;
-      return NamedFileResult::failed;
+      return false;
     }
     file.reset(::CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     const DWORD failure = file.get() == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
     if (failure != 0 && failure != ERROR_FILE_EXISTS && failure != ERROR_ALREADY_EXISTS) {
       error = static_cast<int>(failure);
-      return NamedFileResult::failed;
+      return false;
     }
   }
   if (file.get() == INVALID_HANDLE_VALUE) {
     error = ERROR_FILE_EXISTS;
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+NamedFileResult ReplaceWholeFile(const char* path, const char* data, std::size_t size,
+                                 int& error) noexcept {
+  error = 0;
+  if (path == nullptr || *path == '\0') {
+    error = ERROR_FILE_NOT_FOUND;
+    return NamedFileResult::failed;
+  }
+  const NamedFileResult replaceable = CheckReplaceable(path, error);
+  if (replaceable != NamedFileResult::opened) {
+    return replaceable;
+  }
+  char temporary[MAX_PATH];
+  windows::Handle file;
+  if (!MakeReplacement(path, temporary, file, error)) {
     return NamedFileResult::failed;
   }
   error = windows::WriteAll(file.get(), data, size);

@@ -23,8 +23,9 @@ namespace {
 /// The longest file name in one component (NTFS, FAT32 long names).
 constexpr std::size_t kLongestName = 255;
 
-bool IsSeparator(char c) noexcept {
-  return c == '/' || c == '\\';
+/// Whether `ch` separates directories.
+bool IsSeparator(char ch) noexcept {
+  return ch == '/' || ch == '\\';
 }
 
 } // namespace

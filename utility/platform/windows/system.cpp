@@ -212,7 +212,7 @@ bool ExecutablePath(std::string& path) {
   return windows::ModulePath(nullptr, path);
 }
 
-bool SearchPath(const char* directories, const char* name, const char* extension,
+bool FindOnPath(const char* directories, const char* name, const char* extension,
                 std::string& found) {
   if (directories == nullptr || name == nullptr || *name == '\0') {
     return false;

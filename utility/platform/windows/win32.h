@@ -2,33 +2,26 @@
 // files share.
 // Licensed under the Apache License, Version 2.0.
 //
-// <windows.h> defines LoadLibrary, SearchPath, OpenMutex and ReplaceFile as macros for their
-// A/W forms, which would rename the platform functions of those names: every file of the
-// backend includes this header instead, after platform.h. Internal; never installed.
+// Internal; never installed.
 #ifndef TAVUTIL_PLATFORM_WINDOWS_WIN32_H
 #define TAVUTIL_PLATFORM_WINDOWS_WIN32_H
 
 #include <string>
 #include <windows.h>
 
-#undef LoadLibrary
-#undef SearchPath
-#undef OpenMutex
-#undef ReplaceFile
-
 namespace tavutil::platform::windows {
 
 /// `path` with every `/` turned into `\`, the only separator some Win32 calls accept.
-/// Throws std::bad_alloc.
+/// Throws std::bad_alloc when memory runs out.
 std::string NativeSeparators(std::string path);
 
 /// `path` with every `\` turned into `/`: the form of the paths the library builds itself.
-/// Throws std::bad_alloc.
+/// Throws std::bad_alloc when memory runs out.
 std::string PortableSeparators(std::string path);
 
 /// The full path of `module` (null: the executable) with `/` separators, read with
 /// GetModuleFileNameA into a buffer grown until the whole path fits. False, leaving `path` alone,
-/// on failure. Throws std::bad_alloc.
+/// on failure. Throws std::bad_alloc when memory runs out.
 bool ModulePath(HMODULE module, std::string& path);
 
 } // namespace tavutil::platform::windows
