@@ -3,6 +3,7 @@
 //
 // This program carries its own copy of the output and of the platform's system-log code (see
 // tests/CMakeLists.txt), so the output can be pointed at the stand-in (log_platform.h).
+#include <tavutil/exception.h>
 #include <tavutil/message.h>
 
 #include "internal/tracesystemlog.h"
@@ -99,6 +100,21 @@ TEST(TTraceSystemLog, ControlBytesAreEscapedAndRecordsKeepTheirSize) {
   EXPECT_TRUE(std::none_of(record.begin(), record.end(), [](char c) {
     return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
   }));
+}
+
+TEST(TTraceSystemLog, AStoreThatThrowsLosesTheEntryAndNothingElse) {
+  struct TThrowingStore : TMessageStore {
+    TThrowingStore() : TMessageStore(TMessage::StoreID(TString("Throwing"), explicitInit)) {}
+    TString* GetMsg(long /*setId*/, long /*messageId*/) override {
+      throw TInvalidRequest("no text", 1, TException::recoverable);
+    }
+  } store;
+  LogReceiver log;
+  TTrace trace = MakeSystemLogTrace("unit-ident", LogReceiver::Address().c_str());
+  EXPECT_NO_THROW(trace.QueryPointer()->Write(0x4, TUtilityTraceCategory::Utility,
+                                              TMessage(store.QueryStoreID(), 1, 2, "default")));
+  Write(0x4, "after");
+  EXPECT_TRUE(EndsWith(log.Receive(), "unit-ident", 'E', "after"));
 }
 
 TEST(TTraceSystemLog, TheSystemsOwnLogTakesEntries) {

@@ -42,8 +42,9 @@ public:
         entry.Append(bytes, text.length());
       }
       platform::WriteSystemLog(*fLog, SystemLogPriority(level), entry.Data(), entry.Size());
-    } catch (const std::exception&) {
-      // The entry is lost; a trace point never fails its caller.
+    } catch (...) {
+      // The entry is lost (memory, or a store's GetMsg that threw, whatever it threw); a
+      // trace point never fails its caller.
     }
   }
 
