@@ -2,7 +2,7 @@
 // Licensed under the Apache License, Version 2.0.
 #include "lexer.h"
 
-#include "utf8.h"
+#include "internal/unicode.h"
 
 #include <cstdio>
 #include <utility>
@@ -310,8 +310,9 @@ void Lexer::LexString(Source& source, Token& token) {
       LexEscape(source, token);
     } else {
       char32_t code = 0;
-      DecodeUtf8(source.text, source.pos, code); // the file is valid UTF-8
-      AppendUtf16(token.string, code);
+      // The file is valid UTF-8.
+      tavutil::detail::DecodeUtf8(source.text.data(), source.text.size(), source.pos, code);
+      tavutil::detail::AppendUtf16(token.string, code);
     }
   }
 }

@@ -2,7 +2,7 @@
 // Licensed under the Apache License, Version 2.0.
 #include "preprocessor.h"
 
-#include "utf8.h"
+#include "internal/unicode.h"
 
 #include <algorithm>
 #include <optional>
@@ -74,7 +74,7 @@ bool Preprocessor::ValidUtf8(const std::string& text, const std::string* name) {
   for (std::size_t pos = 0; pos < text.size();) {
     char32_t code = 0;
     const std::size_t start = pos;
-    if (!DecodeUtf8(text, pos, code)) {
+    if (!tavutil::detail::DecodeUtf8(text.data(), text.size(), pos, code)) {
       Token at;
       at.file = name;
       const auto end = text.begin() + static_cast<std::ptrdiff_t>(start);
