@@ -13,6 +13,8 @@
 //   Files:              MakeDirectory, QueryPathKind, ExecutablePath, FindOnPath
 //   Files given by name: ReadNamedFile, ReplaceWholeFile (the rules every name given is opened by)
 //   Output files:       PathFits, OpenOutputFile, WriteOutputFile, CloseOutputFile
+//   Temporary files:    OpenTempFile, WriteTempFile, ReadTempFile, SeekTempFile,
+//                       TellTempFile, CloseTempFile (unnamed: nothing is left behind)
 //   Mutexes:            OpenMutexHandle, LockMutex, UnlockMutex, CloseMutex
 //   Shared memory:      CreateSection, OpenSection, SectionAddress, CloseSection
 //   Dynamic libraries:  LibrarySuffix, OpenLibrary, FindSymbol, LibraryPath
