@@ -18,6 +18,15 @@
 #define TAVUTIL_API __attribute__((visibility("default")))
 #endif
 
+/// Marks a private member of an exported class that must stay out of the shared library's
+/// symbol table, such as one taking an internal type. A DLL exports every member of an
+/// exported class, so on Windows the mark does nothing.
+#if defined(_WIN32) || defined(TAVUTIL_STATIC)
+#define TAVUTIL_LOCAL
+#else
+#define TAVUTIL_LOCAL __attribute__((visibility("hidden")))
+#endif
+
 /// One UTF-16 code unit: the library's wide character on every platform. The name is part of
 /// the published interface, reserved spelling included. TAVUTIL_WTEXT("text") is a string
 /// literal of that type.

@@ -382,7 +382,7 @@ private:
   TString OwnedText() const;
   /// Renders the text as QueryMessage does, but for the cache: into `out`, or, when the text
   /// is a TString that needs no formatting, into `asIs` (then returns true, `out` untouched).
-  bool RenderInto(tavutil::detail::TextBuffer& out, TString& asIs) const;
+  TAVUTIL_LOCAL bool RenderInto(tavutil::detail::TextBuffer& out, TString& asIs) const;
 
   StoreID fStore;
   std::int32_t fSetId;
