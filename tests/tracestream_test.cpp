@@ -148,7 +148,7 @@ TEST_F(TTraceStreamFile, MakesMissingDirectoriesAndWritesFromTheStart) {
     TTraceStream trace(name.c_str());
     trace.SetDisplayPrefix(0);
     Trace(0x4, "x\\MUTEXSEM", 71, text.c_str());
-    EXPECT_EQ(ReadFile(file), "E [MUTEXSEM:71] " + text + "\n"); // flushed with each line
+    EXPECT_EQ(FileContents(file), "E [MUTEXSEM:71] " + text + "\n"); // flushed with each line
   }
   EXPECT_TRUE(fs::is_directory(fRoot / "a" / "b" / "c"));
 }
@@ -173,7 +173,7 @@ TEST_F(TTraceStreamFile, OutputsLoseTheLineWhenTheStoreThrows) {
     EXPECT_NO_THROW(trace->QueryPointer()->Write(0x4, kCategory, message));
   }
   EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(ReadFile(file), "");
+  EXPECT_EQ(FileContents(file), "");
 }
 
 TEST_F(TTraceStreamFile, NamesThatCannotBeUsedWriteNothingAndMakeNoDirectory) {
@@ -203,7 +203,7 @@ TEST_F(TTraceStreamFile, NamesThatCannotBeUsedWriteNothingAndMakeNoDirectory) {
     expected += "E [f:2] here\n";
   }
   EXPECT_EQ(out.str(), expected);
-  EXPECT_EQ(ReadFile(plain), "keep");
+  EXPECT_EQ(FileContents(plain), "keep");
 }
 
 TEST(TTraceStreamThreaded, LinesNeverInterleave) {

@@ -5,9 +5,9 @@
 #include <tavutil/sharedmemory.h>
 
 #include "helpers/named_objects.h"
+#include "helpers/trace_entry.h"
 #include "internal/scopedlock.h"
 #include "open_mutex.h"
-#include "recording_trace.h"
 
 #include <gtest/gtest.h>
 
@@ -102,16 +102,12 @@ TEST_F(TMutexSemaphoreProcesses, WhatElseHoldsItsNameIsRefusedAndTraced) {
     }
     ::rmdir(path.c_str());
     ASSERT_EQ(trace.Entries().size(), 1u);
-    EXPECT_EQ(trace.Entries()[0].level, 0x4u);
-    EXPECT_EQ(trace.Entries()[0].category, &TUtilityTraceCategory::Utility);
-    const TMessage& entry = trace.Entries()[0].message;
-    EXPECT_STREQ(entry.QueryFile(), "utility/MUTEXSEM");
-    EXPECT_EQ(entry.QueryLine(), 71u);
     // What opening a directory gives depends on the C library (EINVAL from glibc).
-    const unsigned long error = static_cast<unsigned long>(entry[0]);
+    const auto error = static_cast<unsigned long>(trace.Entries()[0].message[0]);
     EXPECT_TRUE(directory ? error != 0 : error == EACCES) << error;
-    EXPECT_STREQ(entry.QueryMessage(),
-                 ("Error " + std::to_string(error) + " from CreateMutex(" + name + ")").c_str());
+    ExpectEntries(
+        trace, {TUtilityTraceCategory::Utility, "utility/MUTEXSEM"},
+        {{0x4, 71, "Error " + std::to_string(error) + " from CreateMutex(" + name + ")"}});
   }
 }
 

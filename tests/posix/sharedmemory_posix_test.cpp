@@ -7,7 +7,7 @@
 #include "helpers/ipc_commands.h"
 #include "helpers/named_objects.h"
 #include "helpers/run_program.h"
-#include "recording_trace.h"
+#include "helpers/trace_entry.h"
 
 #include <gtest/gtest.h>
 
@@ -188,11 +188,8 @@ TEST_F(ipcSharedMemoryUsers, ObjectsAnotherUserPlacedUnderOurNamesAreRefused) {
     TMutexSemaphore mutex(name.c_str());
     EXPECT_EQ(TMutexSemaphoreEntry(mutex, 0).State(), TMutexSemaphore::failed);
   }
-  std::vector<std::string> texts;
-  for (const TRecordingState::Entry& entry : trace.Entries()) {
-    texts.emplace_back(entry.message.QueryMessage());
-  }
-  EXPECT_EQ(texts, std::vector<std::string>({"Error 13 from CreateMutex(" + name + ")"}));
+  ExpectEntries(trace, {TUtilityTraceCategory::Utility, "utility/MUTEXSEM"},
+                {{0x4, 71, "Error 13 from CreateMutex(" + name + ")"}});
   for (const IpcKind kind : {IpcKind::section, IpcKind::mutex}) {
     struct stat status {};
     EXPECT_TRUE(::stat(ShmPath(kind, name).c_str(), &status) == 0 && status.st_uid == fPeer.pw_uid)

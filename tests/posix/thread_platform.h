@@ -26,11 +26,6 @@ inline std::size_t OwnStackSize() {
   return size;
 }
 
-/// The smallest stack a thread gets, whatever size it asks for.
-inline std::size_t MinimumStackSize() {
-  return static_cast<std::size_t>(PTHREAD_STACK_MIN);
-}
-
 /// The system's error code for a post to a semaphore that is full.
 constexpr unsigned kTooManyPostsError = EOVERFLOW;
 

@@ -20,13 +20,6 @@ inline std::size_t OwnStackSize() {
   return static_cast<std::size_t>(high - low);
 }
 
-/// The smallest stack a thread gets, whatever size it asks for: the allocation granularity.
-inline std::size_t MinimumStackSize() {
-  SYSTEM_INFO system{};
-  ::GetSystemInfo(&system);
-  return system.dwAllocationGranularity;
-}
-
 /// The system's error code for a post to a semaphore that is full.
 constexpr unsigned kTooManyPostsError = ERROR_TOO_MANY_POSTS;
 
