@@ -6,9 +6,8 @@
 
 #include "helpers/trace_entry.h"
 #include "library_error.h"
-#include "library_platform.h"
-#include "process_platform.h"
 #include "temp_directory.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 

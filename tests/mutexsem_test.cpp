@@ -5,7 +5,6 @@
 
 #include "helpers/named_objects.h"
 #include "helpers/run_program.h"
-#include "open_mutex.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 
 #include <tavutil/tmpstrm.h>
 
-#include "temp_directory_platform.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <tavutil/thread.h>
 
 #include "helpers/trace_entry.h"
-#include "thread_platform.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,18 @@
-// tests/helpers/named_objects.h: names of mutexes and sections unique to a test run, and a
-// fixture that fails a test which leaves one behind.
+// tests/helpers/named_objects.h: names of mutexes and sections unique to a test run, a fixture
+// that fails a test which leaves one behind, and a mutex the tests may lock without a scope.
 // Licensed under the Apache License, Version 2.0.
 #ifndef TAVUTIL_TESTS_NAMED_OBJECTS_H
 #define TAVUTIL_TESTS_NAMED_OBJECTS_H
 
-#include "process_platform.h"
+#include <tavutil/mutexsem.h>
+
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 /// A new name "tavutil-test.<run>.<n>.<tag>": <run> is drawn once per process, so no other test
@@ -38,5 +41,20 @@ protected:
 private:
   std::vector<std::string> fNames;
 };
+
+/// A mutex whose lock and unlock the test may call without a scope.
+class OpenMutex : public TMutexSemaphore {
+public:
+  using TMutexSemaphore::Lock;
+  using TMutexSemaphore::TMutexSemaphore;
+  using TMutexSemaphore::Unlock;
+};
+
+/// What a lock with time-out 0 gives on another thread, which lets go again at once.
+inline TMutexSemaphore::EState TryElsewhere(OpenMutex& mutex) {
+  TMutexSemaphore::EState state = TMutexSemaphore::failed;
+  std::thread([&] { state = TMutexSemaphoreEntry(mutex, 0).State(); }).join();
+  return state;
+}
 
 #endif // TAVUTIL_TESTS_NAMED_OBJECTS_H

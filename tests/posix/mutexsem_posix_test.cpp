@@ -7,7 +7,6 @@
 #include "helpers/named_objects.h"
 #include "helpers/trace_entry.h"
 #include "internal/scopedlock.h"
-#include "open_mutex.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include <tavutil/tmpstrm.h>
 
 #include "helpers/trace_entry.h"
-#include "process_platform.h"
 #include "temp_stream_support.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <tavutil/tracestream.h>
 
 #include "helpers/trace_entry.h"
-#include "process_platform.h"
+#include "test_platform.h"
 #include "tracestream_support.h"
 
 #include <gtest/gtest.h>
