@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
-#include <cstring>
 #include <iomanip>
 #include <iterator>
 #include <limits>

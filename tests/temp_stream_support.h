@@ -1,12 +1,12 @@
-// tests/temp_stream_support.h: what the temporary-stream suites share: a counting policy,
-// test data, WriteTo's copy, and a fixture that gives each test a temporary directory of its
-// own.
+// tests/temp_stream_support.h: what the temporary-stream suites share: a counting policy and a
+// fixture that gives each test a temporary directory of its own.
 // Licensed under the Apache License, Version 2.0.
 #ifndef TAVUTIL_TESTS_TEMP_STREAM_SUPPORT_H
 #define TAVUTIL_TESTS_TEMP_STREAM_SUPPORT_H
 
 #include <tavutil/tmpstrm.h>
 
+#include "helpers/test_text.h"
 #include "test_platform.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 
 namespace tmpstrmtest {
@@ -40,23 +39,6 @@ public:
 private:
   int fBlocksBeforeMove;
 };
-
-inline std::string Pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) {
-    s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  }
-  return s;
-}
-
-inline std::string Copied(TTempStream& stream, unsigned long* count = nullptr) {
-  std::ostringstream out;
-  const unsigned long written = stream.rdbuf()->WriteTo(out);
-  if (count != nullptr) {
-    *count = written;
-  }
-  return out.str();
-}
 
 /// Runs each test with the system's temporary directory pointed at a fresh directory, and
 /// fails it when anything was left in that directory.

@@ -10,10 +10,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <limits>
 #include <string>
 #include <thread>
 #include <utility>

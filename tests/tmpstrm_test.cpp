@@ -14,8 +14,6 @@
 
 namespace {
 
-using tmpstrmtest::Copied;
-using tmpstrmtest::Pattern;
 using tmpstrmtest::TPolicy;
 using TTempStreamFile = tmpstrmtest::TTempStreamFixture;
 using TTempStreamProcesses = tmpstrmtest::TTempStreamFixture;

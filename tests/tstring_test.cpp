@@ -18,7 +18,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <vector>
 
 using namespace std::string_literals;
 

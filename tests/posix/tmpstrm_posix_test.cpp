@@ -23,8 +23,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tmpstrmtest::Copied;
-using tmpstrmtest::Pattern;
 using tmpstrmtest::TPolicy;
 
 /// How the temporary file of a child stops taking bytes, and what the child then reports.
