@@ -37,9 +37,9 @@ const std::string kChildLocked = std::to_string(kLocked);
 const std::string kChildTimedOut = std::to_string(kTimedOut);
 
 TEST_F(TMutexSemaphoreThreaded, LocksOnAMutexHeldElsewhereTimeOut) {
-  OpenMutex unnamed;
-  OpenMutex named(Unique("timeouts").c_str());
-  for (OpenMutex* mutex : {&unnamed, &named}) {
+  UnscopedMutex unnamed;
+  UnscopedMutex named(Unique("timeouts").c_str());
+  for (UnscopedMutex* mutex : {&unnamed, &named}) {
     std::promise<void> held;
     std::promise<void> release;
     std::thread holder([&] {
@@ -62,9 +62,9 @@ TEST_F(TMutexSemaphoreThreaded, LocksOnAMutexHeldElsewhereTimeOut) {
 
 TEST_F(TMutexSemaphoreThreaded, HoldsAreCountedPerThreadAndEndWithIt) {
   const std::string name = Unique("holds");
-  OpenMutex unnamed;
-  OpenMutex named(name.c_str());
-  for (OpenMutex* mutex : {&unnamed, &named}) {
+  UnscopedMutex unnamed;
+  UnscopedMutex named(name.c_str());
+  for (UnscopedMutex* mutex : {&unnamed, &named}) {
     {
       TMutexSemaphoreEntry outer(*mutex, 0);
       ASSERT_EQ(outer.State(), kLocked);
@@ -83,7 +83,7 @@ TEST_F(TMutexSemaphoreThreaded, HoldsAreCountedPerThreadAndEndWithIt) {
     EXPECT_EQ(TryElsewhere(*mutex), kLocked);
   }
   // Destroying a mutex ends the holds of its thread: another object of the name is free.
-  auto doomed = std::make_unique<OpenMutex>(name.c_str());
+  auto doomed = std::make_unique<UnscopedMutex>(name.c_str());
   ASSERT_EQ(doomed->Lock(0), kLocked);
   ASSERT_EQ(doomed->Lock(0), kLocked);
   std::thread([&] { doomed->Unlock(); }).join(); // holds nothing, so changes nothing
@@ -93,9 +93,9 @@ TEST_F(TMutexSemaphoreThreaded, HoldsAreCountedPerThreadAndEndWithIt) {
 }
 
 TEST_F(TMutexSemaphoreThreaded, EntriesKeepACounterExact) {
-  OpenMutex unnamed;
-  OpenMutex named(Unique("counter").c_str());
-  for (OpenMutex* mutex : {&unnamed, &named}) {
+  UnscopedMutex unnamed;
+  UnscopedMutex named(Unique("counter").c_str());
+  for (UnscopedMutex* mutex : {&unnamed, &named}) {
     int counter = 0; // plain on purpose: only the mutex orders the threads
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {

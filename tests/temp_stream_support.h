@@ -7,13 +7,13 @@
 #include <tavutil/tmpstrm.h>
 
 #include "helpers/test_text.h"
+#include "temp_directory.h"
 #include "test_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 
 namespace tmpstrmtest {
@@ -45,10 +45,8 @@ private:
 class TTempStreamFixture : public ::testing::Test {
 protected:
   void SetUp() override {
-    fDirectory = fs::temp_directory_path() /
-                 ("tavutil-tmpstrm-" + std::to_string(std::random_device{}()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(fDirectory);
+    fDirectory = MakeTempDirectory("tmpstrm_test");
+    ASSERT_FALSE(fDirectory.empty());
     fTemporary = std::make_unique<ScopedTemporaryDirectory>(fDirectory.string());
   }
   void TearDown() override {

@@ -43,7 +43,7 @@ private:
 };
 
 /// A mutex whose lock and unlock the test may call without a scope.
-class OpenMutex : public TMutexSemaphore {
+class UnscopedMutex : public TMutexSemaphore {
 public:
   using TMutexSemaphore::Lock;
   using TMutexSemaphore::TMutexSemaphore;
@@ -51,7 +51,7 @@ public:
 };
 
 /// What a lock with time-out 0 gives on another thread, which lets go again at once.
-inline TMutexSemaphore::EState TryElsewhere(OpenMutex& mutex) {
+inline TMutexSemaphore::EState TryElsewhere(UnscopedMutex& mutex) {
   TMutexSemaphore::EState state = TMutexSemaphore::failed;
   std::thread([&] { state = TMutexSemaphoreEntry(mutex, 0).State(); }).join();
   return state;

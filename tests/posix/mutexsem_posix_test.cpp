@@ -38,7 +38,7 @@ TEST_F(ScopedLockDeathTest, EndsTheProcessWhenTheLockFails) {
         const tavutil::detail::ScopedLock lock(broken);
       },
       "internal mutex could not be locked");
-  OpenMutex working(name.c_str());
+  UnscopedMutex working(name.c_str());
   const tavutil::detail::ScopedLock lock(working); // held: another thread cannot have it
   EXPECT_EQ(TryElsewhere(working), kTimedOut);
 }
@@ -51,7 +51,7 @@ TEST_F(TMutexSemaphoreProcesses, AChildForkedWithoutExecIsAUserOfItsOwn) {
   int exclusionFailures = 0;
   int lostSections = 0;
   for (int round = 0; round < kRounds; ++round) {
-    auto mutex = std::make_unique<OpenMutex>(name.c_str());
+    auto mutex = std::make_unique<UnscopedMutex>(name.c_str());
     auto section = std::make_unique<ipcSharedMemory>(name.c_str(), 8);
     ASSERT_EQ(section->rdstate(), 0);
     ChildProcess child(nullptr, [&] {
@@ -68,7 +68,7 @@ TEST_F(TMutexSemaphoreProcesses, AChildForkedWithoutExecIsAUserOfItsOwn) {
     ASSERT_EQ(child.Read(), "L");
     mutex.reset();
     section.reset();
-    OpenMutex again(name.c_str());
+    UnscopedMutex again(name.c_str());
     exclusionFailures += again.Lock(0) == kTimedOut ? 0 : 1;
     const ipcSharedMemory joined(name.c_str());
     lostSections += joined.rdstate() == 0 && static_cast<char*>(joined.Pointer())[0] == 'c' ? 0 : 1;
@@ -87,7 +87,7 @@ TEST_F(TMutexSemaphoreProcesses, WhatElseHoldsItsNameIsRefusedAndTraced) {
     SCOPED_TRACE(directory ? "a directory" : "an object whose mode was changed");
     const std::string name = Unique("taken");
     const std::string path = ShmPath(IpcKind::mutex, name);
-    std::optional<OpenMutex> first;
+    std::optional<UnscopedMutex> first;
     if (directory) {
       ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
     } else {
@@ -96,7 +96,7 @@ TEST_F(TMutexSemaphoreProcesses, WhatElseHoldsItsNameIsRefusedAndTraced) {
     }
     TRecording trace;
     {
-      OpenMutex second(name.c_str());
+      UnscopedMutex second(name.c_str());
       EXPECT_EQ(second.Lock(0), TMutexSemaphore::failed);
     }
     ::rmdir(path.c_str());
