@@ -14,8 +14,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -93,9 +93,8 @@ TEST_F(ipcSharedMemoryTest, ObjectOfAnotherNameUnderItsOsNameIsRefused) {
 /// Names in the directory of shm objects that start with `prefix`.
 int CountNames(const std::string& prefix) {
   int count = 0;
-  const std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir("/dev/shm"), ::closedir);
-  while (const dirent* entry = directory != nullptr ? ::readdir(directory.get()) : nullptr) {
-    count += std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 ? 1 : 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+    count += entry.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
   }
   return count;
 }
