@@ -21,10 +21,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kLocked = TMutexSemaphore::locked;
-constexpr auto kTimedOut = TMutexSemaphore::timedOut;
-constexpr long kForever = TMutexSemaphore::fsInfinite;
-
 class TMutexSemaphoreThreaded : public NamedObjectTest {};
 class TMutexSemaphoreProcesses : public NamedObjectTest {};
 

@@ -42,6 +42,11 @@ private:
   std::vector<std::string> fNames;
 };
 
+/// The states of a lock, and the time-out that waits without limit.
+constexpr auto kLocked = TMutexSemaphore::locked;
+constexpr auto kTimedOut = TMutexSemaphore::timedOut;
+constexpr long kForever = TMutexSemaphore::fsInfinite;
+
 /// A mutex whose lock and unlock the test may call without a scope.
 class UnscopedMutex : public TMutexSemaphore {
 public:

@@ -20,10 +20,6 @@
 
 namespace {
 
-constexpr auto kLocked = TMutexSemaphore::locked;
-constexpr auto kTimedOut = TMutexSemaphore::timedOut;
-constexpr long kForever = TMutexSemaphore::fsInfinite;
-
 class TMutexSemaphoreProcesses : public NamedObjectTest {};
 class ScopedLockDeathTest : public NamedObjectTest {};
 

@@ -35,6 +35,7 @@
 #include <unistd.h>
 #include <vector>
 
+/// This process's id, as trace prefixes and log records show it.
 inline unsigned long ProcessId() {
   return static_cast<unsigned long>(::getpid());
 }
@@ -249,6 +250,7 @@ inline const passwd* PeerUser(std::string& why) {
   return user;
 }
 
+/// The calling thread's system-wide id, as trace prefixes show it.
 inline long OwnThreadId() {
   return ::syscall(SYS_gettid);
 }
@@ -280,6 +282,8 @@ constexpr const char* kNoThreadExitReason = nullptr;
   ::pthread_exit(nullptr);
 }
 
+/// Why this program's operator delete does not see the blocks the library frees; null when it
+/// does (one operator delete serves the process).
 constexpr const char* kNoLibraryFreesSeenReason = nullptr;
 
 /// The usable size of the malloc block `p`.
@@ -303,6 +307,7 @@ inline void* AllocateBlock(std::size_t n) noexcept {
   return p;
 }
 
+/// A loaded library that holds no string table (the C math library).
 inline void* LoadLibraryWithoutStrings() {
   return ::dlopen("libm.so.6", RTLD_NOW);
 }
@@ -322,6 +327,7 @@ inline std::string MissingSymbolFragment(const char* symbol) {
 /// Whether a library with an unresolved symbol can be built (and fail to load).
 constexpr bool kHasUnresolvedLibrary = true;
 
+/// Makes `directory` the temporary directory of this process (TMPDIR) for the object's life.
 class ScopedTemporaryDirectory {
 public:
   explicit ScopedTemporaryDirectory(const std::string& directory) {
@@ -345,6 +351,7 @@ private:
   std::string fOld;
 };
 
+/// Why the system's own log (the output without an address) is not tried here; null when it is.
 constexpr const char* kNoOwnLogReason =
     "the system's own log is /dev/log, which a test may not write to nor read back";
 

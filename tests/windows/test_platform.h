@@ -274,6 +274,7 @@ inline std::string RemoveNamedObjects(const std::string& name) {
   return left;
 }
 
+/// The calling thread's system-wide id, as trace prefixes show it.
 inline long OwnThreadId() {
   return static_cast<long>(::GetCurrentThreadId());
 }
@@ -307,6 +308,7 @@ constexpr const char* kNoThreadExitReason =
   }
 }
 
+/// Why this program's operator delete does not see the blocks the library frees.
 constexpr const char* kNoLibraryFreesSeenReason =
     "a Windows DLL binds its own operator new and delete when it is linked: a program's "
     "replacement never sees the blocks tavutil.dll frees";
@@ -321,6 +323,7 @@ inline void* AllocateBlock(std::size_t n) noexcept {
   return std::malloc(n != 0 ? n : 1);
 }
 
+/// A loaded module that holds no string table (the test program itself).
 inline void* LoadLibraryWithoutStrings() {
   return reinterpret_cast<void*>(::GetModuleHandleA(nullptr));
 }
@@ -354,6 +357,8 @@ inline std::string MissingSymbolFragment(const char*) {
 /// A DLL is linked with every import resolved: one with an unresolved symbol cannot be built.
 constexpr bool kHasUnresolvedLibrary = false;
 
+/// Makes `directory` the temporary directory of this process for the object's life: the
+/// system takes it from TMP first, then TEMP.
 class ScopedTemporaryDirectory {
 public:
   explicit ScopedTemporaryDirectory(const std::string& directory) {
@@ -372,6 +377,8 @@ private:
   std::string fOld;
 };
 
+/// Why the system's own log (the output without an address) is not tried here; null when it is:
+/// the event log takes entries from any program.
 constexpr const char* kNoOwnLogReason = nullptr;
 
 /// A mailslot where the output sends: the stand-in for the log.
