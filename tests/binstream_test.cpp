@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
-#include <cstring>
 #include <iomanip>
 #include <iterator>
 #include <limits>
@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+using namespace std::string_literals;
+
 namespace {
 
 static_assert(sizeof(TNetworkShort) == 2 && sizeof(TNetworkUnsignedShort) == 2);
@@ -32,14 +34,6 @@ static_assert(sizeof(TNetworkInt) == 4 && sizeof(TNetworkUnsigned) == 4 &&
               sizeof(TNetworkLong) == 4 && sizeof(TNetworkUnsignedLong) == 4 &&
               sizeof(TNetworkFloat) == 4);
 static_assert(sizeof(TNetworkDouble) == 8 && sizeof(TNetworkLongDouble) == 10);
-
-std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) {
-    s += static_cast<char>(b);
-  }
-  return s;
-}
 
 /// Moves a temporary stream to its file before the first byte.
 class TAlwaysFile : public TTempStreamTest {
@@ -145,7 +139,7 @@ TEST(TBinaryStream, OrderFlagAndCopies) {
   copy << 1;
   fresh.HostOrder();
   EXPECT_EQ(copy.IsNetworkOrder(), 1);
-  EXPECT_EQ(buffer.str(), Bytes({1, 0, 0, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(buffer.str(), "\1\0\0\0\0\0\0\1"s);
 
   // Network order written, host order read back.
   int back = 0;
@@ -156,38 +150,32 @@ TEST(TBinaryStream, OrderFlagAndCopies) {
 TEST(TBinaryStream, ShortReadsFillZerosInNetworkOrderAndKeepOldBytesInHostOrder) {
   for (const StreamKind& kind : kStreamKinds) {
     SCOPED_TRACE(kind.what);
-    {
-      std::unique_ptr<std::iostream> two = Holding(kind, Bytes({0xAB, 0xCD}));
-      TiBinaryStream in(*two, 1);
+    const auto shortRead = [&kind](const std::string& bytes, int order) {
+      std::unique_ptr<std::iostream> two = Holding(kind, bytes);
+      TiBinaryStream in(*two, order);
       int value = 0x11223344;
       in >> value;
-      EXPECT_EQ(static_cast<unsigned>(value), 0xABCD0000U);
       EXPECT_TRUE(in.fail() && in.eof());
-    }
-    {
-      std::unique_ptr<std::iostream> two = Holding(kind, Bytes({0xAA, 0xBB}));
-      TiBinaryStream in(*two);
-      int value = 0x11223344;
-      in >> value;
-      EXPECT_EQ(static_cast<unsigned>(value), 0x1122BBAAU); // the host is little-endian
-    }
-    {
-      // Nothing arriving is a short read of zero bytes; after it the stream has failed and
-      // the rest of the chain has no effect, in either order, whatever the target's width.
-      std::unique_ptr<std::iostream> empty = Holding(kind, "");
-      TiBinaryStream in(*empty, 1);
-      double d = 7.0;
-      long l = 9;
-      long wide = std::numeric_limits<long>::max();
-      in >> d >> l;
-      in.HostOrder();
-      in >> wide;
-      EXPECT_EQ(d, 0.0);
-      EXPECT_EQ(l, 9);
-      EXPECT_EQ(wide, std::numeric_limits<long>::max());
-      EXPECT_EQ(!in, 1);
-      EXPECT_EQ(static_cast<void*>(in), nullptr);
-    }
+      return static_cast<unsigned>(value);
+    };
+    EXPECT_EQ(shortRead("\xAB\xCD", 1), 0xABCD0000U);
+    EXPECT_EQ(shortRead("\xAA\xBB", 0), 0x1122BBAAU); // the host is little-endian
+
+    // Nothing arriving is a short read of zero bytes; after it the stream has failed and the
+    // rest of the chain has no effect, in either order, whatever the target's width.
+    std::unique_ptr<std::iostream> empty = Holding(kind, "");
+    TiBinaryStream in(*empty, 1);
+    double d = 7.0;
+    long l = 9;
+    long wide = std::numeric_limits<long>::max();
+    in >> d >> l;
+    in.HostOrder();
+    in >> wide;
+    EXPECT_EQ(d, 0.0);
+    EXPECT_EQ(l, 9);
+    EXPECT_EQ(wide, std::numeric_limits<long>::max());
+    EXPECT_EQ(!in, 1);
+    EXPECT_EQ(static_cast<void*>(in), nullptr);
   }
 }
 
@@ -360,9 +348,9 @@ TEST(TBinaryStream, TStringFromTruncatedOrFailedStreams) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"ends after the length", Bytes({0, 0, 0, 5})},
-      {"ends within the text", Bytes({0, 0, 0, 5, 0, 0, 0, 0}) + "hel"},
-      {"a huge length on a short stream", Bytes({0, 2, 0, 0, 0, 0, 0, 0}) + "xyz"},
+      {"ends after the length", "\0\0\0\5"s},
+      {"ends within the text", "\0\0\0\5\0\0\0\0hel"s},
+      {"a huge length on a short stream", "\0\2\0\0\0\0\0\0xyz"s},
   };
   for (const Case& c : cases) {
     std::istringstream bytes(c.bytes);

@@ -4,18 +4,16 @@
 #include <tavutil/factory.h>
 #include <tavutil/tracefactory.h>
 
+#include "helpers/trace_entry.h"
 #include "library_error.h"
-#include "library_platform.h"
-#include "process_platform.h"
-#include "recording_trace.h"
 #include "temp_directory.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -26,28 +24,28 @@ namespace {
 
 const std::string kPlugins = std::string(TAVUTIL_TEST_BINARY_DIR) + "/plugins";
 
-std::string Text(const TString& s) {
-  const char* text = s;
-  return text != nullptr ? std::string(text, s.length()) : std::string("<none>");
-}
-
 class TWidgetFactory : public TFactory<TWidgetFactory> {
 public:
   explicit TWidgetFactory(const char* type) : TFactory<TWidgetFactory>(TFactoryType(type)) {}
 };
 class TWidgetLoader : public TFactoryLoader<TWidgetFactory> {};
 
-/// The rendered texts of the entries a recording took from the factory loader.
-std::vector<std::string> FactoryTexts(const TRecording& recording) {
-  std::vector<std::string> texts;
-  for (const TRecordingState::Entry& entry : recording.Entries()) {
-    if (entry.category == &TUtilityTraceCategory::Factory) {
-      EXPECT_EQ(entry.level, 0x8u);
-      EXPECT_STREQ(entry.message.QueryFile(), "utility/FACTORY");
-      texts.push_back(Text(entry.message.QueryMessage()));
-    }
+/// Where the factory loader's diagnostics come from.
+const TraceSource kFactory{TUtilityTraceCategory::Factory, "utility/FACTORY"};
+
+/// Expects a lookup of type Widget in `library` to fail: the failure traced at `line` with each of
+/// `fragments` in its text, then the missing type.
+void ExpectLoadFailure(const std::string& library, unsigned long line,
+                       const std::vector<std::string>& fragments) {
+  TWidgetLoader loader;
+  const TRecording recording;
+  EXPECT_EQ(loader.Find(TFactoryType(("Widget[" + library + "]").c_str())), nullptr);
+  ASSERT_EQ(recording.Entries().size(), 2u);
+  const std::string failure = EntryText(recording.Entries()[0], kFactory, 0x8, line);
+  for (const std::string& fragment : fragments) {
+    EXPECT_NE(failure.find(fragment), std::string::npos) << failure;
   }
-  return texts;
+  ExpectEntry(recording.Entries()[1], kFactory, {0x8, 187, "Unable to find factory type Widget"});
 }
 
 /// The trace factory loader, made when the process has none yet (and never deleted).
@@ -89,11 +87,11 @@ TEST(TFactoryType, ParsesAndComparesTypeNames) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.spec);
     for (const TFactoryType& type : {TFactoryType(c.spec), TFactoryType(TString(c.spec))}) {
-      EXPECT_EQ(Text(type.GetName()), c.name);
-      EXPECT_EQ(Text(type.GetDllName()), c.library);
+      EXPECT_EQ(Bytes(type.GetName()), c.name);
+      EXPECT_EQ(Bytes(type.GetDllName()), c.library);
     }
   }
-  EXPECT_EQ(Text(TFactoryType(static_cast<const char*>(nullptr)).GetName()), "");
+  EXPECT_EQ(Bytes(TFactoryType(static_cast<const char*>(nullptr)).GetName()), "");
   EXPECT_TRUE(TFactoryType("Stream[a]") == TFactoryType("STREAM[b]"));
   EXPECT_FALSE(TFactoryType("Stream") == TFactoryType("Streams"));
   EXPECT_TRUE(TFactoryType("alpha") < TFactoryType("BETA"));
@@ -120,35 +118,18 @@ TEST(TFactoryLoader, FindsAddsAndRemovesByTypeNameIgnoringCase) {
 }
 
 TEST(TFactoryLoader, ProviderLibraryFailuresAreTracedWithTheLoadersReason) {
-  struct Case {
-    const char* library;
-    std::vector<std::string> fragments; ///< of the first entry
-  } const cases[] = {
-      {"tavplug_missing",
-       {"Unable to load Dll ", "rc=x",
-        MissingLibraryFragment(std::string("tavplug_missing") + TAVUTIL_TEST_LIBRARY_SUFFIX)}},
-      {"tavplug_missing.SO", {"Unable to load Dll ", MissingLibraryFragment("tavplug_missing.SO")}},
-      {"tavplug_noentry",
-       {"does not have an entry point named FactoryLoaderInitializeDll",
-        MissingSymbolFragment("FactoryLoaderInitializeDll")}},
-      {"tavplug_unresolved",
-       {"Unable to load Dll ", MissingSymbolFragment("TavplugNowhereDefined")}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.library);
-    if (!kHasUnresolvedLibrary && std::string(c.library) == "tavplug_unresolved") {
-      continue;
-    }
-    const std::string path = kPlugins + "/" + c.library;
-    TWidgetLoader loader;
-    const TRecording recording;
-    EXPECT_EQ(loader.Find(TFactoryType(("Widget[" + path + "]").c_str())), nullptr);
-    const std::vector<std::string> texts = FactoryTexts(recording);
-    ASSERT_EQ(texts.size(), 2u) << "the failure, then the missing type";
-    for (const std::string& fragment : c.fragments) {
-      EXPECT_NE(texts[0].find(fragment), std::string::npos) << texts[0];
-    }
-    EXPECT_EQ(texts[1], "Unable to find factory type Widget");
+  const std::string missing = kPlugins + "/tavplug_missing";
+  ExpectLoadFailure(missing, 331,
+                    {"Unable to load Dll ", "rc=x",
+                     MissingLibraryFragment("tavplug_missing" TAVUTIL_TEST_LIBRARY_SUFFIX)});
+  ExpectLoadFailure(missing + ".SO", 331,
+                    {"Unable to load Dll ", MissingLibraryFragment("tavplug_missing.SO")});
+  ExpectLoadFailure(kPlugins + "/tavplug_noentry", 340,
+                    {"does not have an entry point named FactoryLoaderInitializeDll",
+                     MissingSymbolFragment("FactoryLoaderInitializeDll")});
+  if (kHasUnresolvedLibrary) {
+    ExpectLoadFailure(kPlugins + "/tavplug_unresolved", 331,
+                      {"Unable to load Dll ", MissingSymbolFragment("TavplugNowhereDefined")});
   }
 
   // A library name that leads to a directory or a FIFO is refused before the loader reads it:
@@ -157,18 +138,11 @@ TEST(TFactoryLoader, ProviderLibraryFailuresAreTracedWithTheLoadersReason) {
   ASSERT_FALSE(directory.empty());
   const std::string suffix = TAVUTIL_TEST_LIBRARY_SUFFIX;
   std::filesystem::create_directory(directory + "/folder" + suffix);
-  std::vector<std::string> refused = {directory + "/folder"};
+  ExpectLoadFailure(directory + "/folder", 331,
+                    {directory + "/folder" + suffix + ": not a regular file"});
   if (MakeFifo(directory + "/fifo" + suffix)) {
-    refused.push_back(directory + "/fifo");
-  }
-  for (const std::string& path : refused) {
-    TWidgetLoader loader;
-    const TRecording recording;
-    EXPECT_EQ(loader.Find(TFactoryType(("Widget[" + path + "]").c_str())), nullptr);
-    const std::vector<std::string> texts = FactoryTexts(recording);
-    EXPECT_EQ(texts.size(), 2u);
-    EXPECT_NE(texts.at(0).find(path + suffix + ": not a regular file"), std::string::npos)
-        << texts.at(0);
+    ExpectLoadFailure(directory + "/fifo", 331,
+                      {directory + "/fifo" + suffix + ": not a regular file"});
   }
   std::filesystem::remove_all(directory);
 }
@@ -215,7 +189,7 @@ TEST(TTraceFactory, RegistrationFollowsObjectLifetime) {
 TEST(TTraceFactory, ProviderLibraryFoundAlongTheLibraryPath) {
   TFactoryLoaderBase::AddLibpath("/nonexistent");
   TFactoryLoaderBase::AddLibpath(kPlugins.c_str());
-  EXPECT_EQ(Text(TFactoryLoaderBase::fsLibpath).rfind(kPlugins + ";/nonexistent;", 0), 0u);
+  EXPECT_EQ(Bytes(TFactoryLoaderBase::fsLibpath).rfind(kPlugins + ";/nonexistent;", 0), 0u);
 
   const std::string file =
       ::testing::TempDir() + "tavplug." + std::to_string(std::random_device()());
@@ -227,12 +201,10 @@ TEST(TTraceFactory, ProviderLibraryFoundAlongTheLibraryPath) {
     TTrace::WriteEntry(0x4, TUtilityTraceCategory::Utility, message);
   }
   // The output is on the file the argument names, exactly.
-  std::ifstream in(file);
-  std::string line;
-  ASSERT_TRUE(std::getline(in, line));
-  EXPECT_EQ(line.substr(28), " [plug.cpp:7] through a provider's output");
-  in.close();
+  const std::string written = FileContents(file);
   std::remove(file.c_str());
+  ASSERT_GT(written.size(), 28u);
+  EXPECT_EQ(written.substr(28), " [plug.cpp:7] through a provider's output\n");
 }
 
 // Threads load a provider library and build outputs from it while other threads register,

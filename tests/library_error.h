@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
 
 /// The fields of one library error.
 struct ExpectedError {

@@ -4,10 +4,12 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/memstream.h>
 
+#include "helpers/test_text.h"
+
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -21,24 +23,6 @@ std::vector<unsigned long> BlockLengths(const TMemStream& stream) {
     lengths.push_back(b->QueryLength());
   }
   return lengths;
-}
-
-/// `n` bytes counting up from `first`, wrapping at 256.
-std::string Pattern(std::size_t n, int first = 0) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) {
-    s[i] = static_cast<char>((first + static_cast<int>(i)) & 0xFF);
-  }
-  return s;
-}
-
-std::string Copied(TMemStream& stream, unsigned long* count = nullptr) {
-  std::ostringstream out;
-  const unsigned long written = stream.rdbuf()->WriteTo(out);
-  if (count != nullptr) {
-    *count = written;
-  }
-  return out.str();
 }
 
 TEST(TMemStream, BlocksFillToTheirAllocationSize) {
@@ -67,18 +51,14 @@ TEST(TMemStream, AbsoluteSeeksOnly) {
   const std::string data = Pattern(40);
   stream.write(data.data(), 40);
 
-  struct Case {
-    long offset;
-    long reached;
-    int next; ///< the byte read there, or EOF
-  };
-  const Case cases[] = {{0, 0, 0},    {15, 15, 15},  {16, 16, 16},   {32, 32, 32},
-                        {39, 39, 39}, {40, 40, EOF}, {1000, 40, EOF}};
-  for (const Case& c : cases) {
+  // Each offset and where it leads: the byte there is read next, or EOF at the end.
+  const std::pair<long, long> seeks[] = {{0, 0},   {15, 15}, {16, 16},  {32, 32},
+                                         {39, 39}, {40, 40}, {1000, 40}};
+  for (const auto& [offset, reached] : seeks) {
     stream.clear();
-    EXPECT_EQ(stream.rdbuf()->pubseekoff(c.offset, std::ios::beg, std::ios::in), c.reached)
-        << c.offset;
-    EXPECT_EQ(stream.get(), c.next) << c.offset;
+    EXPECT_EQ(stream.rdbuf()->pubseekoff(offset, std::ios::beg, std::ios::in), reached) << offset;
+    EXPECT_EQ(stream.get(), reached < 40 ? static_cast<unsigned char>(data[reached]) : EOF)
+        << offset;
   }
   stream.clear();
   EXPECT_EQ(stream.rdbuf()->pubseekoff(-1, std::ios::beg), -1);
@@ -98,7 +78,8 @@ TEST(TMemStream, ReadingWhileWriting) {
   std::string written;
   std::string read;
   for (int round = 0; round < 12; ++round) {
-    const std::string piece = Pattern(static_cast<std::size_t>(round * 3 + 1), round * 7);
+    const std::string piece =
+        Pattern(static_cast<std::size_t>(round * 3 + 1), static_cast<std::size_t>(round) * 7);
     stream.write(piece.data(), static_cast<std::streamsize>(piece.size()));
     written += piece;
     // Read half of what is pending, then, every other round, catch up and hit EOF.

@@ -10,7 +10,6 @@
 #include <tavutil/message.h>
 
 #include "binary_forms.h"
-#include "helpers/every_argument_message.h"
 #include "helpers/test_text.h"
 #include "library_error.h"
 #include "tagvar_describe.h"
@@ -24,6 +23,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -100,6 +101,18 @@ struct Form {
   ToBinaryStream out;
 };
 
+/// A read of `bytes` in `order` into a message, and the largest allocation it made.
+struct Read {
+  Read(const std::string& bytes, int order, TMessage& message) : source(bytes), in(source, order) {
+    const LargestAllocation largest;
+    message.ReadFromBinaryStream(in);
+    peak = largest.Bytes();
+  }
+  std::istringstream source;
+  TiBinaryStream in;
+  std::size_t peak = 0;
+};
+
 /// Store, set id and message id, the debugging location and every argument.
 std::vector<std::string> Fields(const TMessage& m) {
   const char* file = m.QueryFile();
@@ -113,21 +126,30 @@ std::vector<std::string> Fields(const TMessage& m) {
   return fields;
 }
 
-/// The every-argument message as it reads back: the datetime's zone is 0, the wide text is
-/// its UTF-16 bytes, the string without buffer is still one.
-const std::vector<std::string> kEveryArgumentReadBack = {"0:",
-                                                         "1:",
-                                                         "2:-123456789",
-                                                         "3:4000000000",
-                                                         "4:-0.10000000000000001",
-                                                         "5:narrow",
-                                                         std::string("6:w\0i\0d\0e\0", 10),
-                                                         "7:",
-                                                         "8:",
-                                                         "9:946728000/0",
-                                                         "10:3405705229",
-                                                         "5:",
-                                                         "5:<null>"};
+/// Message 7 of set 3 of store "App" with `args`: made with placeholders, then set by index, as
+/// the list forms stop at nil and endOfArgs.
+TMessage Stored(const char* text, const std::vector<TagVar>& args) {
+  const TagVar placeholder(0);
+  std::vector<const TagVar*> list(args.size(), &placeholder);
+  list.push_back(nullptr);
+  TMessage m(TMessage::StoreID(TString("App"), explicitInit), 3, 7, text, list.data());
+  for (unsigned i = 0; i < args.size(); ++i) {
+    m[i] = args[i];
+  }
+  return m;
+}
+
+/// A message with an argument of every type, a string without buffer and a string with a null
+/// payload, as they read back: the datetime's zone is 0, the wide text is its UTF-16 bytes.
+const TMessage kEveryArgument =
+    Stored("Every type %d of %s",
+           {TagVar(), TagVar(TagVar::endOfArgs), -123456789, 4000000000u, -0.1, "narrow",
+            TAVUTIL_WTEXT("wide"), TDate(), TTime(), TDateTime(946728000, 3600),
+            TagVarVoidPtr(reinterpret_cast<void*>(std::uintptr_t{0xCAFEF00D})),
+            static_cast<const char*>(nullptr), TagVar(TagVar::string)});
+const std::vector<std::string> kEveryArgumentReadBack(
+    {"0:", "1:", "2:-123456789", "3:4000000000", "4:-0.10000000000000001", "5:narrow",
+     "6:w\0i\0d\0e\0"s, "7:", "8:", "9:946728000/0", "10:3405705229", "5:", "5:<null>"});
 
 /// A message that holds something in every field, a rendered text included.
 TMessage OldMessage() {
@@ -139,29 +161,12 @@ TMessage OldMessage() {
 }
 
 TEST(TMessageBinary, GoldenBytesInBothOrders) {
-  // A stored message with an argument of every type (the list form stops at nil and
-  // endOfArgs, so the last four are set through operator[]), then a literal one.
-  const TagVar args[] = {TagVar("C"),
-                         TagVar(93),
-                         TagVar(4000000000u),
-                         TagVar(0.5),
-                         TagVar(TAVUTIL_WTEXT("ok")),
-                         TagVar(TDateTime(946728000, 3600)),
-                         TagVar(TagVarVoidPtr(reinterpret_cast<void*>(std::uintptr_t{0x12345678}))),
-                         TagVar(0),
-                         TagVar(0),
-                         TagVar(0),
-                         TagVar(0)};
-  const TagVar* list[12] = {};
-  for (unsigned i = 0; i < 11; ++i) {
-    list[i] = &args[i];
-  }
-  TMessage stored(TMessage::StoreID(TString("App"), explicitInit), 3, 7, "Disk %s is %d%% full",
-                  list);
-  stored[7] = TagVar();
-  stored[8] = TagVar(TagVar::endOfArgs);
-  stored[9] = TagVar(TDate());
-  stored[10] = TagVar(TTime());
+  // A stored message with an argument of every type, then a literal one.
+  TMessage stored =
+      Stored("Disk %s is %d%% full",
+             {"C", 93, 4000000000u, 0.5, TAVUTIL_WTEXT("ok"), TDateTime(946728000, 3600),
+              TagVarVoidPtr(reinterpret_cast<void*>(std::uintptr_t{0x12345678})), TagVar(),
+              TagVar(TagVar::endOfArgs), TDate(), TTime()});
   stored.SetDebugging("disk.cpp", 42);
   const TMessage literal("plain");
 
@@ -182,7 +187,7 @@ TEST(TMessageBinary, GoldenBytesInBothOrders) {
     // The debugging location is not carried.
     EXPECT_EQ(Fields(first),
               (std::vector<std::string>{"App,3,7,<none>:0", "5:C", "2:93", "3:4000000000", "4:0.5",
-                                        std::string("6:o\0k\0", 6), "9:946728000/0", "10:305419896",
+                                        "6:o\0k\0"s, "9:946728000/0", "10:305419896",
                                         "0:", "1:", "7:", "8:"}));
     EXPECT_STREQ(first.QueryMessage(), "Disk C is 93% full");        // not the cached "old 1 2"
     EXPECT_TRUE(second.QueryStoreID().IsEqual(TMessage::StoreID())); // no buffer, as written
@@ -193,7 +198,7 @@ TEST(TMessageBinary, GoldenBytesInBothOrders) {
 }
 
 TEST(TMessageBinary, CutAtEveryByteKeepsTheFieldsReadWhole) {
-  const TMessage written = EveryArgumentMessage();
+  const TMessage& written = kEveryArgument;
   const TMessage old = OldMessage();
   for (int order : {0, 1}) {
     // Where each field ends: store, set id, message id, text, count, each argument, file.
@@ -246,22 +251,17 @@ TEST(TMessageBinary, ForgedCountsAndLengthsCostNoMoreThanTheData) {
   const bool seen = LibraryAllocationsSeen();
   for (int order : {0, 1}) {
     SCOPED_TRACE(order);
-    {
-      // A negative count: refused with failbit, before any argument.
-      Form form(order, 0xFFFFFFFFu);
-      form.out << int{TagVar::integer} << 5;
-      std::istringstream bytes(form.bytes.str());
-      TiBinaryStream in(bytes, order);
-      TMessage m = OldMessage();
-      const LargestAllocation largest;
-      m.ReadFromBinaryStream(in);
-      const std::size_t peak = largest.Bytes();
-      EXPECT_TRUE(in.fail() && !in.bad());
-      EXPECT_EQ(Fields(m), std::vector<std::string>{"S,1,2,old.cpp:5"});
-      EXPECT_TRUE(!seen || peak < 1024u) << peak;
-    }
+    // A negative count: refused with failbit, before any argument.
+    Form negative(order, 0xFFFFFFFFu);
+    negative.out << int{TagVar::integer} << 5;
+    TMessage old = OldMessage();
+    const Read refused(negative.bytes.str(), order, old);
+    EXPECT_TRUE(refused.in.fail() && !refused.in.bad());
+    EXPECT_EQ(Fields(old), std::vector<std::string>{"S,1,2,old.cpp:5"});
+    EXPECT_TRUE(!seen || refused.peak < 1024u) << refused.peak;
+
+    // Far more arguments announced than sent: those sent are kept, the room grows with them.
     for (std::uint32_t count : {0x7FFFFFFFu, 1000u}) {
-      // Far more arguments announced than sent: those sent are kept, the room grows with them.
       SCOPED_TRACE(count);
       Form form(order, count);
       std::vector<std::string> sent = {"S,1,2,<none>:0"};
@@ -269,42 +269,31 @@ TEST(TMessageBinary, ForgedCountsAndLengthsCostNoMoreThanTheData) {
         form.out << int{TagVar::integer} << i;
         sent.push_back("2:" + std::to_string(i));
       }
-      std::istringstream bytes(form.bytes.str());
-      TiBinaryStream in(bytes, order);
       TMessage m;
-      const LargestAllocation largest;
-      m.ReadFromBinaryStream(in);
-      const std::size_t peak = largest.Bytes();
-      EXPECT_TRUE(in.fail());
+      const Read read(form.bytes.str(), order, m);
+      EXPECT_TRUE(read.in.fail());
       EXPECT_EQ(Fields(m), sent);
-      EXPECT_TRUE(!seen || peak < 64 * sizeof(TagVar) + 64) << peak; // not 1000 slots, or 2^31
+      EXPECT_TRUE(!seen || read.peak < 64 * sizeof(TagVar) + 64) << read.peak; // not 1000 slots
     }
-    {
-      // A text length of nearly 4 GiB with a few bytes behind it.
-      std::ostringstream bytes;
-      ToBinaryStream out(bytes, order);
-      out << TString("S") << 1 << 2 << -16 << 0 << TString("only this");
-      std::istringstream source(bytes.str());
-      TiBinaryStream in(source, order);
-      TMessage m = OldMessage();
-      const LargestAllocation largest;
-      m.ReadFromBinaryStream(in);
-      const std::size_t peak = largest.Bytes();
-      EXPECT_TRUE(in.fail());
-      EXPECT_EQ(m.QueryMessageID(), 2);
-      EXPECT_STREQ(m.QueryMessage(), "old %d %d"); // the old text, no arguments
-      EXPECT_TRUE(!seen || peak <= std::size_t{128} * 1024) << peak;
-    }
+
+    // A text length of nearly 4 GiB with a few bytes behind it: the old text, no arguments.
+    std::ostringstream bytes;
+    ToBinaryStream out(bytes, order);
+    out << TString("S") << 1 << 2 << -16 << 0 << TString("only this");
+    TMessage cut = OldMessage();
+    const Read read(bytes.str(), order, cut);
+    EXPECT_TRUE(read.in.fail());
+    EXPECT_EQ(cut.QueryMessageID(), 2);
+    EXPECT_STREQ(cut.QueryMessage(), "old %d %d");
+    EXPECT_TRUE(!seen || read.peak <= std::size_t{128} * 1024) << read.peak;
   }
 }
 
 TEST(TMessageBinary, AnUnknownArgumentTagKeepsTheArgumentsBeforeIt) {
   Form form(1, 3);
   form.out << int{TagVar::integer} << 5 << 99 << int{TagVar::integer} << 6;
-  std::istringstream bytes(form.bytes.str());
-  TiBinaryStream in(bytes, 1);
   TMessage m = OldMessage();
-  ExpectRaises([&] { m.ReadFromBinaryStream(in); },
+  ExpectRaises([&] { Read(form.bytes.str(), 1, m); },
                {"TInvalidRequest", "unknown type", 3, 0, "utility/TAGVAR", 2267});
   EXPECT_EQ(Fields(m), (std::vector<std::string>{"S,1,2,old.cpp:5", "2:5"}));
 }

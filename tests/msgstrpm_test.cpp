@@ -3,11 +3,11 @@
 #include <tavutil/msgstrpm.h>
 #include <tavutil/nlsresrc.h>
 
-#include "allocation_platform.h"
 #include "catalogues/nlstest.h"
 #include "helpers/trace_entry.h"
 #include "library_error.h"
 #include "nls_settings.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 

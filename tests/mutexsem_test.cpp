@@ -1,16 +1,17 @@
 // tests/mutexsem_test.cpp: TMutexSemaphore and TMutexSemaphoreEntry between threads, unnamed
-// and named.
+// and named, and named mutexes shared by processes, also with holders killed while they hold one.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/mutexsem.h>
 
-#include "open_mutex.h"
+#include "helpers/named_objects.h"
+#include "helpers/run_program.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
 #include <memory>
-#include <random>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,24 +21,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kLocked = TMutexSemaphore::locked;
-constexpr auto kTimedOut = TMutexSemaphore::timedOut;
-constexpr long kForever = TMutexSemaphore::fsInfinite;
+class TMutexSemaphoreThreaded : public NamedObjectTest {};
+class TMutexSemaphoreProcesses : public NamedObjectTest {};
 
-/// Gives each test mutex a name no other test process uses.
-class TMutexSemaphoreThreaded : public ::testing::Test {
-protected:
-  static std::string Unique(const std::string& tag) {
-    static const std::string process = std::to_string(std::random_device{}());
-    static int counter = 0;
-    return "tavutil-test." + process + "." + std::to_string(++counter) + "." + tag;
-  }
-};
+/// What a lock of `mutex` with time-out 0 gives on this thread; a lock taken is let go at once.
+TMutexSemaphore::EState TryHere(TMutexSemaphore& mutex) {
+  return TMutexSemaphoreEntry(mutex, 0).State();
+}
+/// What a child answers to "lock" for each state.
+const std::string kChildLocked = std::to_string(kLocked);
+const std::string kChildTimedOut = std::to_string(kTimedOut);
 
 TEST_F(TMutexSemaphoreThreaded, LocksOnAMutexHeldElsewhereTimeOut) {
-  OpenMutex unnamed;
-  OpenMutex named(Unique("timeouts").c_str());
-  for (OpenMutex* mutex : {&unnamed, &named}) {
+  UnscopedMutex unnamed;
+  UnscopedMutex named(Unique("timeouts").c_str());
+  for (UnscopedMutex* mutex : {&unnamed, &named}) {
     std::promise<void> held;
     std::promise<void> release;
     std::thread holder([&] {
@@ -60,9 +58,9 @@ TEST_F(TMutexSemaphoreThreaded, LocksOnAMutexHeldElsewhereTimeOut) {
 
 TEST_F(TMutexSemaphoreThreaded, HoldsAreCountedPerThreadAndEndWithIt) {
   const std::string name = Unique("holds");
-  OpenMutex unnamed;
-  OpenMutex named(name.c_str());
-  for (OpenMutex* mutex : {&unnamed, &named}) {
+  UnscopedMutex unnamed;
+  UnscopedMutex named(name.c_str());
+  for (UnscopedMutex* mutex : {&unnamed, &named}) {
     {
       TMutexSemaphoreEntry outer(*mutex, 0);
       ASSERT_EQ(outer.State(), kLocked);
@@ -81,7 +79,7 @@ TEST_F(TMutexSemaphoreThreaded, HoldsAreCountedPerThreadAndEndWithIt) {
     EXPECT_EQ(TryElsewhere(*mutex), kLocked);
   }
   // Destroying a mutex ends the holds of its thread: another object of the name is free.
-  auto doomed = std::make_unique<OpenMutex>(name.c_str());
+  auto doomed = std::make_unique<UnscopedMutex>(name.c_str());
   ASSERT_EQ(doomed->Lock(0), kLocked);
   ASSERT_EQ(doomed->Lock(0), kLocked);
   std::thread([&] { doomed->Unlock(); }).join(); // holds nothing, so changes nothing
@@ -91,9 +89,9 @@ TEST_F(TMutexSemaphoreThreaded, HoldsAreCountedPerThreadAndEndWithIt) {
 }
 
 TEST_F(TMutexSemaphoreThreaded, EntriesKeepACounterExact) {
-  OpenMutex unnamed;
-  OpenMutex named(Unique("counter").c_str());
-  for (OpenMutex* mutex : {&unnamed, &named}) {
+  UnscopedMutex unnamed;
+  UnscopedMutex named(Unique("counter").c_str());
+  for (UnscopedMutex* mutex : {&unnamed, &named}) {
     int counter = 0; // plain on purpose: only the mutex orders the threads
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
@@ -115,6 +113,67 @@ TEST_F(TMutexSemaphoreThreaded, EntriesKeepACounterExact) {
     }
     EXPECT_EQ(counter, 4 * 5000);
   }
+}
+
+TEST_F(TMutexSemaphoreProcesses, NamedMutexExcludesOtherProcessesUnnamedDoesNot) {
+  const std::string name = Unique("exclusion");
+  TMutexSemaphore mine(name.c_str());
+  ChildProcess holder(Helper("ipc_helper"));
+  ChildProcess other(Helper("ipc_helper"));
+  ASSERT_EQ(holder.Ask("mutex " + name), "ok");
+  ASSERT_EQ(other.Ask("mutex " + name), "ok");
+  ASSERT_EQ(holder.Ask("lock 0"), kChildLocked);
+  EXPECT_EQ(holder.Ask("lock 0"), kChildLocked); // recursive for its holder
+  EXPECT_EQ(TryHere(mine), kTimedOut);
+  EXPECT_EQ(other.Ask("lock 50"), kChildTimedOut);
+  ASSERT_EQ(holder.Ask("unlock"), "ok");
+  EXPECT_EQ(other.Ask("lock 0"), kChildTimedOut); // one hold is left
+  ASSERT_EQ(holder.Ask("unlock"), "ok");
+  std::optional<TMutexSemaphoreEntry> held(std::in_place, mine, 0);
+  ASSERT_EQ(held->State(), kLocked);
+  // A process that waits without limit is woken when the holder lets go, and when it is killed.
+  ASSERT_TRUE(holder.Send("lock -1"));
+  EXPECT_EQ(holder.Read(200), "<none>");
+  held.reset();
+  EXPECT_EQ(holder.Read(), kChildLocked);
+  ASSERT_TRUE(other.Send("lock -1"));
+  EXPECT_EQ(other.Read(200), "<none>");
+  holder.Kill();
+  EXPECT_EQ(other.Read(), kChildLocked);
+  EXPECT_EQ(TryHere(mine), kTimedOut);
+  ASSERT_EQ(other.Ask("unlock"), "ok");
+
+  // Unnamed mutexes of two processes are two mutexes.
+  for (const char* unnamed : {static_cast<const char*>(nullptr), ""}) {
+    TMutexSemaphore privateMutex(unnamed);
+    const TMutexSemaphoreEntry entry(privateMutex, 0);
+    ASSERT_EQ(entry.State(), kLocked);
+    ASSERT_EQ(other.Ask("mutex -"), "ok");
+    EXPECT_EQ(other.Ask("lock 0"), kChildLocked);
+  }
+  EXPECT_EQ(other.Finish(), 0);
+}
+
+TEST_F(TMutexSemaphoreProcesses, AHolderKilledLeavesItLockedToTheNextLocker) {
+  const std::string name = Unique("killed");
+  TMutexSemaphore mine(name.c_str());
+  {
+    ChildProcess victim(Helper("ipc_helper"));
+    ASSERT_EQ(victim.Ask("mutex " + name), "ok");
+    ASSERT_EQ(victim.Ask("lock -1"), kChildLocked);
+    ASSERT_EQ(victim.Ask("lock -1"), kChildLocked); // two holds, neither released
+    EXPECT_EQ(TryHere(mine), kTimedOut);
+  } // killed, holding it
+  std::optional<TMutexSemaphoreEntry> held(std::in_place, mine, 5000);
+  ASSERT_EQ(held->State(), kLocked);
+  // The lock is real, and consistent again: one unlock hands it to the next process.
+  ChildProcess next(Helper("ipc_helper"));
+  ASSERT_EQ(next.Ask("mutex " + name), "ok");
+  EXPECT_EQ(next.Ask("lock 0"), kChildTimedOut);
+  held.reset();
+  EXPECT_EQ(next.Ask("lock 0"), kChildLocked);
+  EXPECT_EQ(TryHere(mine), kTimedOut);
+  EXPECT_EQ(next.Finish(), 0);
 }
 
 } // namespace

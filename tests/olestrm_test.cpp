@@ -46,30 +46,25 @@ public:
     return writeResult;
   }
 
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER /*move*/, DWORD /*origin*/,
-                                 ULARGE_INTEGER* /*reached*/) override {
+  // The rest is never called by the streams.
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER /*size*/) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream* /*to*/, ULARGE_INTEGER /*size*/,
-                                   ULARGE_INTEGER* /*read*/, ULARGE_INTEGER* /*written*/) override {
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                   ULARGE_INTEGER*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD /*flags*/) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER /*offset*/, ULARGE_INTEGER /*size*/,
-                                       DWORD /*type*/) override {
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER /*offset*/, ULARGE_INTEGER /*size*/,
-                                         DWORD /*type*/) override {
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE Stat(STATSTG* /*stat*/, DWORD /*flags*/) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Clone(IStream** clone) override {
-    *clone = nullptr;
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
 
   ULONG references = 1;
   std::string source;

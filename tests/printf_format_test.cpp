@@ -114,26 +114,21 @@ TEST(IntegerLayout, MatchesTheCFormatter) {
       }
       for (const int width : fields) {
         for (const int precision : fields) {
-          std::string full = directive;
-          if (width >= 0) {
-            full += std::to_string(width);
-          }
-          if (precision >= 0) {
-            full += "." + std::to_string(precision);
-          }
-          full += conversion;
+          const std::string full = directive + (width >= 0 ? std::to_string(width) : "") +
+                                   (precision >= 0 ? "." + std::to_string(precision) : "") +
+                                   conversion;
+          // The standard's '#' makes the first octal digit a 0, so %#.0o of 0 is "0" as %#.1o
+          // is; the Windows C library prints nothing there.
+          const bool octalZero =
+              conversion == 'o' && precision == 0 && directive.find('#') != std::string::npos;
           for (const std::uint32_t bits : values) {
+            const std::string format =
+                octalZero && bits == 0 ? full.substr(0, full.size() - 2) + "1o" : full;
             char expected[64];
             if (isSigned) {
-              std::snprintf(expected, sizeof expected, full.c_str(), static_cast<int>(bits));
-            } else if (conversion == 'o' && bits == 0 && precision == 0 &&
-                       directive.find('#') != std::string::npos) {
-              // The standard's '#' makes the first octal digit a 0, so %#.0o of 0 is "0" as
-              // %#.1o is; the Windows C library prints nothing there.
-              const std::string one = full.substr(0, full.size() - 2) + "1o";
-              std::snprintf(expected, sizeof expected, one.c_str(), bits);
+              std::snprintf(expected, sizeof expected, format.c_str(), static_cast<int>(bits));
             } else {
-              std::snprintf(expected, sizeof expected, full.c_str(), bits);
+              std::snprintf(expected, sizeof expected, format.c_str(), bits);
             }
             const IntegerLayout layout =
                 LayOutInteger(conversion, static_cast<std::uint8_t>(flags), width >= 0,

@@ -30,35 +30,22 @@ constexpr int kKinds = 12;
 
 int gTarget = 0;
 
-/// A representative value of kind `k` (made in place: an unknown tag cannot be copied).
-TagVar Make(int k) {
-  switch (k) {
-  case 0:
-    return TagVar();
-  case 1:
-    return TagVar(TagVar::endOfArgs);
-  case 2:
-    return TagVar(6);
-  case 3:
-    return TagVar(3u);
-  case 4:
-    return TagVar(1.5);
-  case 5:
-    return TagVar("ab");
-  case 6:
-    return TagVar(TAVUTIL_WTEXT("cd"));
-  case 7:
-    return TagVar(TDate());
-  case 8:
-    return TagVar(TTime());
-  case 9:
-    return TagVar(TDateTime(100, 0));
-  case 10:
-    return TagVar(TagVarVoidPtr(&gTarget));
-  default:
-    return TagVar(static_cast<TagVar::Type>(11));
-  }
-}
+/// Representative values of each kind, in the order of kLetters (made in place: an unknown tag
+/// cannot be copied).
+TagVar (*const kMake[kKinds])() = {
+    [] { return TagVar(); },
+    [] { return TagVar(TagVar::endOfArgs); },
+    [] { return TagVar(6); },
+    [] { return TagVar(3u); },
+    [] { return TagVar(1.5); },
+    [] { return TagVar("ab"); },
+    [] { return TagVar(TAVUTIL_WTEXT("cd")); },
+    [] { return TagVar(TDate()); },
+    [] { return TagVar(TTime()); },
+    [] { return TagVar(TDateTime(100, 0)); },
+    [] { return TagVar(TagVarVoidPtr(&gTarget)); },
+    [] { return TagVar(static_cast<TagVar::Type>(11)); },
+};
 
 std::string Letter(const TagVar& v) {
   const auto tag = static_cast<unsigned>(v.QueryType());
@@ -178,8 +165,8 @@ const Operator& Find(const std::string& name) {
 /// Checks one cell of `op`'s table (see Table).
 void ExpectCell(const Operator& op, int left, int right, char expected) {
   SCOPED_TRACE(std::string(1, kLetters[left]) + " " + op.name + " " + kLetters[right]);
-  TagVar l = Make(left);
-  const TagVar r = Make(right);
+  TagVar l = kMake[left]();
+  const TagVar r = kMake[right]();
   const std::string before = Describe(l);
   const auto error = [&](const char* text, unsigned long id, int recoverable, unsigned long line) {
     ExpectRaises([&] { op.apply(l, r); },

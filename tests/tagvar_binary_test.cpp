@@ -18,7 +18,6 @@
 #include <sstream>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace {
 

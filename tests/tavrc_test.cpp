@@ -1,6 +1,7 @@
 // tests/tavrc_test.cpp: the resource compiler: its catalogue reader and the program itself.
 // Licensed under the Apache License, Version 2.0.
 #include "catalogue.h"
+#include "helpers/test_text.h"
 #include "run_program.h"
 #include "temp_directory.h"
 
@@ -218,10 +219,6 @@ protected:
     std::ofstream(fDirectory + "/" + name, std::ios::binary) << text;
     return fDirectory + "/" + name;
   }
-  static std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
   /// The program's exit status and what it wrote, as "<status>: <output>".
   static std::string Run(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), TAVRC_PROGRAM);
@@ -248,10 +245,10 @@ TEST_F(TavrcProgram, WritesTheTableOrReportsAndLeavesTheOutputAlone) {
   EXPECT_EQ(Run({"-o", table, "--depfile", depfile, good}),
             "0: " + good +
                 ":4: warning: id 5 has an empty text, which reads as a missing message\n");
-  const std::string source = ReadText(table);
+  const std::string source = FileContents(table);
   EXPECT_NE(source.find("const TavutilStringTable tavutil_string_table = {0x52564154, 1, 2, "),
             std::string::npos);
-  EXPECT_EQ(ReadText(depfile), table + ": " + good + " " + fDirectory + "/ids.h\n");
+  EXPECT_EQ(FileContents(depfile), table + ": " + good + " " + fDirectory + "/ids.h\n");
 
   // A failed build touches no output, whatever it is, and leaves no file of its own.
   const std::string bad = Write("bad.rc", "STRINGTABLE BEGIN\n1 \"a\"\n1 \"b\"\nEND\n");
@@ -260,8 +257,8 @@ TEST_F(TavrcProgram, WritesTheTableOrReportsAndLeavesTheOutputAlone) {
     EXPECT_EQ(Run({"-w", "-o", output, bad}),
               "1: " + bad + ":3: error: duplicate id 1 (first at " + bad + ":2)\n");
   }
-  EXPECT_EQ(ReadText(table), source);
-  EXPECT_EQ(ReadText(unrelated), "keep");
+  EXPECT_EQ(FileContents(table), source);
+  EXPECT_EQ(FileContents(unrelated), "keep");
   // An output that is not a regular file is never replaced.
   std::vector<std::string> outputs = {fDirectory + "/folder"};
   std::filesystem::create_directory(outputs[0]);

@@ -5,8 +5,8 @@
 #include "catalogues/nlstest.h"
 #include "helpers/trace_entry.h"
 #include "library_error.h"
-#include "library_platform.h"
 #include "nls_settings.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 

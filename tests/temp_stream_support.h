@@ -1,20 +1,19 @@
-// tests/temp_stream_support.h: what the temporary-stream suites share: a counting policy,
-// test data, WriteTo's copy, and a fixture that gives each test a temporary directory of its
-// own.
+// tests/temp_stream_support.h: what the temporary-stream suites share: a counting policy and a
+// fixture that gives each test a temporary directory of its own.
 // Licensed under the Apache License, Version 2.0.
 #ifndef TAVUTIL_TESTS_TEMP_STREAM_SUPPORT_H
 #define TAVUTIL_TESTS_TEMP_STREAM_SUPPORT_H
 
 #include <tavutil/tmpstrm.h>
 
-#include "temp_directory_platform.h"
+#include "helpers/test_text.h"
+#include "temp_directory.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
-#include <random>
-#include <sstream>
 #include <string>
 
 namespace tmpstrmtest {
@@ -41,32 +40,13 @@ private:
   int fBlocksBeforeMove;
 };
 
-inline std::string Pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) {
-    s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  }
-  return s;
-}
-
-inline std::string Copied(TTempStream& stream, unsigned long* count = nullptr) {
-  std::ostringstream out;
-  const unsigned long written = stream.rdbuf()->WriteTo(out);
-  if (count != nullptr) {
-    *count = written;
-  }
-  return out.str();
-}
-
 /// Runs each test with the system's temporary directory pointed at a fresh directory, and
 /// fails it when anything was left in that directory.
 class TTempStreamFixture : public ::testing::Test {
 protected:
   void SetUp() override {
-    fDirectory = fs::temp_directory_path() /
-                 ("tavutil-tmpstrm-" + std::to_string(std::random_device{}()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(fDirectory);
+    fDirectory = MakeTempDirectory("tmpstrm_test");
+    ASSERT_FALSE(fDirectory.empty());
     fTemporary = std::make_unique<ScopedTemporaryDirectory>(fDirectory.string());
   }
   void TearDown() override {

@@ -4,16 +4,14 @@
 #include <tavutil/thread.h>
 
 #include "helpers/trace_entry.h"
-#include "thread_platform.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <limits>
 #include <string>
 #include <thread>
 #include <utility>
@@ -21,12 +19,8 @@
 
 namespace {
 
-/// Milliseconds since `start` on the steady clock.
-long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 /// Where the thread family's diagnostics come from.
 const TraceSource kThread{TUtilityTraceCategory::Utility, "utility/THREAD"};
@@ -58,9 +52,9 @@ TEST(TSemaphoreThreaded, CountsAtMostOneAndAFullPostFailsWithATrace) {
 
 TEST(TSemaphoreThreaded, WaitsTimeOutOrTakeALatePost) {
   TSemaphore semaphore;
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = Clock::now();
   EXPECT_EQ(semaphore.Wait(50), 1);
-  EXPECT_GE(MillisecondsSince(start), 50);
+  EXPECT_GE(Clock::now() - start, 50ms);
 
   std::thread poster = PostLater(semaphore, 30);
   EXPECT_EQ(semaphore.Wait(-1), 0);
@@ -70,10 +64,10 @@ TEST(TSemaphoreThreaded, WaitsTimeOutOrTakeALatePost) {
   poster.join();
 
   semaphore.Post(); // ClearAndWait drops this one and waits for the next
-  const auto cleared = std::chrono::steady_clock::now();
+  const auto cleared = Clock::now();
   poster = PostLater(semaphore, 40);
   EXPECT_EQ(semaphore.ClearAndWait(), 0);
-  EXPECT_GE(MillisecondsSince(cleared), 40);
+  EXPECT_GE(Clock::now() - cleared, 40ms);
   poster.join();
 }
 
@@ -134,9 +128,9 @@ TEST(TThreadThreaded, StartReturnsOnceTheThreadRunsAndTheWaitCanTimeOut) {
   TReference<TJob> job(new TJob([&] { return gate.Wait(-1); }));
   ASSERT_EQ(job->Start(), 0);
   EXPECT_EQ(job->IsRunning(), 1);
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = Clock::now();
   job->WaitForTermination(50);
-  EXPECT_GE(MillisecondsSince(start), 50);
+  EXPECT_GE(Clock::now() - start, 50ms);
   EXPECT_EQ(job->IsRunning(), 1);
   EXPECT_EQ(job->IsFinished(), 0);
 

@@ -1,20 +1,22 @@
-// tests/tmpstrm_test.cpp: the move of a temporary stream to a file by policy, and file mode.
+// tests/tmpstrm_test.cpp: the move of a temporary stream to a file by policy, file mode, and the
+// file going with its process, also when the process is killed.
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tmpstrm.h>
 
+#include "helpers/run_program.h"
 #include "helpers/trace_entry.h"
 #include "temp_stream_support.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace {
 
-using tmpstrmtest::Copied;
-using tmpstrmtest::Pattern;
 using tmpstrmtest::TPolicy;
 using TTempStreamFile = tmpstrmtest::TTempStreamFixture;
+using TTempStreamProcesses = tmpstrmtest::TTempStreamFixture;
 
 TEST_F(TTempStreamFile, WithoutPolicyStaysInMemory) {
   TTempStream stream("nothing");
@@ -88,6 +90,22 @@ TEST_F(TTempStreamFile, FileModeSeeksAndSharedPosition) {
   std::string expected = data;
   expected.replace(10, 3, "XYZ");
   EXPECT_EQ(Copied(stream), expected);
+}
+
+TEST_F(TTempStreamProcesses, AProcessKilledOrEndedLeavesNoFile) {
+  for (const bool kill : {true, false}) {
+    SCOPED_TRACE(kill ? "killed" : "ended");
+    // The child takes the temporary directory that the fixture set from this process.
+    ChildProcess holder(Helper("ipc_helper"));
+    ASSERT_EQ(holder.Ask("spool"), "file");
+    EXPECT_EQ(FilesOpenIn(fDirectory.string(), holder.Id()), 1);
+    if (kill) {
+      holder.Kill();
+    } else {
+      EXPECT_EQ(holder.Finish(), 0);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(fDirectory));
+  }
 }
 
 } // namespace

@@ -10,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -40,6 +42,13 @@ void Write(unsigned long level, const TTrace::Category& category = ModelCategory
 /// A handle on a state made by the test.
 struct THandle : TTrace {
   explicit THandle(TTrace::Base* base) : TTrace(base) {}
+};
+
+/// A state that runs `onWrite` for each entry it takes.
+struct TCallbackState : TTrace::Base {
+  explicit TCallbackState(std::function<void()> onWrite) : onWrite(std::move(onWrite)) {}
+  void Write(unsigned long, const TTrace::Category&, const TMessage&) override { onWrite(); }
+  std::function<void()> onWrite;
 };
 
 // ------------------------------------------------------------- vocabulary ----
@@ -210,17 +219,8 @@ TEST(TTraceModel, GlobalMasksCanBeOverwrittenUntilTheNextRecomputation) {
 
 TEST(TTraceModel, WriteEntryOffersEachEntryToEveryAcceptingStateNewestFirst) {
   std::vector<int> order;
-  struct Ordered : TTrace::Base {
-    Ordered(std::vector<int>& order, int id) : order(order), id(id) {}
-    void Write(unsigned long /*level*/, const TTrace::Category& /*category*/,
-               const TMessage& /*message*/) override {
-      order.push_back(id);
-    }
-    std::vector<int>& order;
-    int id;
-  };
-  THandle older(new Ordered(order, 1));
-  THandle newer(new Ordered(order, 2));
+  THandle older(new TCallbackState([&order] { order.push_back(1); }));
+  THandle newer(new TCallbackState([&order] { order.push_back(2); }));
   TRecording failing; // what an output throws is dropped; the others still get the entry
   failing.State().fail = true;
   TRecording rejecting;
@@ -239,21 +239,18 @@ TEST(TTraceModel, WriteEntryOffersEachEntryToEveryAcceptingStateNewestFirst) {
 TEST(TTraceModel, AStateUnderConstructionTakesNoEntries) {
   // The state's own constructor writes an entry while it is in the list with count 0; a
   // call of its Write at that point would be a call into a half-built object.
-  struct Eager : TTrace::Base {
-    Eager() { TTrace::WriteEntry(0x1, ModelCategory(), TMessage("from the constructor")); }
-    void Write(unsigned long /*level*/, const TTrace::Category& /*category*/,
-               const TMessage& /*message*/) override {
-      ++calls;
+  struct Eager : TCallbackState {
+    explicit Eager(int& calls) : TCallbackState([&calls] { ++calls; }) {
+      TTrace::WriteEntry(0x1, ModelCategory(), TMessage("from the constructor"));
     }
-    int calls = 0;
   };
   TRecording witness;
-  auto* eager = new Eager;
-  THandle handle(eager);
-  EXPECT_EQ(eager->calls, 0);
+  int calls = 0;
+  THandle handle(new Eager(calls));
+  EXPECT_EQ(calls, 0);
   EXPECT_EQ(witness.State().written, 1);
   Write(0x1);
-  EXPECT_EQ(eager->calls, 1);
+  EXPECT_EQ(calls, 1);
 }
 
 TEST(TTraceMacro, ArgumentsRunOnlyWhenTheMasksLetTheEntryThrough) {
@@ -311,16 +308,10 @@ TEST(TTraceModelThreaded, WritersStatesAndSwitchesRaceSafely) {
   }
   // Transient states only count: a kept copy of a message shares string buffers with its
   // writer's message, and this thread destroys the states while the writers go on.
-  struct Counting : TTrace::Base {
-    void Write(unsigned long /*level*/, const TTrace::Category& /*category*/,
-               const TMessage& /*message*/) override {
-      ++count;
-    }
-    int count = 0;
-  };
   std::thread states([&] {
     for (int i = 0; i < 300; ++i) {
-      THandle transient(new Counting);
+      int count = 0;
+      THandle transient(new TCallbackState([&count] { ++count; }));
       transient.AddCategory(ModelCategory(), i % 2);
       transient.SetLevel(0x1 | (i & 0x6));
       TTrace copy(transient);

@@ -5,6 +5,7 @@
 
 #include "helpers/ipc_commands.h"
 #include "helpers/run_program.h"
+#include "helpers/test_text.h"
 
 #include <gtest/gtest.h>
 
@@ -21,14 +22,6 @@
 #include <vector>
 
 namespace {
-
-/// The whole file, or "" when it cannot be read.
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 /// The lines of `contents`, without their line ends.
 std::vector<std::string> Lines(const std::string& contents) {
@@ -117,7 +110,7 @@ TEST(TTraceSharedFile, LinesCarryTheFullPrefixWhateverTheDisplayFlag) {
     WriteLine(0x80, "second");
     TTrace::WriteEntry(0x8, TUtilityTraceCategory::Utility, TMessage("no file"));
   }
-  const std::string contents = Slurp(file.path);
+  const std::string contents = FileContents(file.path);
   EXPECT_EQ(contents.find('\0'), std::string::npos);
   const std::vector<std::string> lines = Lines(contents);
   ASSERT_EQ(lines.size(), 3u) << contents;
@@ -141,12 +134,12 @@ TEST(TTraceSharedFileProcesses, StartsAfreshOnlyWhenNoOtherWriterHoldsTheFile) {
   const TempFile file("afresh");
   std::ofstream(file.path) << "stale line\n";
   const auto writer = StartWriter(file.path);
-  EXPECT_EQ(Slurp(file.path), "") << "nobody held it: emptied";
+  EXPECT_EQ(FileContents(file.path), "") << "nobody held it: emptied";
   ASSERT_EQ(writer->Ask("write 1 1 3"), "done");
   {
     const TTraceSharedFile trace(file.path.c_str()); // the writer holds it: kept
     WriteLine(0x4, "mine");
-    const std::vector<std::string> lines = Lines(Slurp(file.path));
+    const std::vector<std::string> lines = Lines(FileContents(file.path));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].substr(36), "E [ipc_helper.cpp:42] w 1 0 0");
     EXPECT_EQ(lines[3].substr(36), "E [unit.cpp:12] mine");
@@ -154,7 +147,7 @@ TEST(TTraceSharedFileProcesses, StartsAfreshOnlyWhenNoOtherWriterHoldsTheFile) {
   }
   {
     const TTraceSharedFile trace(file.path.c_str());
-    EXPECT_EQ(Slurp(file.path), "") << "nobody held it: emptied";
+    EXPECT_EQ(FileContents(file.path), "") << "nobody held it: emptied";
   }
   const TTraceSharedFile nowhere("/nonexistent-dir/trace.log");
   WriteLine(0x4, "lost"); // and nothing thrown
@@ -166,7 +159,7 @@ TEST(TTraceSharedFileThreaded, ThreadsOfOneProcessWriteWholeLines) {
     const TTraceSharedFile trace(file.path.c_str());
     TraceLines(0, 4, 2000);
   }
-  ExpectAllLines(Slurp(file.path), 1, 4, 2000);
+  ExpectAllLines(FileContents(file.path), 1, 4, 2000);
 }
 
 // Three processes of two threads; the third starts after the others have written. The file
@@ -191,7 +184,7 @@ TEST(TTraceSharedFileProcesses, EveryLineOnceWholeAndInOrder) {
     ASSERT_EQ(writer->Read(60000), "done");
     EXPECT_EQ(writer->Finish(), 0);
   }
-  ExpectAllLines(Slurp(file.path), 3, 2, kLines);
+  ExpectAllLines(FileContents(file.path), 3, 2, kLines);
 }
 
 // A process killed while it holds "qelvoTraceFile" does not stop the others: the next locker
@@ -204,11 +197,11 @@ TEST(TTraceSharedFileProcesses, AHolderKilledWithTheMutexDoesNotStopTheOthers) {
   const auto writer = StartWriter(file.path);
   ASSERT_TRUE(writer->Send("write 0 1 500"));
   EXPECT_EQ(writer->Read(200), "<none>") << "the writer waits for the holder";
-  EXPECT_EQ(Slurp(file.path), "");
+  EXPECT_EQ(FileContents(file.path), "");
   holder.Kill();
   ASSERT_EQ(writer->Read(60000), "done");
   EXPECT_EQ(writer->Finish(), 0);
-  ExpectAllLines(Slurp(file.path), 1, 1, 500);
+  ExpectAllLines(FileContents(file.path), 1, 1, 500);
 }
 
 } // namespace

@@ -2,9 +2,8 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tracefactory.h>
 
-#include "helpers/test_text.h"
+#include "helpers/trace_entry.h"
 #include "library_error.h"
-#include "recording_trace.h"
 
 #include <gtest/gtest.h>
 
@@ -15,18 +14,8 @@
 
 namespace {
 
-/// The entries of the "Trace" category that a recording took, as "level text".
-std::vector<std::string> TraceEntries(const TRecording& recording) {
-  std::vector<std::string> texts;
-  for (const TRecordingState::Entry& entry : recording.Entries()) {
-    if (entry.category == &TUtilityTraceCategory::Trace && entry.level != 0x400) {
-      EXPECT_STREQ(entry.message.QueryFile(), "utility/TRACEP");
-      texts.push_back(std::to_string(entry.level) + " " + Bytes(entry.message.QueryMessage()) +
-                      " @" + std::to_string(entry.message.QueryLine()));
-    }
-  }
-  return texts;
-}
+/// Where the specification's diagnostics come from.
+const TraceSource kTracep{TUtilityTraceCategory::Trace, "utility/TRACEP"};
 
 constexpr unsigned long kAll = 0xFFFFFFFF;
 
@@ -104,9 +93,9 @@ TEST(TTraceSpecification, CategoriesAreSwitchedByNameAndUnknownOnesTraced) {
   // The last field runs to the end, commas included: "CRTmsg,Queue" is one unknown name.
   EXPECT_EQ(trace.UsesDefault(TUtilityTraceCategory::CrtMsg), 0);
   EXPECT_EQ(trace.UsesDefault(TUtilityTraceCategory::Queue), 0);
-  const std::vector<std::string> expected = {"8 Trace category Nothing not found @535",
-                                             "8 Trace category CRTmsg,Queue not found @535"};
-  EXPECT_EQ(TraceEntries(recording), expected);
+  ExpectEntriesOf(recording, kTracep,
+                  {{0x8, 535, "Trace category Nothing not found"},
+                   {0x8, 535, "Trace category CRTmsg,Queue not found"}});
 }
 
 TEST(TTraceSpecification, EmptyTextsAndUnknownOutputsGiveEmptyHandles) {
@@ -115,9 +104,8 @@ TEST(TTraceSpecification, EmptyTextsAndUnknownOutputsGiveEmptyHandles) {
   const TRecording recording;
   // Fields after an output that was not made are not read: no throw for the bad level.
   EXPECT_TRUE(TTrace("NoOutputHere[tavplug_missing],zz").QueryPointer().IsNull());
-  const std::vector<std::string> traced = TraceEntries(recording);
-  ASSERT_EQ(traced.size(), 1u);
-  EXPECT_EQ(traced[0], "4 Unable to load trace factory NoOutputHere[tavplug_missing] @452");
+  ExpectEntriesOf(recording, kTracep,
+                  {{0x4, 452, "Unable to load trace factory NoOutputHere[tavplug_missing]"}});
 }
 
 TEST(TTraceSpecification, FileOutputsOpenTheNamedFileOrTheDefaultLog) {
@@ -142,11 +130,10 @@ TEST(TTraceSpecification, FileOutputsOpenTheNamedFileOrTheDefaultLog) {
     const TTrace trace(spec);
     ASSERT_FALSE(trace.QueryPointer().IsNull());
     EXPECT_EQ(::access(defaultLog.c_str(), F_OK), 0);
-    std::vector<std::string> expected;
-    if (!programHasExtension) {
-      expected.push_back("8 Unable to find '.', using " + defaultLog + " for file @431");
-    }
-    EXPECT_EQ(TraceEntries(recording), expected);
+    const ExpectedEntry noExtension{0x8, 431,
+                                    "Unable to find '.', using " + defaultLog + " for file"};
+    ExpectEntriesOf(recording, kTracep,
+                    programHasExtension ? std::vector<ExpectedEntry>() : std::vector{noExtension});
   }
   ::unlink(defaultLog.c_str());
 }

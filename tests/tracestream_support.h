@@ -1,5 +1,5 @@
-// tests/tracestream_support.h: what the trace-stream suites share: a trace helper, a file
-// reader and the fixture of a fresh temporary directory.
+// tests/tracestream_support.h: what the trace-stream suites share: a trace helper and the fixture
+// of a fresh temporary directory.
 // Licensed under the Apache License, Version 2.0.
 #ifndef TAVUTIL_TESTS_TRACESTREAM_SUPPORT_H
 #define TAVUTIL_TESTS_TRACESTREAM_SUPPORT_H
@@ -28,10 +28,6 @@ inline void Trace(unsigned long level, const char* file, unsigned long line, con
     message.SetDebugging(file, line);
   }
   TTrace::WriteEntry(level, kCategory, message);
-}
-
-inline std::string ReadFile(const fs::path& path) {
-  return FileContents(path);
 }
 
 /// A fresh temporary directory; TearDown removes what the test said it would leave and fails

@@ -7,13 +7,12 @@
 #include <tavutil/tracesharedfile.h>
 #include <tavutil/tracestream.h>
 
-#include "thread_platform.h"
+#include "test_platform.h"
 #include "tracestream_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -40,34 +39,27 @@ struct CountedStream : std::ostringstream {
   int& deaths;
 };
 
-TEST(TTraceStream, LinesWithoutPrefixAreExact) {
-  std::ostringstream out;
-  out << std::hex << std::setw(12); // the caller's settings must not reach the line
-  TTraceStream trace(out);
-  trace.SetDisplayPrefix(0);
+TEST(TTraceStream, LinesWithoutPrefixAreExactAndReachEveryOutput) {
+  std::ostringstream first;
+  std::ostringstream second;
+  first << std::hex << std::setw(12); // the caller's settings must not reach the line
+  TTraceStream one(first);
+  TTraceStream two(second);
+  one.SetDisplayPrefix(0);
+  two.SetDisplayPrefix(0);
   Trace(0x4, "C:\\src\\utility\\MUTEXSEM", 71, "T");
   Trace(0x4, "/src/utility/MUTEXSEM", 71, "T");
   Trace(0x8, "a/b\\c.cpp", 1234, "mixed");
   Trace(0x8, "bare.cpp", 9, "");
   Trace(0x1, nullptr, 0, "no file");
   Trace(0x10, "x/y", 1, "not at this level");
-  EXPECT_EQ(out.str(), "E [MUTEXSEM:71] T\nE [MUTEXSEM:71] T\nW [c.cpp:1234] mixed\n"
-                       "W [bare.cpp:9] \nO [????.???:0] no file\n");
-}
-
-TEST(TTraceStream, EveryOutputGetsTheTextAndARenderingDiagnosticOnce) {
-  std::ostringstream first;
-  std::ostringstream second;
-  TTraceStream one(first);
-  TTraceStream two(second);
-  one.SetDisplayPrefix(0);
-  two.SetDisplayPrefix(0);
-  // The text is rendered once whatever the number of outputs: its mismatch diagnostic (level
-  // 8, from utility/MESSAGE) reaches each output once, before the entry it belongs to.
+  // A text is rendered once whatever the number of outputs: its mismatch diagnostic (level 8,
+  // from utility/MESSAGE) reaches each output once, before the entry it belongs to.
   TAVUTIL_TRACE_AT(0x4, TUtilityTraceCategory::Utility, "app.cpp", 5, "%d apples", "five");
   const std::string expected =
-      "W [MESSAGE:468] Type mismatch in message((null),0,0) expecting d for argument 1 from "
-      "app.cpp[5]\nE [app.cpp:5] 0 apples\n";
+      "E [MUTEXSEM:71] T\nE [MUTEXSEM:71] T\nW [c.cpp:1234] mixed\nW [bare.cpp:9] \n"
+      "O [????.???:0] no file\nW [MESSAGE:468] Type mismatch in message((null),0,0) expecting d "
+      "for argument 1 from app.cpp[5]\nE [app.cpp:5] 0 apples\n";
   EXPECT_EQ(first.str(), expected);
   EXPECT_EQ(second.str(), expected);
 }
@@ -148,7 +140,7 @@ TEST_F(TTraceStreamFile, MakesMissingDirectoriesAndWritesFromTheStart) {
     TTraceStream trace(name.c_str());
     trace.SetDisplayPrefix(0);
     Trace(0x4, "x\\MUTEXSEM", 71, text.c_str());
-    EXPECT_EQ(ReadFile(file), "E [MUTEXSEM:71] " + text + "\n"); // flushed with each line
+    EXPECT_EQ(FileContents(file), "E [MUTEXSEM:71] " + text + "\n"); // flushed with each line
   }
   EXPECT_TRUE(fs::is_directory(fRoot / "a" / "b" / "c"));
 }
@@ -173,7 +165,7 @@ TEST_F(TTraceStreamFile, OutputsLoseTheLineWhenTheStoreThrows) {
     EXPECT_NO_THROW(trace->QueryPointer()->Write(0x4, kCategory, message));
   }
   EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(ReadFile(file), "");
+  EXPECT_EQ(FileContents(file), "");
 }
 
 TEST_F(TTraceStreamFile, NamesThatCannotBeUsedWriteNothingAndMakeNoDirectory) {
@@ -203,7 +195,7 @@ TEST_F(TTraceStreamFile, NamesThatCannotBeUsedWriteNothingAndMakeNoDirectory) {
     expected += "E [f:2] here\n";
   }
   EXPECT_EQ(out.str(), expected);
-  EXPECT_EQ(ReadFile(plain), "keep");
+  EXPECT_EQ(FileContents(plain), "keep");
 }
 
 TEST(TTraceStreamThreaded, LinesNeverInterleave) {

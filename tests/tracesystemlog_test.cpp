@@ -2,13 +2,12 @@
 // log of the test's own. Licensed under the Apache License, Version 2.0.
 //
 // This program carries its own copy of the output and of the platform's system-log code (see
-// tests/CMakeLists.txt), so the output can be pointed at the stand-in (log_platform.h).
+// tests/CMakeLists.txt), so the output can be pointed at the stand-in (test_platform.h).
 #include <tavutil/exception.h>
 #include <tavutil/message.h>
 
 #include "internal/tracesystemlog.h"
-#include "log_platform.h"
-#include "process_platform.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 

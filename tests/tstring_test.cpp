@@ -2,9 +2,9 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tstring.h>
 
-#include "allocation_platform.h"
 #include "helpers/test_text.h"
 #include "library_error.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <vector>
 
 using namespace std::string_literals;
 

@@ -1,15 +1,18 @@
-// tests/helpers/named_objects.h: names of mutexes and sections unique to a test run, and a
-// fixture that fails a test which leaves one behind.
+// tests/helpers/named_objects.h: names of mutexes and sections unique to a test run, a fixture
+// that fails a test which leaves one behind, and a mutex the tests may lock without a scope.
 // Licensed under the Apache License, Version 2.0.
 #ifndef TAVUTIL_TESTS_NAMED_OBJECTS_H
 #define TAVUTIL_TESTS_NAMED_OBJECTS_H
 
-#include "process_platform.h"
+#include <tavutil/mutexsem.h>
+
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 /// A new name "tavutil-test.<run>.<n>.<tag>": <run> is drawn once per process, so no other test
@@ -38,5 +41,25 @@ protected:
 private:
   std::vector<std::string> fNames;
 };
+
+/// The states of a lock, and the time-out that waits without limit.
+constexpr auto kLocked = TMutexSemaphore::locked;
+constexpr auto kTimedOut = TMutexSemaphore::timedOut;
+constexpr long kForever = TMutexSemaphore::fsInfinite;
+
+/// A mutex whose lock and unlock the test may call without a scope.
+class UnscopedMutex : public TMutexSemaphore {
+public:
+  using TMutexSemaphore::Lock;
+  using TMutexSemaphore::TMutexSemaphore;
+  using TMutexSemaphore::Unlock;
+};
+
+/// What a lock with time-out 0 gives on another thread, which lets go again at once.
+inline TMutexSemaphore::EState TryElsewhere(UnscopedMutex& mutex) {
+  TMutexSemaphore::EState state = TMutexSemaphore::failed;
+  std::thread([&] { state = TMutexSemaphoreEntry(mutex, 0).State(); }).join();
+  return state;
+}
 
 #endif // TAVUTIL_TESTS_NAMED_OBJECTS_H

@@ -3,7 +3,7 @@
 #ifndef TAVUTIL_TESTS_RUN_PROGRAM_H
 #define TAVUTIL_TESTS_RUN_PROGRAM_H
 
-#include "process_platform.h"
+#include "test_platform.h"
 
 #include <string>
 #include <vector>

@@ -1,5 +1,5 @@
-// tests/helpers/test_text.h: a string's bytes or UTF-16 units, and a file's or stream's bytes,
-// as the suites compare them.
+// tests/helpers/test_text.h: a string's bytes or UTF-16 units, a file's or stream's bytes, as the
+// suites compare them, and patterned bytes to write.
 // Licensed under the Apache License, Version 2.0.
 #ifndef TAVUTIL_TESTS_HELPERS_TEST_TEXT_H
 #define TAVUTIL_TESTS_HELPERS_TEST_TEXT_H
@@ -12,6 +12,7 @@
 #include <fstream>
 #include <istream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 /// The bytes of a TString, embedded NULs included; "<none>" when it has no buffer.
@@ -40,6 +41,25 @@ inline std::string StreamContents(std::istream& in) {
 inline std::string FileContents(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return StreamContents(in);
+}
+
+/// What a memory or temporary stream's buffer copies out (WriteTo), and the count it gives.
+template <class Stream> std::string Copied(Stream& stream, unsigned long* count = nullptr) {
+  std::ostringstream out;
+  const unsigned long written = stream.rdbuf()->WriteTo(out);
+  if (count != nullptr) {
+    *count = written;
+  }
+  return out.str();
+}
+
+/// `n` bytes of a pattern without a short period, from its byte `first` on.
+inline std::string Pattern(std::size_t n, std::size_t first = 0) {
+  std::string bytes(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) {
+    bytes[i] = static_cast<char>(((first + i) * 7 + (first + i) / 251) & 0xFF);
+  }
+  return bytes;
 }
 
 #endif // TAVUTIL_TESTS_HELPERS_TEST_TEXT_H

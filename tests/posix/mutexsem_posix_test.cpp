@@ -5,9 +5,8 @@
 #include <tavutil/sharedmemory.h>
 
 #include "helpers/named_objects.h"
+#include "helpers/trace_entry.h"
 #include "internal/scopedlock.h"
-#include "open_mutex.h"
-#include "recording_trace.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +19,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-constexpr auto kLocked = TMutexSemaphore::locked;
-constexpr auto kTimedOut = TMutexSemaphore::timedOut;
-constexpr long kForever = TMutexSemaphore::fsInfinite;
 
 class TMutexSemaphoreProcesses : public NamedObjectTest {};
 class ScopedLockDeathTest : public NamedObjectTest {};
@@ -39,7 +34,7 @@ TEST_F(ScopedLockDeathTest, EndsTheProcessWhenTheLockFails) {
         const tavutil::detail::ScopedLock lock(broken);
       },
       "internal mutex could not be locked");
-  OpenMutex working(name.c_str());
+  UnscopedMutex working(name.c_str());
   const tavutil::detail::ScopedLock lock(working); // held: another thread cannot have it
   EXPECT_EQ(TryElsewhere(working), kTimedOut);
 }
@@ -52,7 +47,7 @@ TEST_F(TMutexSemaphoreProcesses, AChildForkedWithoutExecIsAUserOfItsOwn) {
   int exclusionFailures = 0;
   int lostSections = 0;
   for (int round = 0; round < kRounds; ++round) {
-    auto mutex = std::make_unique<OpenMutex>(name.c_str());
+    auto mutex = std::make_unique<UnscopedMutex>(name.c_str());
     auto section = std::make_unique<ipcSharedMemory>(name.c_str(), 8);
     ASSERT_EQ(section->rdstate(), 0);
     ChildProcess child(nullptr, [&] {
@@ -69,7 +64,7 @@ TEST_F(TMutexSemaphoreProcesses, AChildForkedWithoutExecIsAUserOfItsOwn) {
     ASSERT_EQ(child.Read(), "L");
     mutex.reset();
     section.reset();
-    OpenMutex again(name.c_str());
+    UnscopedMutex again(name.c_str());
     exclusionFailures += again.Lock(0) == kTimedOut ? 0 : 1;
     const ipcSharedMemory joined(name.c_str());
     lostSections += joined.rdstate() == 0 && static_cast<char*>(joined.Pointer())[0] == 'c' ? 0 : 1;
@@ -88,7 +83,7 @@ TEST_F(TMutexSemaphoreProcesses, WhatElseHoldsItsNameIsRefusedAndTraced) {
     SCOPED_TRACE(directory ? "a directory" : "an object whose mode was changed");
     const std::string name = Unique("taken");
     const std::string path = ShmPath(IpcKind::mutex, name);
-    std::optional<OpenMutex> first;
+    std::optional<UnscopedMutex> first;
     if (directory) {
       ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
     } else {
@@ -97,21 +92,17 @@ TEST_F(TMutexSemaphoreProcesses, WhatElseHoldsItsNameIsRefusedAndTraced) {
     }
     TRecording trace;
     {
-      OpenMutex second(name.c_str());
+      UnscopedMutex second(name.c_str());
       EXPECT_EQ(second.Lock(0), TMutexSemaphore::failed);
     }
     ::rmdir(path.c_str());
     ASSERT_EQ(trace.Entries().size(), 1u);
-    EXPECT_EQ(trace.Entries()[0].level, 0x4u);
-    EXPECT_EQ(trace.Entries()[0].category, &TUtilityTraceCategory::Utility);
-    const TMessage& entry = trace.Entries()[0].message;
-    EXPECT_STREQ(entry.QueryFile(), "utility/MUTEXSEM");
-    EXPECT_EQ(entry.QueryLine(), 71u);
     // What opening a directory gives depends on the C library (EINVAL from glibc).
-    const unsigned long error = static_cast<unsigned long>(entry[0]);
+    const auto error = static_cast<unsigned long>(trace.Entries()[0].message[0]);
     EXPECT_TRUE(directory ? error != 0 : error == EACCES) << error;
-    EXPECT_STREQ(entry.QueryMessage(),
-                 ("Error " + std::to_string(error) + " from CreateMutex(" + name + ")").c_str());
+    ExpectEntries(
+        trace, {TUtilityTraceCategory::Utility, "utility/MUTEXSEM"},
+        {{0x4, 71, "Error " + std::to_string(error) + " from CreateMutex(" + name + ")"}});
   }
 }
 

@@ -7,15 +7,15 @@
 #include "helpers/ipc_commands.h"
 #include "helpers/named_objects.h"
 #include "helpers/run_program.h"
-#include "recording_trace.h"
+#include "helpers/trace_entry.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -93,9 +93,8 @@ TEST_F(ipcSharedMemoryTest, ObjectOfAnotherNameUnderItsOsNameIsRefused) {
 /// Names in the directory of shm objects that start with `prefix`.
 int CountNames(const std::string& prefix) {
   int count = 0;
-  const std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir("/dev/shm"), ::closedir);
-  while (const dirent* entry = directory != nullptr ? ::readdir(directory.get()) : nullptr) {
-    count += std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 ? 1 : 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+    count += entry.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
   }
   return count;
 }
@@ -188,11 +187,8 @@ TEST_F(ipcSharedMemoryUsers, ObjectsAnotherUserPlacedUnderOurNamesAreRefused) {
     TMutexSemaphore mutex(name.c_str());
     EXPECT_EQ(TMutexSemaphoreEntry(mutex, 0).State(), TMutexSemaphore::failed);
   }
-  std::vector<std::string> texts;
-  for (const TRecordingState::Entry& entry : trace.Entries()) {
-    texts.emplace_back(entry.message.QueryMessage());
-  }
-  EXPECT_EQ(texts, std::vector<std::string>({"Error 13 from CreateMutex(" + name + ")"}));
+  ExpectEntries(trace, {TUtilityTraceCategory::Utility, "utility/MUTEXSEM"},
+                {{0x4, 71, "Error 13 from CreateMutex(" + name + ")"}});
   for (const IpcKind kind : {IpcKind::section, IpcKind::mutex}) {
     struct stat status {};
     EXPECT_TRUE(::stat(ShmPath(kind, name).c_str(), &status) == 0 && status.st_uid == fPeer.pw_uid)

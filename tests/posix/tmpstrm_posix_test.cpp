@@ -4,10 +4,9 @@
 // Licensed under the Apache License, Version 2.0.
 #include <tavutil/tmpstrm.h>
 
-#include "helpers/test_text.h"
-#include "process_platform.h"
-#include "recording_trace.h"
+#include "helpers/trace_entry.h"
 #include "temp_stream_support.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +23,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tmpstrmtest::Copied;
-using tmpstrmtest::Pattern;
 using tmpstrmtest::TPolicy;
 
 /// How the temporary file of a child stops taking bytes, and what the child then reports.
@@ -87,15 +84,11 @@ TEST_F(TTempStreamFile, UnusableTemporaryDirectoryKeepsTheDataInMemory) {
   EXPECT_EQ(stream.rdbuf()->IsInMemory(), 1);
   EXPECT_EQ(Copied(stream), data.substr(0, 32));
 
-  ASSERT_EQ(trace.Entries().size(), 1U);
-  const auto& entry = trace.Entries()[0];
-  EXPECT_EQ(entry.level, 4U);
-  EXPECT_EQ(entry.category, &TUtilityTraceCategory::MemStream);
-  EXPECT_EQ(entry.message.QueryLine(), 233U);
-  EXPECT_EQ(std::string(entry.message.QueryMessage()),
-            std::string("Unable to open temp file, error=") + std::to_string(ENOENT) + "(" +
-                std::strerror(ENOENT) + ")");
-  EXPECT_EQ(static_cast<long>(entry.message[0]), ENOENT);
+  ExpectEntries(trace, {TUtilityTraceCategory::MemStream, "utility/TMPSTRM"},
+                {{0x4, 233,
+                  "Unable to open temp file, error=" + std::to_string(ENOENT) + "(" +
+                      std::strerror(ENOENT) + ")"}});
+  EXPECT_EQ(static_cast<long>(trace.Entries().at(0).message[0]), ENOENT);
 }
 
 // Every byte the stream took before its file failed still reads back, from the file or from
@@ -104,19 +97,13 @@ TEST_F(TTempStreamFile, AFileThatStopsTakingBytesLosesNoneItTook) {
   for (const Failure failure : {Failure::sizeLimit, Failure::fullFileSystem}) {
     const bool limit = failure == Failure::sizeLimit;
     SCOPED_TRACE(limit ? "a file-size limit" : "a full file system");
-    const pid_t child = ::fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      ::_exit(WriteUntilRefused(failure, fDirectory));
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    if (WEXITSTATUS(status) == kNoFileSystem) {
+    ChildProcess child(nullptr, [&] { return WriteUntilRefused(failure, fDirectory); });
+    const int status = child.Wait(-1);
+    if (status == kNoFileSystem) {
       GTEST_SKIP() << "no file system of the test's own can be mounted here";
     }
-    EXPECT_EQ(WEXITSTATUS(status), kKept) << "10 no file system, 11 never failed, 12 read "
-                                             "back differs, 13 WriteTo differs";
+    EXPECT_EQ(status, kKept) << "-1 ended by a signal, 11 never failed, 12 read back differs, "
+                                "13 WriteTo differs";
   }
 }
 

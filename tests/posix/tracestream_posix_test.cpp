@@ -5,8 +5,8 @@
 #include <tavutil/tracesharedfile.h>
 #include <tavutil/tracestream.h>
 
-#include "process_platform.h"
-#include "recording_trace.h"
+#include "helpers/trace_entry.h"
+#include "test_platform.h"
 #include "tracestream_support.h"
 
 #include <gtest/gtest.h>
@@ -35,20 +35,8 @@ const Output kOutputs[] = {
     {"shared", [](const char* name) -> TTrace { return TTraceSharedFile(name); }},
 };
 
-/// The trace entries of `recording` from the trace outputs themselves ("utility/TRACEP" at
-/// `line`, level 4), as their texts.
-std::vector<std::string> Refusals(const TRecording& recording, unsigned long line) {
-  std::vector<std::string> texts;
-  for (const TRecordingState::Entry& entry : recording.Entries()) {
-    if (entry.category == &TUtilityTraceCategory::Trace) {
-      EXPECT_EQ(entry.level, 0x4u);
-      EXPECT_STREQ(entry.message.QueryFile(), "utility/TRACEP");
-      EXPECT_EQ(entry.message.QueryLine(), line);
-      texts.emplace_back(entry.message.QueryMessage());
-    }
-  }
-  return texts;
-}
+/// Where the trace outputs' own diagnostics come from.
+const TraceSource kTracep{TUtilityTraceCategory::Trace, "utility/TRACEP"};
 
 TEST_F(TTraceStreamFile, AWritePastTheFileSizeLimitDropsLinesAndTheProcessGoesOn) {
   constexpr rlim_t kLimit = 100;
@@ -57,9 +45,7 @@ TEST_F(TTraceStreamFile, AWritePastTheFileSizeLimitDropsLinesAndTheProcessGoesOn
     SCOPED_TRACE(output.what);
     const fs::path file = Left(output.what);
     // In a child, whose file-size limit this test may lower: SIGXFSZ would end it.
-    const pid_t child = ::fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
+    ChildProcess child(nullptr, [&] {
       rlimit limit{};
       ::getrlimit(RLIMIT_FSIZE, &limit);
       const rlim_t saved = limit.rlim_cur;
@@ -73,13 +59,10 @@ TEST_F(TTraceStreamFile, AWritePastTheFileSizeLimitDropsLinesAndTheProcessGoesOn
       limit.rlim_cur = saved;
       ::setrlimit(RLIMIT_FSIZE, &limit);
       Trace(0x4, "f", 2, "after");
-      ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    const std::string contents = ReadFile(file);
+      return 0;
+    });
+    ASSERT_EQ(child.Wait(-1), 0) << "-1: ended by a signal";
+    const std::string contents = FileContents(file);
     if (output.what == std::string("stream")) {
       // What fitted stays; the failed write failed the stream: nothing more, even below a limit
       // raised again.
@@ -153,16 +136,16 @@ TEST_F(TTraceStreamFile, ALinkIsFollowedWhenItsOwnerOrItsDirectorysOwnerIsTruste
         trace.SetDisplayPrefix(0);
         Trace(0x4, "f", 1, "through the link");
       }
-      const std::string written = ReadFile(row.dangling ? absent : target);
+      const std::string written = FileContents(row.dangling ? absent : target);
       const std::string line = "E [f:1] through the link\n";
       const bool landed =
           written.size() >= line.size() && written.substr(written.size() - line.size()) == line;
       EXPECT_EQ(landed, row.followed) << written;
       EXPECT_EQ(fs::exists(absent), row.dangling && row.followed);
-      EXPECT_EQ(Refusals(recording, 1100),
-                row.followed ? std::vector<std::string>()
-                             : std::vector<std::string>{"Trace file " + link.string() +
-                                                        " is a symbolic link: not opened"});
+      const ExpectedEntry refused{
+          0x4, 1100, "Trace file " + link.string() + " is a symbolic link: not opened"};
+      ExpectEntriesOf(recording, kTracep,
+                      row.followed ? std::vector<ExpectedEntry>() : std::vector{refused});
       fs::remove(link);
       fs::remove(absent);
     }
@@ -178,7 +161,7 @@ TEST_F(TTraceStreamFile, ALinkIsFollowedWhenItsOwnerOrItsDirectorysOwnerIsTruste
     trace.SetDisplayPrefix(0);
     Trace(0x4, "f", 2, "through a directory link");
   }
-  EXPECT_EQ(ReadFile(throughLink), "E [f:2] through a directory link\n");
+  EXPECT_EQ(FileContents(throughLink), "E [f:2] through a directory link\n");
   if (skipped > 0) {
     GTEST_SKIP() << skipped << " rows with another user's link or directory: " << why;
   }
@@ -224,10 +207,10 @@ TEST_F(TTraceStreamFile, ASharedFileAnotherUserOwnsIsRefused) {
     const TTraceSharedFile trace(file.c_str());
     Trace(0x4, "f", 1, "mine");
   }
-  EXPECT_EQ(ReadFile(file), "theirs\n");
-  EXPECT_EQ(Refusals(recording, 1101), std::vector<std::string>{"Trace file " + file.string() +
-                                                                " is owned by another user: "
-                                                                "not opened"});
+  EXPECT_EQ(FileContents(file), "theirs\n");
+  ExpectEntriesOf(
+      recording, kTracep,
+      {{0x4, 1101, "Trace file " + file.string() + " is owned by another user: not opened"}});
 }
 
 // A process that holds the shared file's lock exclusively (a reader of it may) does not keep the
@@ -244,7 +227,7 @@ TEST_F(TTraceStreamFile, ASharedFileLockedByAReaderIsAppendedToAfterABoundedWait
   }
   ::alarm(0);
   ::close(holder);
-  const std::string contents = ReadFile(file);
+  const std::string contents = FileContents(file);
   ASSERT_EQ(contents.size(), 5 + 36 + sizeof "E [f:1] appended\n" - 1) << contents;
   EXPECT_EQ(contents.substr(0, 5) + contents.substr(5 + 36), "kept\nE [f:1] appended\n");
 }

@@ -1,23 +1,35 @@
-// tests/posix/process_platform.h: child processes, named objects, special files and the second
-// local user of the tests on POSIX systems.
+// tests/posix/test_platform.h: what the tests ask of a POSIX system directly: child processes,
+// named objects, special files and the second local user; the thread itself, the allocator,
+// dynamic libraries, the temporary directory and a stand-in for the system log.
 // Licensed under the Apache License, Version 2.0.
-#ifndef TAVUTIL_TESTS_PROCESS_PLATFORM_H
-#define TAVUTIL_TESTS_PROCESS_PLATFORM_H
+#ifndef TAVUTIL_TESTS_TEST_PLATFORM_H
+#define TAVUTIL_TESTS_TEST_PLATFORM_H
 
 #include "platform/posix/ipclayout.h"
 
+#include <gtest/gtest.h>
+
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
 #include <filesystem>
 #include <grp.h>
 #include <iostream>
+#include <malloc.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -238,4 +250,146 @@ inline const passwd* PeerUser(std::string& why) {
   return user;
 }
 
-#endif // TAVUTIL_TESTS_PROCESS_PLATFORM_H
+/// The calling thread's system-wide id, as trace prefixes show it.
+inline long OwnThreadId() {
+  return ::syscall(SYS_gettid);
+}
+
+/// The stack size the calling thread runs on, in bytes; 0 when unknown.
+inline std::size_t OwnStackSize() {
+  pthread_attr_t attributes;
+  std::size_t size = 0;
+  if (::pthread_getattr_np(::pthread_self(), &attributes) == 0) {
+    ::pthread_attr_getstacksize(&attributes, &size);
+    ::pthread_attr_destroy(&attributes);
+  }
+  return size;
+}
+
+/// The system's error code for a post to a semaphore that is full.
+constexpr unsigned kTooManyPostsError = EOVERFLOW;
+
+/// A stack size no thread can be given (half the address space, which a 32-bit process on a
+/// 64-bit system may get: there the whole of it), and why there is none when 0.
+constexpr unsigned long kUngivableStackSize = sizeof(void*) == 4 ? ULONG_MAX : ULONG_MAX / 2;
+constexpr const char* kNoUngivableStackReason = nullptr;
+
+/// Why a thread that ends itself from inside Run cannot be tested here; null when it can.
+constexpr const char* kNoThreadExitReason = nullptr;
+
+/// Ends the calling thread at once (pthread_exit, which unwinds its stack).
+[[noreturn]] inline void ExitThisThread() {
+  ::pthread_exit(nullptr);
+}
+
+/// Why this program's operator delete does not see the blocks the library frees; null when it
+/// does (one operator delete serves the process).
+constexpr const char* kNoLibraryFreesSeenReason = nullptr;
+
+/// The usable size of the malloc block `p`.
+inline std::size_t BlockSize(void* p) noexcept {
+  return malloc_usable_size(p);
+}
+
+/// malloc, except that a block of a gigabyte or more starts on a huge page and asks for huge
+/// pages: the longest-string test touches 8 GiB, which 4 KiB pages make ten times slower. Freed
+/// with std::free.
+inline void* AllocateBlock(std::size_t n) noexcept {
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  if (n < (std::size_t{1} << 30)) {
+    return std::malloc(n != 0 ? n : 1);
+  }
+  const std::size_t rounded = (n + kHuge - 1) & ~(kHuge - 1);
+  void* p = std::aligned_alloc(kHuge, rounded);
+  if (p != nullptr) {
+    ::madvise(p, rounded, MADV_HUGEPAGE);
+  }
+  return p;
+}
+
+/// A loaded library that holds no string table (the C math library).
+inline void* LoadLibraryWithoutStrings() {
+  return ::dlopen("libm.so.6", RTLD_NOW);
+}
+
+/// The system's codes for a string the library lacks, and for a library without strings.
+constexpr int kNoSuchStringError = ENOENT;
+constexpr int kNoStringTableError = ENOEXEC;
+
+/// What the loader's failure text holds for a library file that is not there, and for a symbol
+/// the library lacks.
+inline std::string MissingLibraryFragment(const std::string& file) {
+  return file + ": cannot open";
+}
+inline std::string MissingSymbolFragment(const char* symbol) {
+  return std::string("undefined symbol: ") + symbol;
+}
+/// Whether a library with an unresolved symbol can be built (and fail to load).
+constexpr bool kHasUnresolvedLibrary = true;
+
+/// Makes `directory` the temporary directory of this process (TMPDIR) for the object's life.
+class ScopedTemporaryDirectory {
+public:
+  explicit ScopedTemporaryDirectory(const std::string& directory) {
+    const char* old = std::getenv("TMPDIR");
+    fHad = old != nullptr;
+    fOld = fHad ? old : "";
+    ::setenv("TMPDIR", directory.c_str(), 1);
+  }
+  ~ScopedTemporaryDirectory() {
+    if (fHad) {
+      ::setenv("TMPDIR", fOld.c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+  ScopedTemporaryDirectory(const ScopedTemporaryDirectory&) = delete;
+  ScopedTemporaryDirectory& operator=(const ScopedTemporaryDirectory&) = delete;
+
+private:
+  bool fHad = false;
+  std::string fOld;
+};
+
+/// Why the system's own log (the output without an address) is not tried here; null when it is.
+constexpr const char* kNoOwnLogReason =
+    "the system's own log is /dev/log, which a test may not write to nor read back";
+
+/// A datagram socket bound where the output sends: the stand-in for the system log.
+class LogReceiver {
+public:
+  LogReceiver() : fSocket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    Address().copy(address.sun_path, sizeof address.sun_path - 1);
+    ::unlink(address.sun_path);
+    EXPECT_EQ(::bind(fSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  }
+  ~LogReceiver() {
+    ::close(fSocket);
+    ::unlink(Address().c_str());
+  }
+  LogReceiver(const LogReceiver&) = delete;
+  LogReceiver& operator=(const LogReceiver&) = delete;
+
+  /// Where the output is to send.
+  static std::string Address() {
+    return ::testing::TempDir() + "tavlog." + std::to_string(::getpid());
+  }
+  /// The next record, or "<none>" when none comes within a second.
+  std::string Receive() {
+    pollfd ready{fSocket, POLLIN, 0};
+    if (::poll(&ready, 1, 1000) != 1) {
+      return "<none>";
+    }
+    std::string record(65536, '\0');
+    const ssize_t size = ::recv(fSocket, record.data(), record.size(), 0);
+    record.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+    return record;
+  }
+
+private:
+  int fSocket;
+};
+
+#endif // TAVUTIL_TESTS_TEST_PLATFORM_H

@@ -1,8 +1,9 @@
-// tests/windows/process_platform.h: child processes, named objects and special files of the tests
-// on Windows.
+// tests/windows/test_platform.h: what the tests ask of Windows directly: child processes, named
+// objects and special files; the thread itself, the allocator, dynamic libraries, the temporary
+// directory and a stand-in for the system log.
 // Licensed under the Apache License, Version 2.0.
-#ifndef TAVUTIL_TESTS_PROCESS_PLATFORM_H
-#define TAVUTIL_TESTS_PROCESS_PLATFORM_H
+#ifndef TAVUTIL_TESTS_TEST_PLATFORM_H
+#define TAVUTIL_TESTS_TEST_PLATFORM_H
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -12,8 +13,13 @@
 #endif
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
+#include <cstdlib>
 #include <filesystem>
+#include <malloc.h>
+#include <process.h>
 #include <string>
 #include <vector>
 
@@ -268,4 +274,150 @@ inline std::string RemoveNamedObjects(const std::string& name) {
   return left;
 }
 
-#endif // TAVUTIL_TESTS_PROCESS_PLATFORM_H
+/// The calling thread's system-wide id, as trace prefixes show it.
+inline long OwnThreadId() {
+  return static_cast<long>(::GetCurrentThreadId());
+}
+
+/// The stack size the calling thread runs on (the address space reserved for it), in bytes.
+inline std::size_t OwnStackSize() {
+  ULONG_PTR low = 0;
+  ULONG_PTR high = 0;
+  ::GetCurrentThreadStackLimits(&low, &high);
+  return static_cast<std::size_t>(high - low);
+}
+
+/// The system's error code for a post to a semaphore that is full.
+constexpr unsigned kTooManyPostsError = ERROR_TOO_MANY_POSTS;
+
+/// A stack size no thread can be given, and why there is none when 0: an unsigned long has 32
+/// bits on Windows, and a 64-bit process reserves 4 GiB of address space for a stack at ease.
+constexpr unsigned long kUngivableStackSize = sizeof(void*) == 4 ? 0xFFFFFFFFul : 0;
+constexpr const char* kNoUngivableStackReason =
+    "a 64-bit Windows process reserves any stack size an unsigned long can ask for";
+
+/// Why a thread that ends itself from inside Run cannot be tested here.
+constexpr const char* kNoThreadExitReason =
+    "_endthreadex ends a Windows thread without unwinding its stack: no code of the library "
+    "between the thread's start and Run ever runs again to record the end";
+
+/// Ends the calling thread at once.
+[[noreturn]] inline void ExitThisThread() {
+  ::_endthreadex(0);
+  for (;;) {
+  }
+}
+
+/// Why this program's operator delete does not see the blocks the library frees.
+constexpr const char* kNoLibraryFreesSeenReason =
+    "a Windows DLL binds its own operator new and delete when it is linked: a program's "
+    "replacement never sees the blocks tavutil.dll frees";
+
+/// The usable size of the malloc block `p`.
+inline std::size_t BlockSize(void* p) noexcept {
+  return _msize(p);
+}
+
+/// malloc, for any size. Freed with std::free.
+inline void* AllocateBlock(std::size_t n) noexcept {
+  return std::malloc(n != 0 ? n : 1);
+}
+
+/// A loaded module that holds no string table (the test program itself).
+inline void* LoadLibraryWithoutStrings() {
+  return reinterpret_cast<void*>(::GetModuleHandleA(nullptr));
+}
+
+/// The system's codes for a string the library lacks, and for a library without strings.
+constexpr int kNoSuchStringError = ERROR_RESOURCE_NAME_NOT_FOUND;
+constexpr int kNoStringTableError = ERROR_RESOURCE_TYPE_NOT_FOUND;
+
+/// The system's text for `code`, without its closing full stop and blanks.
+inline std::string SystemText(DWORD code) {
+  char text[512];
+  DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                      FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                  nullptr, code, 0, text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '.' ||
+                        text[length - 1] == '\r' || text[length - 1] == '\n')) {
+    --length;
+  }
+  return std::string(text, length);
+}
+
+/// What the failure text holds for a library file that is not there (the code of
+/// ERROR_MOD_NOT_FOUND), and for a symbol the library lacks (the system's text for
+/// ERROR_PROC_NOT_FOUND; GetProcAddress's failure has no code of the loader's own).
+inline std::string MissingLibraryFragment(const std::string&) {
+  return "rc=x0000007E";
+}
+inline std::string MissingSymbolFragment(const char*) {
+  return SystemText(ERROR_PROC_NOT_FOUND);
+}
+/// A DLL is linked with every import resolved: one with an unresolved symbol cannot be built.
+constexpr bool kHasUnresolvedLibrary = false;
+
+/// Makes `directory` the temporary directory of this process for the object's life: the
+/// system takes it from TMP first, then TEMP.
+class ScopedTemporaryDirectory {
+public:
+  explicit ScopedTemporaryDirectory(const std::string& directory) {
+    char old[MAX_PATH + 1] = {};
+    const DWORD length = ::GetEnvironmentVariableA("TMP", old, sizeof old);
+    fHad = length > 0 && length < sizeof old;
+    fOld = fHad ? old : "";
+    ::SetEnvironmentVariableA("TMP", directory.c_str());
+  }
+  ~ScopedTemporaryDirectory() { ::SetEnvironmentVariableA("TMP", fHad ? fOld.c_str() : nullptr); }
+  ScopedTemporaryDirectory(const ScopedTemporaryDirectory&) = delete;
+  ScopedTemporaryDirectory& operator=(const ScopedTemporaryDirectory&) = delete;
+
+private:
+  bool fHad = false;
+  std::string fOld;
+};
+
+/// Why the system's own log (the output without an address) is not tried here; null when it is:
+/// the event log takes entries from any program.
+constexpr const char* kNoOwnLogReason = nullptr;
+
+/// A mailslot where the output sends: the stand-in for the log.
+class LogReceiver {
+public:
+  LogReceiver() : fSlot(::CreateMailslotA(Address().c_str(), 0, 0, nullptr)) {
+    EXPECT_NE(fSlot, INVALID_HANDLE_VALUE) << ::GetLastError();
+  }
+  ~LogReceiver() { ::CloseHandle(fSlot); }
+  LogReceiver(const LogReceiver&) = delete;
+  LogReceiver& operator=(const LogReceiver&) = delete;
+
+  /// Where the output is to send.
+  static std::string Address() {
+    return "\\\\.\\mailslot\\tavutil-test\\log." + std::to_string(::GetCurrentProcessId());
+  }
+  /// The next record, or "<none>" when none comes within a second.
+  std::string Receive() {
+    for (int waited = 0; waited < 1000; waited += 5) {
+      DWORD next = MAILSLOT_NO_MESSAGE;
+      if (::GetMailslotInfo(fSlot, nullptr, &next, nullptr, nullptr) == FALSE) {
+        return "<error>";
+      }
+      if (next != MAILSLOT_NO_MESSAGE) {
+        std::string record(next, '\0');
+        DWORD got = 0;
+        if (::ReadFile(fSlot, record.data(), next, &got, nullptr) == FALSE) {
+          return "<error>";
+        }
+        record.resize(got);
+        return record;
+      }
+      ::Sleep(5);
+    }
+    return "<none>";
+  }
+
+private:
+  HANDLE fSlot;
+};
+
+#endif // TAVUTIL_TESTS_TEST_PLATFORM_H
