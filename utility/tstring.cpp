@@ -1,11 +1,13 @@
 // utility/tstring.cpp: TString, TStringIcmp and TStringAndWipe.
 // Licensed under the Apache License, Version 2.0.
 //
-// Operating-system independent. A buffer is one allocation of exactly header + length + 2
-// bytes; every change of length makes a new buffer, so there is no spare room to manage.
+// Operating-system independent. A buffer is one block of at least header + length + 2 bytes;
+// every longer text makes a new buffer, so there is no spare room to manage. Short texts take
+// their blocks from the thread's block cache, which keeps dropped ones for reuse.
 #include <tavutil/tstring.h>
 
 #include "internal/ascii.h"
+#include "internal/blockcache.h"
 #include "internal/stringerror.h"
 
 #include <cctype>
@@ -46,6 +48,9 @@ constexpr unsigned long kLineLastIndexOf = 700;
 
 constexpr std::uint32_t kFlagWipe = 1;
 constexpr std::uint32_t kFlagUnicode = 2;
+// The block's size class of the block cache (0: a block of its own size) sits in these bits.
+constexpr std::uint32_t kBlockClassShift = 8;
+constexpr std::uint32_t kBlockClassMask = 0xFFu << kBlockClassShift;
 constexpr unsigned int kAllOnes = static_cast<unsigned int>(-1);
 
 /// A length as the 32-bit field holds it; longer texts are refused.
@@ -119,10 +124,12 @@ TStringBuffer* TString::AllocateBuffer(unsigned long length, unsigned long refer
   if (std::size_t{checked} > SIZE_MAX - sizeof(TStringBuffer) - 2) {
     throw std::bad_alloc();
   }
-  void* memory = ::operator new (sizeof(TStringBuffer) + std::size_t{checked} + 2);
+  std::uint32_t blockClass = 0;
+  void* memory =
+      tavutil::detail::TakeBlock(sizeof(TStringBuffer) + std::size_t{checked} + 2, blockClass);
   auto* buffer = static_cast<TStringBuffer*>(memory);
   buffer->referenceCount = static_cast<std::uint32_t>(referenceCount);
-  buffer->flags = static_cast<std::uint32_t>(flags);
+  buffer->flags = static_cast<std::uint32_t>(flags) | (blockClass << kBlockClassShift);
   buffer->length = checked;
   buffer->Text()[checked] = '\0';
   buffer->Text()[checked + 1] = '\0';
@@ -131,10 +138,12 @@ TStringBuffer* TString::AllocateBuffer(unsigned long length, unsigned long refer
 
 void TString::DecrementAndFree() noexcept {
   if (--fBuffer->referenceCount == 0) {
+    std::uint32_t blockClass = (fBuffer->flags & kBlockClassMask) >> kBlockClassShift;
     if ((fBuffer->flags & kFlagWipe) != 0) {
       SecureZero(fBuffer->Text(), fBuffer->length);
+      blockClass = 0; // a secret's block goes back to the heap, not to the next string
     }
-    ::operator delete(fBuffer);
+    tavutil::detail::DropBlock(fBuffer, blockClass);
   }
 }
 

@@ -20,6 +20,7 @@
 //   Dynamic libraries:  LibrarySuffix, OpenLibrary, FindSymbol, LibraryPath
 //   Threads, semaphores: StartThread, NewSemaphore, WaitSemaphore, PostSemaphore,
 //                        CloseSemaphore (time-outs on the monotonic clock)
+//   Thread-end slots:   NewThreadSlot, SetThreadSlot, DeleteThreadSlot
 //   Shared trace file:  OpenSharedFile, AppendSharedFile, CloseSharedFile
 //   System log:         OpenSystemLog, WriteSystemLog, CloseSystemLog
 //   String resources:   LoadStringResource
@@ -304,6 +305,18 @@ using ThreadEntry = void (*)(void* argument);
 /// is raised to it). False, with the system's error code in `error`, when no thread could be
 /// started; `entry` then never runs.
 bool StartThread(ThreadEntry entry, void* argument, std::size_t stackSize, int& error) noexcept;
+
+/// A value of each thread that is handed to a release function when the thread ends.
+struct ThreadSlot;
+/// A new slot: each thread's non-null value goes to `release` when that thread ends. The value
+/// of the thread that ends the process, and the values of threads still running when the slot
+/// is deleted, are never released. Null when the platform has no such service (Windows: the
+/// callers then do without) or no slot is left.
+ThreadSlot* NewThreadSlot(void (*release)(void* value)) noexcept;
+/// Sets the calling thread's value; false when the system refuses.
+bool SetThreadSlot(ThreadSlot& slot, void* value) noexcept;
+/// Deletes the slot; `release` is never called for it again. Null does nothing.
+void DeleteThreadSlot(ThreadSlot* slot) noexcept;
 
 /// A binary semaphore of the process: a count of 0 or 1.
 struct SemaphoreHandle;

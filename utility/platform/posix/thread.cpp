@@ -193,4 +193,30 @@ int CloseSemaphore(SemaphoreHandle* semaphore) noexcept {
   return conditionError != 0 ? conditionError : mutexError;
 }
 
+// ---------------------------------------------------------- thread-end slots ----
+
+/// A pthread key, whose destructor pthreads runs for each ending thread's non-null value.
+struct ThreadSlot {
+  pthread_key_t key;
+};
+
+ThreadSlot* NewThreadSlot(void (*release)(void* value)) noexcept {
+  std::unique_ptr<ThreadSlot> slot(new (std::nothrow) ThreadSlot);
+  if (slot == nullptr || ::pthread_key_create(&slot->key, release) != 0) {
+    return nullptr;
+  }
+  return slot.release();
+}
+
+bool SetThreadSlot(ThreadSlot& slot, void* value) noexcept {
+  return ::pthread_setspecific(slot.key, value) == 0;
+}
+
+void DeleteThreadSlot(ThreadSlot* slot) noexcept {
+  if (slot != nullptr) {
+    ::pthread_key_delete(slot->key);
+    delete slot;
+  }
+}
+
 } // namespace tavutil::platform

@@ -118,4 +118,20 @@ int CloseSemaphore(SemaphoreHandle* semaphore) noexcept {
   return ::CloseHandle(owned->handle) ? 0 : static_cast<int>(::GetLastError());
 }
 
+// ---------------------------------------------------------- thread-end slots ----
+
+// Not offered: a fiber-local slot's callback would also run, for every thread, on the thread
+// that frees the slot when the library unloads, which would free buffers other threads use.
+struct ThreadSlot {};
+
+ThreadSlot* NewThreadSlot(void (* /*release*/)(void* value)) noexcept {
+  return nullptr;
+}
+
+bool SetThreadSlot(ThreadSlot& /*slot*/, void* /*value*/) noexcept {
+  return false;
+}
+
+void DeleteThreadSlot(ThreadSlot* /*slot*/) noexcept {}
+
 } // namespace tavutil::platform
