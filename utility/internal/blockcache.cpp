@@ -4,7 +4,9 @@
 // Each thread's cache is found through a plain thread_local pointer; a thread-end slot of the
 // platform frees it when the thread ends. A thread_local object with a destructor would do the
 // same, but it would keep the library loaded after its last dlclose while any thread that used
-// it lives. Under AddressSanitizer a cached block is poisoned, so a use after it was dropped is
+// it lives. Where the platform has no such slot, no block is cached and no thread_local is
+// touched at all (a DLL's thread-local storage may be set up lazily, even under the loader's
+// lock). Under AddressSanitizer a cached block is poisoned, so a use after it was dropped is
 // still reported.
 #include "internal/blockcache.h"
 
@@ -50,9 +52,9 @@ struct BlockCache {
 TAVUTIL_FAST_TLS thread_local BlockCache* tCache = nullptr;
 TAVUTIL_FAST_TLS thread_local bool tWithoutCache = false; ///< ended, or none: the heap only
 
-/// Set when the slot is deleted (the process ends or the library unloads): no block is cached
-/// any more, since no thread's cache would be freed.
-std::atomic<bool> gClosed{false};
+/// Whether caches are kept: from the making of the thread-end slot to its deletion (when the
+/// process ends or the library unloads). Without a slot (Windows) no thread_local is touched.
+std::atomic<bool> gOpen{false};
 
 void Poison(void* block, std::uint32_t sizeClass) noexcept {
 #if defined(TAVUTIL_UNDER_ASAN)
@@ -92,11 +94,16 @@ void FreeCache(void* value) noexcept {
 /// library's statics, when the calling thread's cache goes too.
 class CacheSlot {
 public:
-  CacheSlot() noexcept : fSlot(platform::NewThreadSlot(&FreeCache)) {}
+  CacheSlot() noexcept : fSlot(platform::NewThreadSlot(&FreeCache)) {
+    gOpen.store(fSlot != nullptr, std::memory_order_relaxed);
+  }
   CacheSlot(const CacheSlot&) = delete;
   CacheSlot& operator=(const CacheSlot&) = delete;
   ~CacheSlot() {
-    gClosed.store(true, std::memory_order_relaxed);
+    if (fSlot == nullptr) {
+      return;
+    }
+    gOpen.store(false, std::memory_order_relaxed);
     platform::DeleteThreadSlot(fSlot);
     if (tCache != nullptr) {
       FreeCache(tCache);
@@ -110,14 +117,14 @@ private:
 
 /// The calling thread's cache, made now when it has none; null when it can have none.
 BlockCache* ThreadCache() noexcept {
+  static CacheSlot slot;
+  if (!gOpen.load(std::memory_order_relaxed)) {
+    return nullptr;
+  }
   if (tCache != nullptr || tWithoutCache) {
     return tCache;
   }
   tWithoutCache = true; // unless everything below succeeds
-  static CacheSlot slot;
-  if (slot.Get() == nullptr) {
-    return nullptr;
-  }
   std::unique_ptr<BlockCache> cache(new (std::nothrow) BlockCache{});
   if (cache == nullptr || !platform::SetThreadSlot(*slot.Get(), cache.get())) {
     return nullptr;
@@ -131,6 +138,9 @@ BlockCache* ThreadCache() noexcept {
 
 void* TakeBlock(std::size_t size, std::uint32_t& sizeClass) {
   sizeClass = 0;
+  if (!gOpen.load(std::memory_order_relaxed)) {
+    return ::operator new(size);
+  }
   while (sizeClass < kClassCount && size > kClassSize[sizeClass]) {
     ++sizeClass;
   }
@@ -149,7 +159,7 @@ void* TakeBlock(std::size_t size, std::uint32_t& sizeClass) {
 }
 
 void DropBlock(void* block, std::uint32_t sizeClass) noexcept {
-  if (sizeClass != 0 && sizeClass <= kClassCount && !gClosed.load(std::memory_order_relaxed)) {
+  if (sizeClass != 0 && sizeClass <= kClassCount) {
     BlockCache* cache = ThreadCache();
     if (cache != nullptr && cache->count[sizeClass - 1] < kDepth) {
       Poison(block, sizeClass);
