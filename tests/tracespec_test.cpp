@@ -14,7 +14,7 @@
 
 namespace {
 
-/// Where the specification's diagnostics come from.
+/// Where the diagnostics of the one-line trace settings parser come from.
 const TraceSource kTracep{TUtilityTraceCategory::Trace, "utility/TRACEP"};
 
 constexpr unsigned long kAll = 0xFFFFFFFF;
